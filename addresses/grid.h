@@ -1,0 +1,4 @@
+#pragma once
+struct Tool;
+
+void Adr_Box_Click(Tool& t, int index);

@@ -1,0 +1,4 @@
+#pragma once
+struct Tool;
+
+void Read_Identity(Tool& t); // state 5

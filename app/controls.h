@@ -1,0 +1,146 @@
+#pragma once
+#include "app/indexed.h"
+
+#include <QObject>
+#include <QString>
+#include <cstdint>
+#include <memory>
+
+// Colours as the tool writes them: &H00BBGGRR, or a system colour (&H800000xx).
+using Vb_Color = uint32_t;
+constexpr Vb_Color RGB(int r, int g, int b) {
+    return static_cast<Vb_Color>((r & 0xFF) | ((g & 0xFF) << 8) | ((b & 0xFF) << 16));
+}
+constexpr Vb_Color Sys_Workspace = 0x8000000C;   // application workspace
+constexpr Vb_Color Sys_Window = 0x80000005;      // window background
+constexpr Vb_Color Sys_Window_Text = 0x80000008; // window text
+constexpr Vb_Color Sys_Button_Face = 0x8000000F; // default face of buttons and frames
+constexpr Vb_Color Sys_Button_Text = 0x80000012; // default text of buttons
+
+enum class Control_Kind { Label, Button, Frame, Check, Option, Shape, Line, Picture, Menu };
+
+struct Font_Spec {
+    QString Name = QStringLiteral("MS Sans Serif");
+    double Size = 8.25;
+    bool Bold = false;
+};
+
+// One control of a window as the program sees it: caption, colours, font, visibility, position
+// (twips, relative to its container), value. The engine changes these; the Qt window owns the
+// real widgets and follows `changed`. A control whose value is set, by the user or by code,
+// raises Click the way the original controls did, so handlers see both.
+class Control : public QObject {
+    Q_OBJECT
+  public:
+    Control(Control_Kind kind, QString name, int index = -1, Control* container = nullptr);
+
+    Control_Kind Kind() const { return kind_; }
+    const QString& Name() const { return name_; }
+    int Index() const { return index_; }
+    Control* Container() const { return container_; }
+    void setContainer(Control* c) { container_ = c; }
+
+    const QString& Caption() const { return caption_; }
+    void setCaption(const QString& c);
+    bool Visible() const { return visible_; }
+    void setVisible(bool v);
+    Vb_Color BackColor() const { return back_; }
+    void setBackColor(Vb_Color c);
+    Vb_Color ForeColor() const { return fore_; }
+    void setForeColor(Vb_Color c);
+    const Font_Spec& Font() const { return font_; }
+    void setFont(const Font_Spec& f);
+    void setFontSize(double pt);
+    bool Transparent() const { return transparent_; }
+    void setTransparent(bool t);
+    int Alignment() const { return alignment_; } // 0 left, 1 right, 2 centre
+    void setAlignment(int a);
+
+    int Left() const { return left_; }
+    int Top() const { return top_; }
+    int Width() const { return width_; }
+    int Height() const { return height_; }
+    void Move(int left, int top);
+    void Move(int left, int top, int width, int height);
+
+    // Lines: end points in twips, and the drawn width in pixels.
+    int X1() const { return x1_; }
+    int Y1() const { return y1_; }
+    int X2() const { return x2_; }
+    int Y2() const { return y2_; }
+    void setLine(int x1, int y1, int x2, int y2);
+    int BorderWidth() const { return border_width_; }
+    void setBorderWidth(int w);
+    enum Shape_Kind { Rectangle = 0, Square = 1, Oval = 2, Circle = 3 };
+    int Shape() const { return shape_; }
+    void setShape(int s);
+
+    // Check boxes: 0 cleared, 1 ticked. Option buttons: 1 selected, 0 not. Setting a different
+    // value raises Click; an option that becomes selected clears the others of its group.
+    int Value() const { return value_; }
+    void setValue(int v);
+
+    // Brings the control in front of its siblings (the window layer keeps the order).
+    void ZOrder();
+    int Z() const { return z_; }
+
+    // The user's click on a button, label, cell or menu item.
+    void click() { emit Click(); }
+
+    // Copies the design properties of another control, as loading a new array element does.
+    void copyFrom(const Control& other);
+
+  signals:
+    void changed();
+    void Click();
+
+  private:
+    Control_Kind kind_;
+    QString name_;
+    int index_;
+    Control* container_;
+    QString caption_;
+    bool visible_ = true;
+    Vb_Color back_ = Sys_Button_Face;
+    Vb_Color fore_ = Sys_Window_Text;
+    Font_Spec font_;
+    bool transparent_ = false;
+    int alignment_ = 0;
+    int left_ = 0, top_ = 0, width_ = 0, height_ = 0;
+    int x1_ = 0, y1_ = 0, x2_ = 0, y2_ = 0;
+    int border_width_ = 1;
+    int shape_ = Rectangle;
+    int value_ = 0;
+    int z_ = 0;
+    static int next_z_;
+
+};
+
+// A control array with the index bounds of the original (Adr_Box(1..128), Param_Lbl(0..15)...).
+template <int Lo, int Hi> class Control_Array {
+  public:
+    template <typename Make> explicit Control_Array(Make make) {
+        for (int i = Lo; i <= Hi; ++i) items_(i) = make(i);
+    }
+    Control& operator()(int i) { return *items_(i); }
+    const Control& operator()(int i) const { return *items_(i); }
+    static constexpr int LBound() { return Lo; }
+    static constexpr int UBound() { return Hi; }
+
+  private:
+    Indexed<std::unique_ptr<Control>, Lo, Hi> items_;
+};
+
+// Screen-wide mouse pointer (default arrow or hourglass).
+class Screen_Pointer : public QObject {
+    Q_OBJECT
+  public:
+    enum Pointer { Default = 0, Hourglass = 11 };
+    int MousePointer() const { return pointer_; }
+    void setMousePointer(int p);
+  signals:
+    void changed();
+
+  private:
+    int pointer_ = Default;
+};

@@ -1,0 +1,11 @@
+#pragma once
+struct Tool;
+
+constexpr int vbKeyF5 = 116;
+constexpr int vbKeyF9 = 120;
+
+void Form_KeyDown(Tool& t, int key_code, int shift);
+void Serial_Com_Port_Mnu_Click(Tool& t);
+void Phase_Option_Click(Tool& t, int index);
+void Status_Frame_MouseMove(Tool& t);
+void About_Mnu_Click(Tool& t);

@@ -1,0 +1,77 @@
+#pragma once
+#include "app/flag16.h"
+#include "app/indexed.h"
+
+#include <QByteArray>
+#include <QVariant>
+#include <array>
+#include <cstdint>
+
+// Values of Task_State that have a step in Bus_Task; any other value falls back to 1.
+namespace Task {
+enum : int16_t {
+    Quit = 0,
+    Probe_Interface = 1,
+    Read_Version = 2,
+    Search_Addresses = 3,
+    Search_End = 4,
+    Read_Identity = 5,
+    Led_Command = 6,
+    Simulation_Poll = 7,
+    Simulation_Stop = 8,
+    Idle_Status = 9,
+    Mode_Write = 16,
+};
+}
+
+// Everything that lives longer than one handler or one bus task step. One instance per run,
+// held by the Tool and seen by every part of the program. Start values are those the program
+// has before the load sequence; the load sequence, the settings file and the port opening then
+// set theirs.
+struct Program_State {
+    // Main loop and pacing
+    int16_t Task_State = 0;
+    Flag16 Task_Tick;
+    Flag16 Quit_Flag;
+    Flag16 Tempo_Done;
+    QVariant Last_Result;
+
+    // Serial link
+    uint8_t Com_Port = 0;
+    QByteArray Rx_Bytes; // element 0 is the first byte received
+    Flag16 Reply_Received;
+    Flag16 Time_Out_Flag;
+    Flag16 Link_Busy;
+
+    // Interface connection and protocol phase
+    Flag16 Connected;
+    uint8_t Probe_Retries = 0;
+    uint8_t Phase_Number = 0;
+    uint8_t Phase_Code = 0;
+
+    // Address search and address grid
+    uint8_t Adr_Count = 0;
+    std::array<uint8_t, 128> Adr_Type{}; // element n-1 for address n
+    uint8_t Cur_Adr = 0;
+    uint8_t Search_Step = 0;
+    uint8_t Type4_Counter = 0;
+    Flag16 Grid_Locked;
+    uint8_t Sel_Adr = 0;
+
+    // Selected detector
+    std::array<uint8_t, 4> Serial_Bytes{};
+    uint8_t Sensor_Mode = 0;
+    Flag16 Check_Lock;
+
+    // LED command and loop simulation
+    uint8_t Led_Request = 0;
+    uint8_t Led_Address = 0;
+    Flag16 Simulation_Active;
+    uint8_t Sim_Address = 0;
+    Indexed<Flag16, 1, 128> Alarm_Latch;
+
+    // Reply byte i of the last exchange, when it was received. Callers use this instead of
+    // indexing Rx_Bytes, so a reply shorter than expected reads as a failed exchange.
+    bool Rx_Has(int count) const { return Rx_Bytes.size() >= count; }
+    uint8_t Rx(int i) const { return static_cast<uint8_t>(Rx_Bytes.at(i)); }
+};

@@ -1,0 +1,30 @@
+#pragma once
+#include "app/bus_form.h"
+#include "app/controls.h"
+#include "app/dialogs.h"
+#include "app/program_state.h"
+#include "link/serial_port.h"
+
+#include <deque>
+#include <functional>
+#include <memory>
+
+// The running program: its one program state, its main window, the serial port and the
+// dialogs. Every procedure takes the Tool it works on.
+struct Tool {
+    Program_State S;
+    Bus_Form F;
+    Screen_Pointer Screen;
+    std::unique_ptr<Serial_Port> Comm1;
+    Dialogs* Dlg = nullptr;
+
+    // User requests that reach the bus are not run while a bus step (or the re-arm started by a
+    // click) is under way: they wait here and run, in order, as soon as it has ended, so that
+    // two exchanges never meet on the line and the step's own writes cannot undo the request.
+    int Bus_Busy = 0;
+    std::deque<std::function<void()>> Pending_Requests;
+
+    // Nesting depth of Tempo_Wait, so that a pause inside a pause neither ends the outer one
+    // early nor leaves the task tick off.
+    int Tempo_Depth = 0;
+};

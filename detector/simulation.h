@@ -1,0 +1,6 @@
+#pragma once
+struct Tool;
+
+void Adr_Status_Cde_Click(Tool& t);
+void Simulation_Poll(Tool& t); // state 7
+void Simulation_Stop(Tool& t); // state 8

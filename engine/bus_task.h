@@ -1,0 +1,5 @@
+#pragma once
+struct Tool;
+
+// One step of the operation selected by Task_State. Called by the main loop only.
+void Bus_Task(Tool& t);

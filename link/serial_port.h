@@ -1,0 +1,44 @@
+#pragma once
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+// The one serial port of the tool, behind the few operations the link uses. The Qt
+// implementation talks to a real device (or a pseudo-terminal); tests and fuzzers plug their own.
+//
+// Comm_Event is the port's only notification: raised when at least RThreshold bytes are waiting
+// (RThreshold 0 means never for data), and once when the port fails (unplug, hang-up), after
+// which the port is closed.
+class Serial_Port : public QObject {
+    Q_OBJECT
+  public:
+    ~Serial_Port() override = default;
+
+    // Opens COM `number` at 9600 baud, 8 data bits, no parity, 1 stop bit, raw bytes.
+    // On failure returns false and leaves the port closed.
+    virtual bool Open(int number) = 0;
+    virtual void Close() = 0;
+    virtual bool PortOpen() const = 0;
+    virtual int InBufferCount() = 0;
+    virtual QByteArray Input() = 0;        // every byte waiting
+    virtual bool Output(uint8_t byte) = 0; // one byte; false when it cannot be written
+    virtual QString Device_Name(int number) const = 0;
+
+    void setRThreshold(int n) {
+        threshold_ = n;
+        check_threshold();
+    }
+    int RThreshold() const { return threshold_; }
+
+  signals:
+    void Comm_Event();
+
+  protected:
+    // Implementations call this whenever bytes have arrived.
+    void check_threshold() {
+        if (threshold_ > 0 && PortOpen() && InBufferCount() >= threshold_) emit Comm_Event();
+    }
+
+  private:
+    int threshold_ = 0;
+};

@@ -1,0 +1,61 @@
+#pragma once
+#include "tools/loopsim/loop.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <memory>
+
+class QIODevice;
+
+namespace loopsim {
+
+// The interface board and its loop, at the far end of a pseudo-terminal. It answers the
+// single-byte commands and the four-byte frames of the tool, one byte at a time, from the
+// event loop of the thread it lives in (so tests can run it in-process).
+class Board : public QObject {
+    Q_OBJECT
+  public:
+    explicit Board(Loop loop = default_loop(), QObject* parent = nullptr);
+    ~Board() override;
+
+    // Opens a raw pseudo-terminal and publishes it as `dir`/COM<number> (a symbolic link to
+    // the terminal), replacing a stale link. stop() closes it and removes the link.
+    bool start(const QString& dir, int com_number, QString* error = nullptr);
+    void stop();
+    bool running() const;
+    QString link_path() const;
+    QString terminal_path() const;
+
+    Loop& loop();
+
+    // Every byte the tool sent, in order, and every byte the board sent back.
+    QByteArray received() const;
+    QByteArray sent() const;
+    void clear_traffic();
+
+    // Fault modes, each switchable at run time.
+    void set_silent(bool on);                  // answers nothing at all
+    void set_echo_stop(int k);                 // no echo from byte k (1..3) of a frame on; 0 off
+    void set_wrong_echo(int k);                // echo of byte k (1..3) of a frame is wrong; 0 off
+    void set_reply_delay(int ms);              // every answer goes out ms later
+    void set_garbage(const QByteArray& bytes); // sent unasked after each answer
+    void set_extra_bytes(int n);               // n more bytes after each frame reply
+    void set_short_replies(bool on);           // frame replies of one byte only
+    void hang_up();                            // closes the terminal: the tool sees a hang-up
+    bool come_back(QString* error = nullptr);  // a new terminal behind the same link
+
+    // Answers paced like a 9600 baud line (1.0417 ms a byte) instead of at once.
+    void set_paced(bool on);
+    // A timestamped hex trace of the traffic, one line per byte, or nullptr for none.
+    void set_trace(QIODevice* out);
+
+  signals:
+    void byte_received(quint8 byte);
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+} // namespace loopsim
