@@ -12,3 +12,7 @@ void Close_Cmd_Click(Tool& t);
 void Build_Grid(Tool& t);
 void Draw_Loop(Tool& t);
 void Place_Emul_Frm(Tool& t);
+
+// One pass of the main loop: wait for events and handle them, then run one bus task step if
+// the task tick has come. Main_Loop repeats it until Quit_Flag.
+void Main_Loop_Pass(Tool& t);

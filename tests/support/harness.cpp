@@ -1,0 +1,78 @@
+#include "support/harness.h"
+
+#include "app/shell.h"
+#include "engine/bus_task.h"
+#include "link/com_port.h"
+#include "link/qt_serial_port.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QTimer>
+#include <QtTest>
+
+QVariant Test_Dialogs::Msg_Box(const QString& prompt, int style, const QString& title) {
+    messages.append({prompt, style, title});
+    if (while_open) while_open();
+    return 1;
+}
+
+QString Test_Dialogs::Input_Box(const QString& prompt, const QString& title,
+                                const QString& preset) {
+    inputs.append({prompt, title, preset});
+    if (while_open) while_open();
+    if (answers.isEmpty()) {
+        ++unexpected_inputs;
+        return QStringLiteral("1");
+    }
+    return answers.takeFirst();
+}
+
+void Test_Dialogs::Show_About() {
+    ++about_shown;
+    if (while_open) while_open();
+}
+
+Harness::Harness(const loopsim::Loop& loop, int com) : board(loop), com_(com) {
+    old_dir_ = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    QString error;
+    if (!board.start(dir.path(), com, &error)) qFatal("simulator: %s", qPrintable(error));
+    t.Comm1 = make_qt_serial_port();
+    t.Dlg = &dialogs;
+}
+
+Harness::~Harness() {
+    if (t.Comm1) t.Comm1->Close();
+    board.stop();
+    QDir::setCurrent(old_dir_);
+}
+
+void Harness::open() {
+    t.S.Com_Port = static_cast<uint8_t>(com_);
+    Open_Com_Port(t);
+}
+
+void Harness::load() { Form_Load(t); }
+
+void Harness::connect_board() {
+    open();
+    if (!run_until([this] { return t.S.Task_State == Task::Idle_Status && t.S.Connected; },
+                   5000))
+        qWarning("the board did not connect");
+}
+
+void Harness::step() { Bus_Task(t); }
+
+bool Harness::run_until(const std::function<bool()>& pred, int ms) {
+    QDeadlineTimer deadline(ms);
+    // Wakes the blocking pass at least this often, so the deadline is seen.
+    QTimer wake;
+    wake.start(20);
+    while (!pred() && !deadline.hasExpired() && !t.S.Quit_Flag) Main_Loop_Pass(t);
+    return pred();
+}
+
+void Harness::run_for(int ms) {
+    run_until([] { return false; }, ms);
+}

@@ -1,0 +1,2 @@
+// Placeholder until this file is written.
+#include "tools/loopsim/loop.h"
