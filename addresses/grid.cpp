@@ -1,5 +1,46 @@
-// Placeholder until this file is written.
 #include "addresses/grid.h"
-#include "app/tool.h"
 
-void Adr_Box_Click(Tool&, int) {}
+#include "app/tool.h"
+#include "engine/requests.h"
+
+namespace {
+
+void Select_Cell(Tool& t, int index) {
+    // A search may have started between the click and now.
+    if (t.S.Grid_Locked) return;
+    Bus_Form& f = t.F;
+
+    for (int r = f.Param_Lbl.LBound(); r <= f.Param_Lbl.UBound(); ++r) {
+        f.Param_Lbl(r).setVisible(false);
+        f.Value_Lbl(r).setVisible(false);
+    }
+    f.Status_Frame.setCaption(QStringLiteral("Position ") +
+                              QStringLiteral("%1").arg(index, 3, 10, QLatin1Char('0')));
+
+    const Control& cell = f.Adr_Box(index);
+    Control& panel = f.Status_Frame;
+    const int centre_x = cell.Left() + cell.Width() / 2;
+    const int centre_y = cell.Top() + cell.Height() / 2;
+    int left = centre_x;
+    int top = centre_y;
+    if (left + panel.Width() > Bus_Form::ScaleWidth) left = centre_x - panel.Width();
+    if (top + panel.Height() > Bus_Form::ScaleHeight) top = centre_y - panel.Height();
+    panel.Move(left, top);
+
+    t.S.Sel_Adr = static_cast<uint8_t>(index);
+    f.Led_On_Cde.setVisible(false);
+    f.Led_Off_Cde.setVisible(false);
+    panel.setVisible(true);
+    t.S.Check_Lock = false;
+    t.S.Task_State = Task::Read_Identity;
+}
+
+} // namespace
+
+void Adr_Box_Click(Tool& t, int index) {
+    if (t.S.Grid_Locked || index < 1 || index > 128) return;
+    // Counted now, not when the selection is made: a readout under way sees it and stops
+    // before it shows another detector's values under the new address.
+    ++t.S.Selection_Count;
+    Run_User_Request(t, [&t, index] { Select_Cell(t, index); });
+}

@@ -1,5 +1,133 @@
-// Placeholder until this file is written.
 #include "addresses/identity.h"
-#include "app/tool.h"
 
-void Read_Identity(Tool&) {}
+#include "addresses/params.h"
+#include "app/tool.h"
+#include "link/frames.h"
+#include "link/tempo.h"
+
+namespace {
+
+struct Param_Row {
+    uint8_t row;
+    uint8_t code;
+    const char* name;
+};
+
+// Rows 5 to 13 are read for type index 1, rows 5 to 14 for type index 3.
+constexpr Param_Row Param_Rows[] = {
+    {5, 12, "Valeur Initiale"},      {6, 1, "Seuil Alarme"},
+    {7, 2, "Seuil Défaut"},          {8, 3, "Nombre de requêtes"},
+    {9, 4, "Nombre de conv.Défaut"}, {10, 5, "Largeur Strobe"},
+    {11, 6, "Type de moyenne"},      {12, 7, "Nombre de vérification Défaut"},
+    {13, 15, "Délai ampli"},         {14, 16, "Mode détection"},
+};
+
+class Readout {
+  public:
+    Readout(Tool& t, uint8_t adr) : t_(t), f_(t.F), adr_(adr), selection_(t.S.Selection_Count) {}
+
+    // Reads rows 2 to 4 and the parameter rows; false when a newer grid selection stopped it.
+    bool Read_Details(uint8_t type_index) {
+        if (!Read_Version(2, 0x14, QStringLiteral("Version PCB"))) return false;
+        if (!Read_Version(3, 0x15, QStringLiteral("Version Soft"))) return false;
+        if (!Read_Serial()) return false;
+
+        int last_row = 0;
+        if (type_index == 1) last_row = 13;
+        if (type_index == 3) last_row = 14;
+        for (const Param_Row& p : Param_Rows) {
+            if (p.row > last_row) break;
+            if (!Read_Param(t_, p.row, p.code, QString::fromUtf8(p.name), selection_)) return false;
+        }
+        return true;
+    }
+
+  private:
+    bool Moved() const { return t_.S.Selection_Count != selection_; }
+
+    // One identity byte; a refused, failed or short reply gives false.
+    bool Read_Byte(uint8_t code, uint8_t* data) {
+        if (!Send_Frame(t_, code, adr_, 0x00, false, false)) return false;
+        if (!t_.S.Rx_Has(2) || t_.S.Rx(0) != 0) return false;
+        *data = t_.S.Rx(1);
+        return true;
+    }
+
+    bool Pause() {
+        Tempo_Wait(t_, 50);
+        return !Moved();
+    }
+
+    bool Read_Version(int row, uint8_t code, const QString& name) {
+        f_.Param_Lbl(row).setCaption(name);
+        uint8_t data = 0;
+        const bool good = Read_Byte(code, &data);
+        if (Moved()) return false;
+        if (good)
+            f_.Value_Lbl(row).setCaption(QStringLiteral("%1.%2").arg(data >> 4).arg(data & 0x0F));
+        return Pause();
+    }
+
+    bool Read_Serial() {
+        f_.Param_Lbl(4).setCaption(QString::fromUtf8("N° série"));
+        std::array<uint8_t, 4>& s = t_.S.Serial_Bytes;
+        const uint8_t codes[4] = {0x08, 0x09, 0x0A, 0x0B};
+        for (int i = 0; i < 4; ++i) {
+            uint8_t data = 0;
+            const bool good = Read_Byte(codes[i], &data);
+            if (Moved()) return false;
+            if (good)
+                s[i] = data;
+            else
+                s[0] = 0xFF; // the mark of an incomplete serial number
+            if (i < 3 && !Pause()) return false;
+        }
+        if (s[0] != 0xFF) {
+            // Formed in unsigned arithmetic: the third part runs to 65535.
+            const unsigned third = s[2] * 256u + s[3];
+            f_.Value_Lbl(4).setCaption(QStringLiteral("%1%2%3")
+                                           .arg(s[0], 2, 10, QLatin1Char('0'))
+                                           .arg(s[1], 2, 10, QLatin1Char('0'))
+                                           .arg(third, 5, 10, QLatin1Char('0')));
+        }
+        return true;
+    }
+
+    Tool& t_;
+    Bus_Form& f_;
+    const uint8_t adr_;
+    const uint16_t selection_;
+};
+
+} // namespace
+
+void Read_Identity(Tool& t) {
+    Bus_Form& f = t.F;
+    t.Screen.setMousePointer(Screen_Pointer::Hourglass);
+    f.Opto_Check.setVisible(false);
+    f.Thermo_Check.setVisible(false);
+    f.Picture1.setVisible(false);
+    f.Picture2.setVisible(false);
+    for (int r = 0; r <= 4; ++r) {
+        f.Value_Lbl(r).setCaption(QStringLiteral("???"));
+        f.Value_Lbl(r).setVisible(true);
+        f.Param_Lbl(r).setVisible(true);
+    }
+
+    const uint8_t adr = t.S.Sel_Adr;
+    f.Param_Lbl(0).setCaption(QStringLiteral("Adresse"));
+    f.Value_Lbl(0).setCaption(QStringLiteral("%1").arg(adr, 3, 10, QLatin1Char('0')));
+
+    // Sel_Adr is 0 until the first grid click; such a readout reads nothing.
+    const bool on_grid = adr >= 1 && adr <= 128;
+    const uint8_t type_index = on_grid ? t.S.Adr_Type[adr - 1] : 0;
+    f.Param_Lbl(1).setCaption(QString::fromUtf8("Type détecteur"));
+    f.Value_Lbl(1).setCaption(on_grid ? f.Adr_Box(adr).Caption().mid(4) : QStringLiteral("???"));
+
+    if (type_index != 0) Readout(t, adr).Read_Details(type_index);
+
+    t.Screen.setMousePointer(Screen_Pointer::Default);
+    t.S.Task_State = Task::Probe_Interface;
+    f.Led_On_Cde.setVisible(true);
+    f.Led_Off_Cde.setVisible(true);
+}

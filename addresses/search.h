@@ -1,6 +1,6 @@
 #pragma once
-#include <cstdint>
 #include <QString>
+#include <cstdint>
 struct Tool;
 
 void Start_Bus_Cmd_Click(Tool& t);
@@ -10,3 +10,4 @@ void Search_End(Tool& t);       // state 4
 
 // Type index and grid name of a type code; index 4 names take Type4_Counter.
 uint8_t Type_Index(uint8_t type_code);
+QString Type_Name(uint8_t type_code, uint8_t type4_counter);
