@@ -18,6 +18,10 @@ struct Tool {
     std::unique_ptr<Serial_Port> Comm1;
     Dialogs* Dlg = nullptr;
 
+    // Set while the port chosen by the last Open_Com_Port was opened: if the device then goes
+    // away (unplugged, hung up), the probe of the board reopens it by itself.
+    bool Port_Wanted = false;
+
     // User requests that reach the bus are not run while a bus step (or the re-arm started by a
     // click) is under way: they wait here and run, in order, as soon as it has ended, so that
     // two exchanges never meet on the line and the step's own writes cannot undo the request.

@@ -1,12 +1,49 @@
 #include "engine/bus_task.h"
 
+#include "addresses/identity.h"
+#include "addresses/search.h"
 #include "app/tool.h"
+#include "detector/mode.h"
+#include "detector/simulation.h"
+#include "engine/connection.h"
+#include "engine/led.h"
 #include "engine/requests.h"
 
 void Bus_Task(Tool& t) {
     Bus_Busy_Scope busy(t);
     switch (t.S.Task_State) {
+    case Task::Probe_Interface:
+        Probe_Interface(t);
+        break;
+    case Task::Read_Version:
+        Read_Version(t);
+        break;
+    case Task::Search_Addresses:
+        Search_Addresses(t);
+        break;
+    case Task::Search_End:
+        Search_End(t);
+        break;
+    case Task::Read_Identity:
+        Read_Identity(t);
+        break;
+    case Task::Led_Command:
+        Led_Command(t);
+        break;
+    case Task::Simulation_Poll:
+        Simulation_Poll(t);
+        break;
+    case Task::Simulation_Stop:
+        Simulation_Stop(t);
+        break;
+    case Task::Idle_Status:
+        Idle_Status(t);
+        break;
+    case Task::Mode_Write:
+        Mode_Write(t);
+        break;
     default:
+        // Also absorbs the 0 written by the quit menu entry.
         t.S.Task_State = Task::Probe_Interface;
         break;
     }

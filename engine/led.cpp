@@ -1,7 +1,59 @@
-// Placeholder until this file is written.
 #include "engine/led.h"
-#include "app/tool.h"
 
-void Led_Command(Tool&) {}
-void Led_On_Cde_Click(Tool&) {}
-void Led_Off_Cde_Click(Tool&) {}
+#include "app/tool.h"
+#include "engine/requests.h"
+#include "link/frames.h"
+#include "link/tempo.h"
+
+namespace {
+
+constexpr uint8_t Led_Code = 0x82;
+constexpr uint8_t Led_On = 0x03;
+constexpr uint8_t Led_Off = 0x00;
+
+void show_mark(Tool& t, int address, bool visible) {
+    if (decltype(t.F.Led_Shp)::LBound() <= address && address <= decltype(t.F.Led_Shp)::UBound())
+        t.F.Led_Shp(address).setVisible(visible);
+}
+
+bool accepted(const Tool& t) {
+    return t.S.Rx_Has(1) && t.S.Rx(0) == 0;
+}
+
+} // namespace
+
+void Led_Command(Tool& t) {
+    Program_State& S = t.S;
+
+    if (S.Led_Request > 0) {
+        if (S.Led_Address > 0) {
+            S.Last_Result = Send_Frame(t, Led_Code, S.Led_Address, Led_Off, true, false);
+            show_mark(t, S.Led_Address, false);
+            Tempo_Wait(t, 100);
+        }
+        const bool ok = Send_Frame(t, Led_Code, S.Sel_Adr, Led_On, true, false);
+        if (ok && accepted(t) && !S.Simulation_Active) show_mark(t, S.Sel_Adr, true);
+        S.Led_Address = S.Sel_Adr;
+    } else {
+        const bool ok = Send_Frame(t, Led_Code, S.Sel_Adr, Led_Off, true, false);
+        if (ok && accepted(t)) show_mark(t, S.Sel_Adr, false);
+    }
+    Tempo_Wait(t, 100);
+    S.Task_State = S.Simulation_Active ? Task::Simulation_Poll : Task::Probe_Interface;
+}
+
+// A click while a step waits for its reply runs once that step has written its own next state,
+// so the request is not overwritten.
+void Led_On_Cde_Click(Tool& t) {
+    Run_User_Request(t, [&t] {
+        t.S.Led_Request = 1;
+        t.S.Task_State = Task::Led_Command;
+    });
+}
+
+void Led_Off_Cde_Click(Tool& t) {
+    Run_User_Request(t, [&t] {
+        t.S.Led_Request = 0;
+        t.S.Task_State = Task::Led_Command;
+    });
+}

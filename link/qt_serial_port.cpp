@@ -1,6 +1,121 @@
-// Placeholder until this file is written.
 #include "link/qt_serial_port.h"
-#include "app/tool.h"
 
-std::unique_ptr<Serial_Port> make_qt_serial_port() { return nullptr; }
-QString Com_Device_Name(int) { return {}; }
+#include <QDir>
+#include <QFileInfo>
+#include <QSerialPort>
+
+#ifdef Q_OS_UNIX
+#include <sys/ioctl.h>
+#endif
+
+namespace {
+
+class Qt_Serial_Port final : public Serial_Port {
+  public:
+    Qt_Serial_Port() {
+        connect(&port_, &QSerialPort::readyRead, this, [this] { check_threshold(); });
+    }
+    ~Qt_Serial_Port() override { Close(); }
+
+    bool Open(int number) override {
+        Close();
+        port_.setPortName(Device_Name(number));
+        port_.setBaudRate(QSerialPort::Baud9600);
+        port_.setDataBits(QSerialPort::Data8);
+        port_.setParity(QSerialPort::NoParity);
+        port_.setStopBits(QSerialPort::OneStop);
+        port_.setFlowControl(QSerialPort::NoFlowControl);
+        if (!port_.open(QIODevice::ReadWrite)) return false;
+        failed_ = false;
+        error_link_ = connect(&port_, &QSerialPort::errorOccurred, this, &Qt_Serial_Port::on_error);
+        return true;
+    }
+
+    void Close() override {
+        disconnect(error_link_);
+        failed_ = false;
+        if (port_.isOpen()) port_.close();
+    }
+
+    bool PortOpen() const override { return port_.isOpen() && !failed_; }
+
+    int InBufferCount() override {
+        if (!PortOpen()) return 0;
+        pull_pending();
+        return PortOpen() ? static_cast<int>(port_.bytesAvailable()) : 0;
+    }
+
+    QByteArray Input() override {
+        if (!PortOpen()) return {};
+        pull_pending();
+        return PortOpen() ? port_.readAll() : QByteArray();
+    }
+
+    bool Output(uint8_t byte) override {
+        if (!PortOpen()) return false;
+        const char c = static_cast<char>(byte);
+        if (port_.write(&c, 1) != 1) return false;
+        // QSerialPort only queues the byte; push it to the line now rather than on the next
+        // pass of the event loop.
+        port_.flush();
+        return PortOpen();
+    }
+
+    QString Device_Name(int number) const override { return Com_Device_Name(number); }
+
+  private:
+    // Bytes the driver holds but Qt has not fetched yet (its notifier only runs from the event
+    // loop) are taken in, so a count or a drain sees everything that has arrived.
+    void pull_pending() {
+#ifdef Q_OS_UNIX
+        int waiting = 0;
+        if (::ioctl(static_cast<int>(port_.handle()), FIONREAD, &waiting) == 0 && waiting > 0)
+            port_.waitForReadyRead(0);
+#endif
+    }
+
+    void on_error(QSerialPort::SerialPortError error) {
+        switch (error) {
+        case QSerialPort::NoError:
+        case QSerialPort::UnsupportedOperationError: // modem lines of a pseudo-terminal
+        case QSerialPort::TimeoutError:              // a waitFor call that found nothing
+            return;
+        default:
+            break;
+        }
+        if (failed_) return;
+        // A vanished device keeps raising errors for as long as it stays open, so the port is
+        // closed for good here; the close itself waits until Qt has left its own call stack.
+        failed_ = true;
+        disconnect(error_link_);
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (failed_ && port_.isOpen()) port_.close();
+            },
+            Qt::QueuedConnection);
+        emit Comm_Event();
+    }
+
+    QSerialPort port_;
+    QMetaObject::Connection error_link_;
+    bool failed_ = false;
+};
+
+} // namespace
+
+std::unique_ptr<Serial_Port> make_qt_serial_port() {
+    return std::make_unique<Qt_Serial_Port>();
+}
+
+QString Com_Device_Name(int number) {
+#ifdef Q_OS_WIN
+    return QStringLiteral("COM%1").arg(number);
+#else
+    const QString local = QDir::current().absoluteFilePath(QStringLiteral("COM%1").arg(number));
+    // A link left behind by a device that is gone still names the port the user chose.
+    const QFileInfo info(local);
+    if (info.exists() || info.isSymLink()) return local;
+    return QStringLiteral("/dev/ttyS%1").arg(number - 1);
+#endif
+}
