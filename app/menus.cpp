@@ -1,9 +1,52 @@
-// Placeholder until this file is written.
 #include "app/menus.h"
-#include "app/tool.h"
 
-void Form_KeyDown(Tool&, int, int) {}
-void Serial_Com_Port_Mnu_Click(Tool&) {}
-void Phase_Option_Click(Tool&, int) {}
-void Status_Frame_MouseMove(Tool&) {}
-void About_Mnu_Click(Tool&) {}
+#include "addresses/search.h"
+#include "app/numeric_text.h"
+#include "app/settings.h"
+#include "app/tool.h"
+#include "detector/simulation.h"
+#include "engine/requests.h"
+#include "link/com_port.h"
+
+void Form_KeyDown(Tool& t, int key_code, int /*shift*/) {
+    if (key_code == vbKeyF5 && t.F.Start_Bus_Cmd.Visible())
+        Start_Bus_Cmd_Click(t);
+    else if (key_code == vbKeyF9 && t.F.Adr_Status_Cde.Visible())
+        Adr_Status_Cde_Click(t);
+}
+
+void Serial_Com_Port_Mnu_Click(Tool& t) {
+    if (!t.Dlg) return;
+    int port = 0;
+    for (;;) {
+        const QString answer =
+            t.Dlg->Input_Box(QString::fromUtf8("Saisir N° de port série (1 à 16) SVP:"),
+                             QStringLiteral("PORT SERIE"), QString::number(t.S.Com_Port));
+        // The window may have been closed while the box was open: nothing is left to set.
+        if (t.S.Quit_Flag) return;
+        if (Round_To_Byte(Leading_Number(answer), &port) && port >= 1 && port <= 16) break;
+        t.S.Last_Result = t.Dlg->Msg_Box(QStringLiteral("Valeur entre 1 et 16 SVP..."),
+                                         vbInformation, QStringLiteral("ERREUR"));
+        if (t.S.Quit_Flag) return;
+    }
+    t.S.Com_Port = static_cast<uint8_t>(port);
+    Write_Config(t);
+    // Reopening the port in the middle of an exchange would hand that exchange the new port's
+    // bytes: it waits for the running step to end.
+    Tool* tp = &t;
+    Run_User_Request(t, [tp] { Open_Com_Port(*tp); });
+}
+
+void Phase_Option_Click(Tool& t, int index) {
+    t.S.Phase_Number = static_cast<uint8_t>(index);
+    Write_Config(t);
+    t.S.Phase_Code = index == 1 ? 1 : 8;
+}
+
+void Status_Frame_MouseMove(Tool& t) {
+    t.Screen.setMousePointer(Screen_Pointer::Default);
+}
+
+void About_Mnu_Click(Tool& t) {
+    if (t.Dlg) t.Dlg->Show_About();
+}

@@ -1,7 +1,162 @@
-// Placeholder until this file is written.
 #include "app/settings.h"
+
+#include "app/numeric_text.h"
 #include "app/tool.h"
 
-QString Config_Path() { return {}; }
-void Read_Config(Tool&) {}
-void Write_Config(Tool&) {}
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace {
+
+// The file holds two short lines; anything that needs more reading than this before its second
+// field has ended is not a settings file and is treated as unreadable.
+constexpr qint64 Max_Scan = 1 << 20;
+// Longest field text kept; a longer one cannot be a port or phase number.
+constexpr qsizetype Max_Field = 256;
+
+// Reads the file as fields separated by commas or line ends (CR LF, CR or LF), leading blanks
+// skipped, in bounded memory whatever the file holds.
+class Field_Reader {
+  public:
+    explicit Field_Reader(QFile& file) : file_(file) {}
+
+    // False when there is no further field (end of file) or the file cannot be read.
+    bool Next(QString* field, bool* too_long) {
+        field->clear();
+        *too_long = false;
+        char c;
+        do {
+            if (!Get(&c)) return false;
+        } while (c == ' ' || c == '\t');
+        QByteArray text;
+        for (;;) {
+            if (c == ',' || c == '\n') break;
+            if (c == '\r') {
+                char next;
+                if (Get(&next) && next != '\n') Unget(next);
+                break;
+            }
+            if (text.size() < Max_Field)
+                text.append(c);
+            else
+                *too_long = true;
+            if (!Get(&c)) {
+                if (failed_) return false;
+                break;
+            }
+        }
+        *field = QString::fromLatin1(text);
+        return true;
+    }
+
+  private:
+    bool Get(char* c) {
+        if (has_back_) {
+            has_back_ = false;
+            *c = back_;
+            return true;
+        }
+        if (scanned_ >= Max_Scan) {
+            failed_ = true;
+            return false;
+        }
+        if (!file_.getChar(c)) {
+            failed_ = file_.error() != QFileDevice::NoError;
+            return false;
+        }
+        ++scanned_;
+        return true;
+    }
+    void Unget(char c) {
+        back_ = c;
+        has_back_ = true;
+    }
+
+    QFile& file_;
+    qint64 scanned_ = 0;
+    bool failed_ = false;
+    char back_ = 0;
+    bool has_back_ = false;
+};
+
+struct Stored {
+    uint8_t port = 1;
+    uint8_t phase = 1;
+};
+
+// The two settings as the file gives them; false on any content the tool cannot take, in which
+// case the caller falls back to the defaults.
+bool Parse(QFile& file, Stored* out) {
+    Field_Reader reader(file);
+    QString field;
+    bool too_long = false;
+
+    if (!reader.Next(&field, &too_long) || too_long) return false;
+    int port = 0;
+    if (!Round_To_Byte(Leading_Number(field), &port)) return false;
+    if (port == 0 || port > 16) port = 1;
+
+    if (!reader.Next(&field, &too_long) || too_long) return false;
+    const double value = Leading_Number(field);
+    int phase = 0;
+    if (!Round_To_Byte(value, &phase)) return false;
+    // The field itself must be a number (an empty one counts as 0) to be compared.
+    if (!field.trimmed().isEmpty() && !Is_Number(field)) return false;
+    // A value that rounds to 0 is refused too, so the phase is always 1 or 2.
+    if (value > 2 || phase == 0) phase = 1;
+
+    out->port = static_cast<uint8_t>(port);
+    out->phase = static_cast<uint8_t>(phase);
+    return true;
+}
+
+} // namespace
+
+QString Config_Path() {
+    return QDir::toNativeSeparators(QDir::current().filePath(QStringLiteral("Kalvenor-2.cfg")));
+}
+
+void Read_Config(Tool& t) {
+    const QString path = Config_Path();
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        t.S.Com_Port = 1;
+        t.S.Phase_Number = 1;
+        t.S.Phase_Code = 1;
+        Write_Config(t);
+        return;
+    }
+
+    Stored stored;
+    bool ok = false;
+    // Only a regular file is read: a directory, a pipe or a device in its place would fail or
+    // block, and counts as unreadable.
+    if (info.isFile()) {
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly)) ok = Parse(file, &stored);
+    }
+    if (ok) {
+        t.S.Com_Port = stored.port;
+        t.S.Phase_Number = stored.phase;
+    } else {
+        t.S.Com_Port = 1;
+        t.S.Phase_Number = 1;
+        t.S.Phase_Code = 1;
+    }
+}
+
+void Write_Config(Tool& t) {
+    // The new content replaces the old file only once it is complete, so a failed write (disk
+    // full, read-only directory) leaves the previous settings intact. Failure is silent.
+    QSaveFile file(Config_Path());
+    if (!file.open(QIODevice::WriteOnly)) return;
+    const QByteArray content = ' ' + QByteArray::number(t.S.Com_Port) + "\r\n " +
+                               QByteArray::number(t.S.Phase_Number) + "\r\n";
+    if (file.write(content) != content.size()) {
+        file.cancelWriting();
+        return;
+    }
+    file.commit();
+}

@@ -1,0 +1,14 @@
+#pragma once
+#include <QStringView>
+
+// How the tool reads a number typed by the user or stored in the settings file: the number the
+// text begins with (blanks before it skipped; an optional sign, digits with an optional decimal
+// point, an optional exponent), 0 when it does not begin with one. An out-of-range exponent
+// gives an infinite value, which no range check accepts.
+double Leading_Number(QStringView text);
+
+// True when the text, blanks around it aside, is one number and nothing else.
+bool Is_Number(QStringView text);
+
+// Nearest whole number of v when it fits 0..255 (ties to even); false otherwise.
+bool Round_To_Byte(double v, int* out);
