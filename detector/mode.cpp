@@ -1,10 +1,84 @@
-// Placeholder until this file is written.
 #include "detector/mode.h"
-#include "app/tool.h"
 
-void Opto_Check_Click(Tool&) {}
-void Thermo_Check_Click(Tool&) {}
-void Mode_Write(Tool&) {}
+#include "app/tool.h"
+#include "engine/requests.h"
+#include "link/frames.h"
+#include "link/tempo.h"
+
+namespace {
+
+constexpr uint8_t Optical_Off = 0x02;
+constexpr uint8_t Thermal_Off = 0x01;
+
+constexpr uint8_t Mode_Set_Command = 0x96;
+constexpr uint8_t Mode_Commit_Command = 0x85;
+
+// The box value and Sensor_Mode change at once; only the write waits for the bus. It is
+// tied to the detector the boxes were showing when clicked.
+void Request_Mode_Write(Tool& t) {
+    const uint8_t adr = t.S.Sel_Adr;
+    const uint8_t mode = t.S.Sensor_Mode;
+    Run_User_Request(t, [&t, adr, mode] {
+        // The panel is hidden while the simulation runs, and a newer selection is read afresh:
+        // in both cases the boxes clicked no longer stand for Sel_Adr.
+        if (t.S.Simulation_Active || t.S.Sel_Adr != adr) return;
+        // A readout that ran meanwhile reloads Sensor_Mode; the user's choice is what is written.
+        t.S.Sensor_Mode = mode;
+        t.S.Task_State = Task::Mode_Write;
+    });
+}
+
+void Sensor_Check_Click(Tool& t, Control& box, const Control& other, uint8_t off_bit) {
+    if (t.S.Check_Lock) return;
+    // From a grid click until its readout starts, the rows are hidden and the boxes still show
+    // the previous detector's mode: a change made then would be written to the new address.
+    if (!t.F.Param_Lbl(0).Visible()) return;
+    if (box.Value() == 0) {
+        if (other.Value() == 0) {
+            if (t.Dlg)
+                t.S.Last_Result =
+                    t.Dlg->Msg_Box(QStringLiteral("Il doit y avoir au moins un capteur activé !"),
+                                   vbInformation, QStringLiteral("Sélection Capteur"));
+            // Raises Click again, which clears the bit and asks for the write itself.
+            box.setValue(1);
+        } else {
+            t.S.Sensor_Mode |= off_bit;
+        }
+    } else {
+        t.S.Sensor_Mode &= static_cast<uint8_t>(~off_bit);
+    }
+    Request_Mode_Write(t);
+}
+
+} // namespace
+
+void Opto_Check_Click(Tool& t) {
+    Sensor_Check_Click(t, t.F.Opto_Check, t.F.Thermo_Check, Optical_Off);
+}
+
+void Thermo_Check_Click(Tool& t) {
+    Sensor_Check_Click(t, t.F.Thermo_Check, t.F.Opto_Check, Thermal_Off);
+}
+
+void Mode_Write(Tool& t) {
+    Program_State& S = t.S;
+    // Only the two element bits go to the detector, and never both at once: both set is taken
+    // as thermal off, as the readout does.
+    uint8_t mode = S.Sensor_Mode & (Optical_Off | Thermal_Off);
+    if (mode == (Optical_Off | Thermal_Off)) mode = Thermal_Off;
+    S.Last_Result = Send_Frame(t, Mode_Set_Command, S.Sel_Adr, mode, true, false);
+    Tempo_Wait(t, 100);
+    S.Last_Result = Send_Frame(t, Mode_Commit_Command, S.Sel_Adr, 0x00, true, false);
+    Tempo_Wait(t, 50);
+    S.Task_State = Task::Read_Identity;
+}
+
 void Value_Lbl_Click(Tool&, int) {}
-void Value_Lbl_MouseMove(Tool&, int) {}
-void Param_Lbl_Click(Tool&, int) {}
+
+void Value_Lbl_MouseMove(Tool& t, int) {
+    t.Screen.setMousePointer(Screen_Pointer::Default);
+}
+
+void Param_Lbl_Click(Tool& t, int) {
+    t.Screen.setMousePointer(Screen_Pointer::Default);
+}

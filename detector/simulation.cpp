@@ -1,7 +1,124 @@
-// Placeholder until this file is written.
 #include "detector/simulation.h"
-#include "app/tool.h"
 
-void Adr_Status_Cde_Click(Tool&) {}
-void Simulation_Poll(Tool&) {}
-void Simulation_Stop(Tool&) {}
+#include "app/tool.h"
+#include "engine/requests.h"
+#include "link/frames.h"
+
+namespace {
+
+const QString Idle_Caption = QStringLiteral("ETAT DES ADRESSES (F9)");
+const QString Stop_Caption = QStringLiteral("ARRÊT SIMULATION");
+const QString Running_Operation = QStringLiteral("SIMULATION GESTION BUS PAR ECS");
+const QString Waiting_Operation = QStringLiteral("Attente Commande");
+
+constexpr Vb_Color Found_Color = RGB(128, 128, 255);
+constexpr Vb_Color Com_Fault_Color = RGB(255, 255, 0);
+constexpr Vb_Color Alarm_Color = RGB(255, 0, 0);
+constexpr Vb_Color Point_Fault_Color = RGB(255, 128, 0);
+constexpr Vb_Color Standby_Color = RGB(0, 255, 0);
+
+constexpr uint8_t Poll_Command = 0x10;
+constexpr uint8_t State_Alarm = 0x01;
+constexpr uint8_t State_Point_Fault = 0x08;
+
+void Show_Legend(Tool& t, bool visible) {
+    for (int i = 0; i <= 3; ++i) {
+        t.F.Lgd_Lbl(i).setVisible(visible);
+        t.F.Lgd_Shp(i).setVisible(visible);
+    }
+}
+
+void Set_Tick_Interval(Tool& t) {
+    // Setting the interval of a running QTimer restarts its count; only do it when it changes.
+    if (t.F.Timer_Tache.interval() != 100) t.F.Timer_Tache.setInterval(100);
+}
+
+// The button's caption and Simulation_Active change together, so that a click always does what
+// the caption shown at that moment says, even when the bus part of an earlier click is still
+// waiting for the running step to end.
+void Start_Simulation(Tool& t) {
+    t.F.Status_Frame.setVisible(false);
+    t.Screen.setMousePointer(Screen_Pointer::Default);
+    Show_Legend(t, true);
+    t.F.Start_Bus_Cmd.setVisible(false);
+    t.F.Adr_Status_Cde.setCaption(Stop_Caption);
+    t.F.Current_Operation_Lbl.setCaption(Running_Operation);
+    Set_Tick_Interval(t);
+    t.S.Grid_Locked = true;
+    t.S.Sim_Address = 1;
+    t.S.Simulation_Active = true;
+    t.S.Led_Address = 0;
+    t.S.Alarm_Latch.fill(false);
+
+    Run_User_Request(t, [&t] {
+        // A search asked for just before this click has re-armed the loop and owns the grid
+        // now: polling would override it, so the run is called off instead.
+        if (t.S.Task_State == Task::Search_Addresses || t.S.Task_State == Task::Search_End) {
+            Show_Legend(t, false);
+            t.F.Adr_Status_Cde.setCaption(Idle_Caption);
+            t.S.Simulation_Active = false;
+            return;
+        }
+        t.S.Task_State = Task::Simulation_Poll;
+    });
+}
+
+void Stop_Simulation(Tool& t) {
+    Show_Legend(t, false);
+    // Deferred past the running step, whose own next state (the LED state after a new alarm,
+    // the poll after the LED state) would otherwise replace the stop.
+    Run_User_Request(t, [&t] { t.S.Task_State = Task::Simulation_Stop; });
+}
+
+} // namespace
+
+void Adr_Status_Cde_Click(Tool& t) {
+    if (t.S.Simulation_Active)
+        Stop_Simulation(t);
+    else
+        Start_Simulation(t);
+}
+
+void Simulation_Poll(Tool& t) {
+    Program_State& S = t.S;
+    if (S.Sim_Address < 1 || S.Sim_Address > 128) S.Sim_Address = 1;
+    const uint8_t adr = S.Sim_Address;
+
+    const bool answered = Send_Frame(t, Poll_Command, adr, 0x00, false, false) && S.Rx_Has(2);
+    bool alarm = false;
+    Vb_Color colour;
+    if (!answered || S.Rx(0) != 0) {
+        colour = Com_Fault_Color;
+    } else if (S.Rx(1) & State_Alarm) {
+        colour = Alarm_Color;
+        alarm = true;
+    } else if (S.Rx(1) & State_Point_Fault) {
+        colour = Point_Fault_Color;
+    } else {
+        colour = Standby_Color;
+    }
+    t.F.Adr_Box(adr).setBackColor(colour);
+
+    if (alarm && !S.Alarm_Latch(adr)) {
+        S.Alarm_Latch(adr) = true;
+        S.Led_Request = 1;
+        S.Sel_Adr = adr;
+        S.Task_State = Task::Led_Command;
+    }
+
+    S.Sim_Address = adr < S.Adr_Count ? static_cast<uint8_t>(adr + 1) : 1;
+}
+
+void Simulation_Stop(Tool& t) {
+    Program_State& S = t.S;
+    t.F.Adr_Status_Cde.setCaption(Idle_Caption);
+    t.F.Start_Bus_Cmd.setVisible(true);
+    for (int adr = 1; adr <= S.Adr_Count && adr <= 128; ++adr)
+        t.F.Adr_Box(adr).setBackColor(Found_Color);
+    Set_Tick_Interval(t);
+    S.Task_State = Task::Probe_Interface;
+    t.F.Current_Operation_Lbl.setCaption(Waiting_Operation);
+    S.Grid_Locked = false;
+    S.Simulation_Active = false;
+    if (S.Adr_Count > 0) t.F.Adr_Status_Cde.setVisible(true);
+}
