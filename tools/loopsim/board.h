@@ -2,8 +2,10 @@
 #include "tools/loopsim/loop.h"
 
 #include <QByteArray>
+#include <QMap>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <memory>
 
 class QIODevice;
@@ -50,8 +52,24 @@ class Board : public QObject {
     // A timestamped hex trace of the traffic, one line per byte, or nullptr for none.
     void set_trace(QIODevice* out);
 
+    // True between hang_up() and come_back().
+    bool hung_up() const;
+
+    // Seeded random faults for soak runs: each exchange (a byte that gets an answer) suffers,
+    // with the given probability, one fault picked among `kinds` (all of fault_kinds() when
+    // empty). A hang-up comes back by itself after a short while. Probability 0 switches off.
+    void set_random_faults(quint32 seed, double probability, const QStringList& kinds = {});
+    static QStringList fault_kinds(); // silent, wrong, delay, garbage, extra, short, hangup
+    QMap<QString, int> faults_injected() const;
+    int frames_answered() const; // frames whose last byte got a reply
+
   signals:
     void byte_received(quint8 byte);
+    // What the tool did to the loop, for a person watching the simulator.
+    void led_switched(int address, bool on);
+    void mode_written(int address, quint8 mode);   // held until committed
+    void mode_committed(int address, quint8 mode); // the detector now runs in this mode
+    void point_changed(int address, quint8 state, quint8 poll_status); // by the script
 
   private:
     struct Impl;
