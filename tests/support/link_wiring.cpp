@@ -1,0 +1,48 @@
+#include "support/link_wiring.h"
+
+#include "link/exchange.h"
+#include "link/tempo.h"
+#include "tools/loopsim/board.h"
+
+#include <QTimer>
+
+void Wire_Link_Events(Tool& t) {
+    Tool* tp = &t;
+    Bus_Form& f = t.F;
+    const std::pair<QTimer*, void (*)(Tool&)> timers[] = {
+        {&f.Timer_Tache, Timer_Tache_Timer},       {&f.Tempo, Tempo_Timer},
+        {&f.Timer_Time_Out, Timer_Time_Out_Timer}, {&f.Send_Timer, Send_Timer_Timer},
+        {&f.Receive_Timer, Receive_Timer_Timer},
+    };
+    for (const auto& [timer, handler] : timers)
+        QObject::connect(timer, &QTimer::timeout, &f, [tp, handler = handler] { handler(*tp); });
+    if (t.Comm1)
+        QObject::connect(t.Comm1.get(), &Serial_Port::Comm_Event, &f, [tp] { Comm1_OnComm(*tp); });
+    f.Send_Timer.start();
+    f.Receive_Timer.start();
+}
+
+Line_Clock::Line_Clock(loopsim::Board& board) {
+    clock_.start();
+    link_ = QObject::connect(&board, &loopsim::Board::byte_received, &board, [this](quint8 b) {
+        bytes.append({b, clock_.elapsed()});
+    });
+}
+
+Line_Clock::~Line_Clock() {
+    QObject::disconnect(link_);
+}
+
+QByteArray Line_Clock::values() const {
+    QByteArray out;
+    for (const Byte& b : bytes)
+        out.append(static_cast<char>(b.value));
+    return out;
+}
+
+QByteArray bytes(std::initializer_list<int> values) {
+    QByteArray out;
+    for (int v : values)
+        out.append(static_cast<char>(v));
+    return out;
+}

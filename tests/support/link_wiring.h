@@ -1,0 +1,39 @@
+#pragma once
+#include "app/tool.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QList>
+
+namespace loopsim {
+class Board;
+}
+
+// Connects the port's event and the five timers to their handlers and starts the two lamp
+// timers, as the load sequence does, for tests that open the port without the rest of it.
+// Use it instead of Harness::load(), not with it.
+void Wire_Link_Events(Tool& t);
+
+// Every byte the board receives, with the time it came, counted from construction.
+class Line_Clock {
+  public:
+    explicit Line_Clock(loopsim::Board& board);
+    ~Line_Clock();
+    Line_Clock(const Line_Clock&) = delete;
+    Line_Clock& operator=(const Line_Clock&) = delete;
+    struct Byte {
+        quint8 value;
+        qint64 ms;
+    };
+    QList<Byte> bytes;
+    QByteArray values() const;
+    // Time between byte i - 1 and byte i.
+    qint64 gap_before(int i) const { return bytes.at(i).ms - bytes.at(i - 1).ms; }
+
+  private:
+    QElapsedTimer clock_;
+    QMetaObject::Connection link_;
+};
+
+// Bytes written out as a wire constant: bytes({0x41, 0x82, 0x05, 0x03}).
+QByteArray bytes(std::initializer_list<int> values);
