@@ -30,7 +30,8 @@ using Bytes = QByteArray;
 
 Bytes bytes(std::initializer_list<int> list) {
     Bytes b;
-    for (int v : list) b.append(char(v));
+    for (int v : list)
+        b.append(char(v));
     return b;
 }
 
@@ -66,8 +67,7 @@ class Line {
             QEventLoop loop;
             QSocketNotifier notifier(fd_, QSocketNotifier::Read);
             QObject::connect(&notifier, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
-            QTimer::singleShot(std::max<qint64>(1, ms - clock.elapsed()), &loop,
-                               &QEventLoop::quit);
+            QTimer::singleShot(std::max<qint64>(1, ms - clock.elapsed()), &loop, &QEventLoop::quit);
             loop.exec();
         }
     }
@@ -255,6 +255,474 @@ class Tst_Loopsim : public QObject {
         QCOMPARE(line_->quiet(60), Bytes());
         // The frame ended with its last byte: the next header opens a new one.
         QCOMPARE(line_->frame(0x40, 0x13, 2, 0), bytes({0x40, 0x13, 2, 0, 0x13}));
+    }
+
+    // Address 3 answers in phase 2 only, refuses its first two probes, accepts second attempts.
+    void search_probes() {
+        start();
+        const auto probe = [this](int p0, int address) {
+            return line_->frame(0x41, p0, address, 0x01).mid(3);
+        };
+        const auto second = [this](int p0, int address) {
+            return line_->frame(0x41, p0, 0xC8, address).mid(3);
+        };
+        QCOMPARE(probe(0x81, 1), bytes({0, 0}));
+        QCOMPARE(second(0x81, 1), bytes({1, 0})); // present, but second attempts refused
+        QCOMPARE(probe(0x88, 1), bytes({0, 0}));
+        QCOMPARE(probe(0x81, 3), bytes({1, 0})); // wrong phase
+        QCOMPARE(second(0x81, 3), bytes({1, 0}));
+        QCOMPARE(probe(0x88, 3), bytes({1, 0}));
+        QCOMPARE(second(0x88, 3), bytes({0, 0}));
+        QCOMPARE(probe(0x88, 3), bytes({1, 0}));
+        QCOMPARE(second(0x88, 3), bytes({0, 0}));
+        QCOMPARE(probe(0x88, 3), bytes({0, 0}));
+        QCOMPARE(probe(0x88, 3), bytes({0, 0}));
+        QCOMPARE(probe(0x81, 4), bytes({1, 0})); // absent
+        QCOMPARE(second(0x81, 4), bytes({1, 0}));
+        QCOMPARE(probe(0x88, 4), bytes({1, 0}));
+        QCOMPARE(second(0x88, 4), bytes({1, 0}));
+        // The re-arm restarts the loop: the refusals come again.
+        QCOMPARE(line_->exchange(0x04, 1), bytes({0x04}));
+        QCOMPARE(line_->exchange(0x03, 1), bytes({0x03}));
+        QCOMPARE(probe(0x88, 3), bytes({1, 0}));
+    }
+
+    void mode_write_then_commit() {
+        start();
+        QList<QPair<int, int>> written, committed;
+        connect(board_.get(), &Board::mode_written, this, [&](int a, quint8 m) {
+            written.append({a, m});
+        });
+        connect(board_.get(), &Board::mode_committed, this, [&](int a, quint8 m) {
+            committed.append({a, m});
+        });
+        QCOMPARE(line_->frame(0x41, 0x85, 1, 0x00).mid(3), bytes({0, 0})); // nothing pending
+        QCOMPARE(line_->frame(0x41, 0x96, 1, 0x02).mid(3), bytes({0, 0}));
+        QCOMPARE(line_->frame(0x40, 0x18, 1, 0x00).mid(3), bytes({0, 0x04}));
+        QCOMPARE(line_->frame(0x41, 0x85, 1, 0x00).mid(3), bytes({0, 0}));
+        QCOMPARE(line_->frame(0x40, 0x18, 1, 0x00).mid(3), bytes({0, 0x02}));
+        QCOMPARE(board_->loop().detectors[1].mode, uint8_t(0x02));
+        QCOMPARE(written, (QList<QPair<int, int>>{{1, 2}}));
+        QCOMPARE(committed, (QList<QPair<int, int>>{{1, 2}}));
+        QCOMPARE(line_->frame(0x41, 0x96, 9, 0x01).mid(3), bytes({1, 0})); // absent
+    }
+
+    void led_state() {
+        start();
+        QList<QPair<int, bool>> switched;
+        connect(board_.get(), &Board::led_switched, this, [&](int a, bool on) {
+            switched.append({a, on});
+        });
+        line_->frame(0x41, 0x82, 1, 0x03);
+        QVERIFY(board_->loop().detectors[1].led);
+        line_->frame(0x41, 0x82, 2, 0x03);
+        line_->frame(0x41, 0x82, 1, 0x00);
+        QVERIFY(!board_->loop().detectors[1].led);
+        QVERIFY(board_->loop().detectors[2].led);
+        QCOMPARE(switched, (QList<QPair<int, bool>>{{1, true}, {2, true}, {1, false}}));
+    }
+
+    void traffic_record() {
+        start();
+        line_->exchange(0x01, 1);
+        line_->frame(0x40, 0x13, 1, 0x00);
+        QCOMPARE(board_->received(), bytes({0x01, 0x40, 0x13, 0x01, 0x00}));
+        QCOMPARE(board_->sent(), bytes({0x01, 0x40, 0x13, 0x01, 0x00, 0x1A}));
+        board_->clear_traffic();
+        QVERIFY(board_->received().isEmpty() && board_->sent().isEmpty());
+    }
+
+    void silent_board() {
+        start();
+        board_->set_silent(true);
+        line_->send(0x01);
+        line_->send(0x40);
+        line_->send(0x13);
+        QCOMPARE(line_->quiet(80), Bytes());
+        QCOMPARE(board_->received(), bytes({0x01, 0x40, 0x13}));
+        board_->set_silent(false);
+        // Nothing half-open survives the silence.
+        QCOMPARE(line_->frame(0x40, 0x13, 1, 0), bytes({0x40, 0x13, 1, 0, 0x1A}));
+    }
+
+    void echo_faults_data() {
+        QTest::addColumn<bool>("wrong");
+        QTest::addColumn<int>("k");
+        QTest::addColumn<Bytes>("answered");
+        QTest::newRow("stop at header") << false << 1 << Bytes();
+        QTest::newRow("stop at P0") << false << 2 << bytes({0x40});
+        QTest::newRow("stop at P1") << false << 3 << bytes({0x40, 0x13});
+        QTest::newRow("wrong header") << true << 1 << bytes({0xBF});
+        QTest::newRow("wrong P0") << true << 2 << bytes({0x40, 0xEC});
+        QTest::newRow("wrong P1") << true << 3 << bytes({0x40, 0x13, 0xFE});
+    }
+    void echo_faults() {
+        QFETCH(bool, wrong);
+        QFETCH(int, k);
+        QFETCH(Bytes, answered);
+        start();
+        wrong ? board_->set_wrong_echo(k) : board_->set_echo_stop(k);
+        const Bytes got = line_->frame(0x40, 0x13, 1, 0);
+        QCOMPARE(got, answered);
+        QCOMPARE(line_->quiet(30), Bytes());
+        // Single-byte commands are not frame bytes.
+        QCOMPARE(line_->exchange(0x01, 1), bytes({0x01}));
+        wrong ? board_->set_wrong_echo(0) : board_->set_echo_stop(0);
+        // The board dropped the frame itself, so a new one starts at once.
+        QCOMPARE(line_->frame(0x40, 0x13, 1, 0), bytes({0x40, 0x13, 1, 0, 0x1A}));
+    }
+
+    void echo_stop_holds_for_every_frame() {
+        start();
+        board_->set_echo_stop(2);
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(line_->frame(0x40, 0x13, 1, 0), bytes({0x40}));
+    }
+
+    void reply_delay() {
+        start();
+        board_->set_reply_delay(300);
+        QElapsedTimer clock;
+        clock.start();
+        line_->send(0x01);
+        QCOMPARE(line_->read(1, 200), Bytes());
+        QCOMPARE(line_->read(1, 2000), bytes({0x01}));
+        QVERIFY2(clock.elapsed() >= 295, qPrintable(QString::number(clock.elapsed())));
+        board_->set_reply_delay(0);
+        QCOMPARE(line_->exchange(0x02, 1, 100), bytes({0x31}));
+    }
+
+    void reply_shape_faults_data() {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<Bytes>("probe");
+        QTest::addColumn<Bytes>("frame");
+        QTest::newRow("garbage") << "garbage" << bytes({0x01, 0xAA, 0x55})
+                                 << bytes({0x40, 0xAA, 0x55, 0x13, 0xAA, 0x55, 0x01, 0xAA, 0x55,
+                                           0x00, 0x1A, 0xAA, 0x55});
+        QTest::newRow("extra") << "extra" << bytes({0x01})
+                               << bytes({0x40, 0x13, 0x01, 0x00, 0x1A, 0xE0, 0xE1, 0xE2});
+        QTest::newRow("short") << "short" << bytes({0x01}) << bytes({0x40, 0x13, 0x01, 0x00});
+    }
+    void reply_shape_faults() {
+        QFETCH(QString, fault);
+        QFETCH(Bytes, probe);
+        QFETCH(Bytes, frame);
+        start();
+        if (fault == "garbage") board_->set_garbage(bytes({0xAA, 0x55}));
+        if (fault == "extra") board_->set_extra_bytes(3);
+        if (fault == "short") board_->set_short_replies(true);
+        line_->send(0x01);
+        QCOMPARE(line_->quiet(40), probe);
+        Bytes all;
+        for (int b : {0x40, 0x13, 0x01, 0x00}) {
+            line_->send(uint8_t(b));
+            all += line_->quiet(40);
+        }
+        QCOMPARE(all, frame);
+    }
+
+    void hang_up_and_come_back() {
+        start();
+        board_->hang_up();
+        QVERIFY(board_->hung_up());
+        bool hung = false;
+        line_->read(1, 500, &hung);
+        QVERIFY(hung);
+        QVERIFY(QFileInfo(board_->link_path()).isSymLink());
+        QString error;
+        QVERIFY2(board_->come_back(&error), qPrintable(error));
+        QVERIFY(!board_->hung_up());
+        QCOMPARE(QFile::symLinkTarget(board_->link_path()),
+                 QFileInfo(board_->terminal_path()).canonicalFilePath());
+        line_ = std::make_unique<Line>(board_->link_path());
+        QVERIFY(line_->ok());
+        QCOMPARE(line_->exchange(0x01, 1), bytes({0x01}));
+        QCOMPARE(line_->frame(0x40, 0x13, 1, 0), bytes({0x40, 0x13, 1, 0, 0x1A}));
+    }
+
+    // A frame the tool gave up on (an echo lost on the way) is dropped after a silence.
+    void resync_after_abandoned_frame() {
+        start();
+        QCOMPARE(line_->exchange(0x40, 1), bytes({0x40}));
+        QCOMPARE(line_->exchange(0x13, 1), bytes({0x13}));
+        // Within the silence the next byte still belongs to the frame.
+        QCOMPARE(line_->exchange(0x41, 1), bytes({0x41}));
+        QTest::qWait(1100);
+        QCOMPARE(line_->frame(0x40, 0x14, 1, 0), bytes({0x40, 0x14, 1, 0, 0x21}));
+    }
+
+    void link_lifecycle() {
+        const QString link = dir_.filePath("COM3");
+        QFile::remove(link);
+        QVERIFY(QFile::link("/nonexistent/pts", link));
+        start();
+        QCOMPARE(board_->link_path(), QFileInfo(link).absoluteFilePath());
+        QCOMPARE(QFile::symLinkTarget(link),
+                 QFileInfo(board_->terminal_path()).canonicalFilePath());
+        QVERIFY(board_->running());
+        line_.reset();
+        board_->stop();
+        QVERIFY(!board_->running());
+        QVERIFY(!QFileInfo(link).isSymLink());
+        QVERIFY(board_->start(dir_.path(), 3));
+        QVERIFY(QFileInfo(link).isSymLink());
+        board_.reset();
+        QVERIFY(!QFileInfo(link).isSymLink());
+    }
+
+    void paced_reply_takes_three_byte_times() {
+        start();
+        board_->set_paced(true);
+        line_->frame(0x40, 0x13, 1, 0x00); // warm up
+        QElapsedTimer clock;
+        clock.start();
+        line_->exchange(0x40, 1);
+        line_->exchange(0x13, 1);
+        line_->exchange(0x01, 1);
+        clock.restart();
+        line_->send(0x00);
+        const Bytes reply = line_->read(2, 1000);
+        const qint64 ns = clock.nsecsElapsed();
+        QCOMPARE(reply, bytes({0x00, 0x1A}));
+        // 1 byte in, 2 bytes out at 1.0417 ms each.
+        QVERIFY2(ns >= 3100000, qPrintable(QString::number(ns)));
+        QVERIFY2(ns < 500000000, qPrintable(QString::number(ns)));
+    }
+
+    void trace_lines() {
+        start();
+        QBuffer trace;
+        trace.open(QIODevice::ReadWrite);
+        board_->set_trace(&trace);
+        line_->exchange(0x02, 1);
+        board_->set_trace(nullptr);
+        const QStringList lines = QString::fromLatin1(trace.data()).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 2);
+        const QRegularExpression in(R"(^\s*\d+\.\d{3} PC> 02$)"), out(R"(^\s*\d+\.\d{3} <BD 31$)");
+        QVERIFY2(in.match(lines[0]).hasMatch(), qPrintable(lines[0]));
+        QVERIFY2(out.match(lines[1]).hasMatch(), qPrintable(lines[1]));
+    }
+
+    void script_runs_from_first_poll() {
+        Loop l = test_loop();
+        l.script = {{0.15, 1, 0x01, 0x00}, {0.15, 99, 0x01, 0x00}, {0.3, 1, 0x00, 0x01}};
+        start(l);
+        QList<int> changed;
+        connect(board_.get(), &Board::point_changed, this,
+                [&](int a, quint8, quint8) { changed.append(a); });
+        QTest::qWait(250); // the script clock has not started yet
+        QCOMPARE(line_->frame(0x40, 0x10, 1, 0).mid(3), bytes({0, 0x08}));
+        QTest::qWait(200);
+        QCOMPARE(line_->frame(0x40, 0x10, 1, 0).mid(3), bytes({0, 0x01}));
+        QTest::qWait(200);
+        QCOMPARE(line_->frame(0x40, 0x10, 1, 0).mid(3), bytes({1, 0x00}));
+        QCOMPARE(changed, (QList<int>{1, 1})); // address 99 is not on the loop
+    }
+
+    void random_faults() {
+        const auto run = [this](quint32 seed) {
+            start();
+            board_->set_random_faults(seed, 0.5, {"silent", "wrong", "garbage", "extra", "short"});
+            for (int i = 0; i < 30; ++i) {
+                line_->send(0x01);
+                line_->quiet(15);
+            }
+            return board_->faults_injected();
+        };
+        const auto a = run(7);
+        const auto b = run(7);
+        QCOMPARE(a, b);
+        int total = 0;
+        for (int n : a)
+            total += n;
+        QVERIFY(total > 3 && total < 27);
+        QVERIFY(!a.contains("extra") && !a.contains("short")); // no frame reply to spoil
+        QVERIFY(!a.contains("hangup"));
+
+        start();
+        board_->set_random_faults(1, 1.0, {"hangup"});
+        line_->send(0x01);
+        bool hung = false;
+        line_->read(1, 500, &hung);
+        QVERIFY(hung);
+        QCOMPARE(board_->faults_injected().value("hangup"), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(!board_->hung_up(), 3000);
+        board_->set_random_faults(1, 0);
+        line_ = std::make_unique<Line>(board_->link_path());
+        QCOMPARE(line_->exchange(0x01, 1), bytes({0x01}));
+    }
+
+    void parse_good_file() {
+        const QByteArray json = R"({
+            "version": "0x3A", "status": 16, "rearm": false,
+            "comment": "two heads",
+            "detectors": [
+                {"address": 1, "type": "0x1A", "pcb": "0x12", "soft": 49,
+                 "serial": [7, "0x0C", 1, 44], "params": {"1": 40, "0x0C": "100", "15": 12},
+                 "mode": 4, "state": "fault", "status": 1, "probe_refusals": 2,
+                 "second_accepts": true, "phases": [2], "refused": ["0x18", 19],
+                 "silent": ["0x15"], "led": true},
+                {"address": 2}
+            ],
+            "script": [{"at": 5, "address": 2, "state": "alarm"},
+                       {"at": 1.5, "address": 1, "state": 6, "status": "0x01"},
+                       {"at": 7, "address": 2, "state": "standby"}]
+        })";
+        QTemporaryDir tmp;
+        QFile f(tmp.filePath("loop.json"));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(json);
+        f.close();
+        Loop l;
+        QString error;
+        QVERIFY2(loopsim::load_loop(f.fileName(), &l, &error), qPrintable(error));
+        QCOMPARE(l.version, uint8_t(0x3A));
+        QCOMPARE(l.status, uint8_t(0x10));
+        QCOMPARE(l.rearm_answers, false);
+        QCOMPARE(int(l.detectors.size()), 2);
+        const Detector& d = l.detectors.at(1);
+        QCOMPARE(d.type_code, uint8_t(0x1A));
+        QCOMPARE(d.pcb_version, uint8_t(0x12));
+        QCOMPARE(d.soft_version, uint8_t(0x31));
+        QCOMPARE(d.serial, (std::array<uint8_t, 4>{7, 12, 1, 44}));
+        QCOMPARE(d.params, (std::map<uint8_t, uint8_t>{{1, 40}, {12, 100}, {15, 12}}));
+        QCOMPARE(d.mode, uint8_t(4));
+        QCOMPARE(d.state, uint8_t(0x08));
+        QCOMPARE(d.poll_status, uint8_t(1));
+        QCOMPARE(d.probe_refusals, 2);
+        QVERIFY(d.second_accepts && d.led);
+        QCOMPARE(d.phases, QSet<int>{2});
+        QCOMPARE(d.refused, (QSet<int>{0x18, 0x13}));
+        QCOMPARE(d.silent, QSet<int>{0x15});
+        const Detector& plain = l.detectors.at(2);
+        QCOMPARE(plain.phases, (QSet<int>{1, 2}));
+        QVERIFY(plain.params.empty() && plain.refused.isEmpty());
+        // In time order, whatever the file's order.
+        QCOMPARE(l.script.size(), 3);
+        QCOMPARE(l.script[0].at_seconds, 1.5);
+        QCOMPARE(l.script[0].state, uint8_t(6));
+        QCOMPARE(l.script[0].poll_status, uint8_t(1));
+        QCOMPARE(l.script[1].state, uint8_t(0x01));
+        QCOMPARE(l.script[2].state, uint8_t(0x00));
+    }
+
+    void parse_range() {
+        Loop l;
+        QString error;
+        const auto doc = QJsonDocument::fromJson(R"({"detectors": [
+            {"from": 1, "to": 128, "type": "0x13", "phases": [1]},
+            {"address": 64, "type": "0x42"}]})");
+        QVERIFY2(loopsim::parse_loop(doc.object(), &l, &error), qPrintable(error));
+        QCOMPARE(int(l.detectors.size()), 128);
+        QCOMPARE(l.detectors.begin()->first, 1);
+        QCOMPARE(l.detectors.rbegin()->first, 128);
+        QCOMPARE(l.detectors.at(63).type_code, uint8_t(0x13));
+        QCOMPARE(l.detectors.at(64).type_code, uint8_t(0x42));
+        QCOMPARE(l.detectors.at(128).phases, QSet<int>{1});
+
+        const auto top = QJsonDocument::fromJson(
+            R"({"range": {"from": 5, "to": 7, "type": 25}, "detectors": [{"address": 6}]})");
+        QVERIFY2(loopsim::parse_loop(top.object(), &l, &error), qPrintable(error));
+        QCOMPARE(int(l.detectors.size()), 3);
+        QCOMPARE(l.detectors.at(5).type_code, uint8_t(0x19));
+        QCOMPARE(l.detectors.at(6).type_code, uint8_t(0x13)); // the single entry wins
+    }
+
+    void parse_bad_files_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("names");
+        QTest::newRow("not json") << QByteArray("{\"detectors\": [") << "offset";
+        QTest::newRow("empty") << QByteArray("") << "";
+        QTest::newRow("top list") << QByteArray("[1, 2]") << "object";
+        QTest::newRow("address 0")
+            << QByteArray(R"({"detectors": [{"address": 0}]})") << "detectors[0].address";
+        QTest::newRow("address 129")
+            << QByteArray(R"({"detectors": [{"address": 129}]})") << "detectors[0].address";
+        QTest::newRow("no address")
+            << QByteArray(R"({"detectors": [{"type": 19}]})") << "detectors[0]";
+        QTest::newRow("byte 256") << QByteArray(R"({"detectors": [{"address": 1, "type": 256}]})")
+                                  << "detectors[0].type";
+        QTest::newRow("negative") << QByteArray(R"({"version": -1})") << "version";
+        QTest::newRow("fraction") << QByteArray(R"({"status": 1.5})") << "status";
+        QTest::newRow("bad hex") << QByteArray(R"({"version": "0xZZ"})") << "version";
+        QTest::newRow("serial 3") << QByteArray(
+                                         R"({"detectors": [{"address": 1, "serial": [1,2,3]}]})")
+                                  << "serial";
+        QTest::newRow("param code 16")
+            << QByteArray(R"({"detectors": [{"address": 1, "params": {"16": 1}}]})") << "params.16";
+        QTest::newRow("phase 3") << QByteArray(R"({"detectors": [{"address": 1, "phases": [3]}]})")
+                                 << "phases[0]";
+        QTest::newRow("unknown key")
+            << QByteArray(R"({"detectors": [{"address": 1, "typo": 1}]})") << "typo";
+        QTest::newRow("state word")
+            << QByteArray(R"({"script": [{"at": 1, "address": 1, "state": "burning"}]})")
+            << "script[0].state";
+        QTest::newRow("script no time")
+            << QByteArray(R"({"script": [{"address": 1}]})") << "script[0]";
+        QTest::newRow("negative time")
+            << QByteArray(R"({"script": [{"at": -1, "address": 1}]})") << "script[0].at";
+        QTest::newRow("to below from")
+            << QByteArray(R"({"detectors": [{"from": 9, "to": 3}]})") << "detectors[0]";
+        QTest::newRow("rearm word") << QByteArray(R"({"rearm": "yes"})") << "rearm";
+        QTest::newRow("detectors object") << QByteArray(R"({"detectors": {}})") << "detectors";
+    }
+    void parse_bad_files() {
+        QFETCH(QByteArray, text);
+        QFETCH(QString, names);
+        QTemporaryDir tmp;
+        QFile f(tmp.filePath("bad.json"));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(text);
+        f.close();
+        Loop l = test_loop();
+        QString error;
+        QVERIFY(!loopsim::load_loop(f.fileName(), &l, &error));
+        QVERIFY2(error.contains(names), qPrintable(error));
+        QVERIFY(error.startsWith(f.fileName()));
+        QCOMPARE(int(l.detectors.size()), 4); // untouched
+    }
+
+    void missing_file() {
+        Loop l;
+        QString error;
+        QVERIFY(!loopsim::load_loop(dir_.filePath("none.json"), &l, &error));
+        QVERIFY(!error.isEmpty());
+    }
+
+    // The demo loop is what a person sees first: the search must find it whole and every
+    // type of detector must be on it.
+    void default_loop_content() {
+        const Loop l = loopsim::default_loop();
+        const int n = int(l.detectors.size());
+        QVERIFY(n >= 18 && n <= 24);
+        QCOMPARE(l.detectors.begin()->first, 1);
+        QCOMPARE(l.detectors.rbegin()->first, n); // contiguous
+        QSet<int> types;
+        int longest_run_42 = 0, run = 0;
+        bool high_serial = false;
+        for (const auto& [a, d] : l.detectors) {
+            types.insert(d.type_code);
+            run = d.type_code == 0x42 ? run + 1 : 0;
+            longest_run_42 = std::max(longest_run_42, run);
+            high_serial |= d.serial[2] >= 128;
+            QVERIFY(d.phases.contains(1) && d.phases.contains(2));
+            QCOMPARE(d.probe_refusals, 0);
+            if (d.type_code == 0x13 || d.type_code == 0x19 || d.type_code == 0x1A)
+                for (int code : {1, 2, 3, 4, 5, 6, 7, 12, 15})
+                    QVERIFY2(d.params.count(uint8_t(code)), qPrintable(QString::number(a)));
+            if (d.type_code == 0x1A) QVERIFY(!d.refused.contains(0x18));
+        }
+        for (int t : {0x13, 0x19, 0x1A, 0x17, 0x21, 0x42})
+            QVERIFY(types.contains(t));
+        QVERIFY(types.size() >= 7); // and one code the tool does not know
+        QCOMPARE(longest_run_42, 9);
+        QVERIFY(high_serial);
+        QVERIFY(l.version >= 0x30);
+        QVERIFY(l.script.size() >= 2);
+        QCOMPARE(l.script[0].state, uint8_t(0x01));
+        QVERIFY(l.script[0].at_seconds >= 6 && l.script[0].at_seconds <= 10);
+        QCOMPARE(l.script[1].state, uint8_t(0x08));
+        QVERIFY(l.script[1].at_seconds > l.script[0].at_seconds);
     }
 };
 
