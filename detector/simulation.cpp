@@ -51,12 +51,17 @@ void Start_Simulation(Tool& t) {
     t.S.Alarm_Latch.fill(false);
 
     Run_User_Request(t, [&t] {
-        // A search asked for just before this click has re-armed the loop and owns the grid
-        // now: polling would override it, so the run is called off instead.
-        if (t.S.Task_State == Task::Search_Addresses || t.S.Task_State == Task::Search_End) {
+        // Only a search asked for just before this click hides the button: it has re-armed the
+        // loop and rebuilt the grid, and polling would override it, so the run is called off.
+        if (!t.F.Adr_Status_Cde.Visible()) {
             Show_Legend(t, false);
             t.F.Adr_Status_Cde.setCaption(Idle_Caption);
             t.S.Simulation_Active = false;
+            if (t.S.Task_State != Task::Search_Addresses) {
+                // The re-arm failed: nothing else will unlock the grid or reset the status line.
+                t.S.Grid_Locked = false;
+                t.F.Current_Operation_Lbl.setCaption(Waiting_Operation);
+            }
             return;
         }
         t.S.Task_State = Task::Simulation_Poll;
