@@ -1,6 +1,5 @@
-#include <QApplication>
+#include "app/ui/startup.h"
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    return 0;
+    return Kalvenor_Main(argc, argv);
 }

@@ -1,0 +1,73 @@
+#include "app/ui/look.h"
+
+#include <QApplication>
+#include <QWidget>
+#include <cmath>
+
+namespace look {
+
+QColor Color(Vb_Color c, const QPalette& system) {
+    if (c & 0x80000000u) {
+        switch (c & 0xFF) {
+        case 0x05:
+            return system.color(QPalette::Base);
+        case 0x08:
+            return system.color(QPalette::Text);
+        // No workspace role in Qt: Dark is what its own MDI workspace paints with.
+        case 0x0C:
+            return system.color(QPalette::Dark);
+        case 0x0F:
+            return system.color(QPalette::Button);
+        case 0x12:
+            return system.color(QPalette::ButtonText);
+        default:
+            return system.color(QPalette::Window);
+        }
+    }
+    return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF));
+}
+
+QColor Color(Vb_Color c) {
+    return Color(c, QApplication::palette());
+}
+
+QFont Font(const Font_Spec& f) {
+    QFont font(f.Name);
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(f.Size);
+    font.setBold(f.Bold);
+    return font;
+}
+
+void Install_Font_Substitutes() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    // A narrow sans first: the captions were fitted to a narrow bitmap font.
+    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
+                               {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
+                                QStringLiteral("Nimbus Sans"), QStringLiteral("Arial"),
+                                QStringLiteral("Helvetica"), QStringLiteral("DejaVu Sans")});
+    QFont::insertSubstitutions(QStringLiteral("Arial"),
+                               {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
+                                QStringLiteral("Nimbus Sans"), QStringLiteral("Helvetica"),
+                                QStringLiteral("DejaVu Sans")});
+}
+
+Twips Twips::Of(const QWidget* w) {
+    return Twips(w->logicalDpiX(), w->logicalDpiY());
+}
+
+int Twips::X(int twips) const {
+    return int(std::lround(double(twips) * dpi_x_ / 1440.0));
+}
+
+int Twips::Y(int twips) const {
+    return int(std::lround(double(twips) * dpi_y_ / 1440.0));
+}
+
+QRect Twips::Rect(int left, int top, int width, int height) const {
+    return QRect(X(left), Y(top), X(width), Y(height));
+}
+
+} // namespace look

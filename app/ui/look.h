@@ -1,0 +1,38 @@
+#pragma once
+#include "app/controls.h"
+
+#include <QColor>
+#include <QFont>
+#include <QPalette>
+#include <QRect>
+
+class QWidget;
+
+// The screen face of the model's units: twips to pixels, &H00BBGGRR and system colours to
+// QColor, the model's font names to fonts this machine has.
+namespace look {
+
+// The system colours &H800000xx follow the desktop palette.
+QColor Color(Vb_Color c, const QPalette& system);
+QColor Color(Vb_Color c);
+
+QFont Font(const Font_Spec& f);
+
+// Fonts the designs name that a Linux desktop rarely has, mapped to near metrics.
+void Install_Font_Substitutes();
+
+// pixels = twips x logical DPI / 1440, each coordinate rounded on its own.
+class Twips {
+  public:
+    explicit Twips(int dpi_x = 96, int dpi_y = 96) : dpi_x_(dpi_x), dpi_y_(dpi_y) {}
+    static Twips Of(const QWidget* w);
+    int X(int twips) const;
+    int Y(int twips) const;
+    QRect Rect(int left, int top, int width, int height) const;
+    QPoint Point(int x, int y) const { return {X(x), Y(y)}; }
+
+  private:
+    int dpi_x_, dpi_y_;
+};
+
+} // namespace look

@@ -1,0 +1,404 @@
+#include "app/ui/main_window.h"
+
+#include "app/menus.h"
+#include "app/shell.h"
+#include "app/tool.h"
+#include "app/ui/artwork.h"
+#include "app/ui/look.h"
+#include "app/ui/widgets.h"
+#include "detector/mode.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QLayout>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPointer>
+#include <QScreen>
+#include <algorithm>
+
+namespace {
+
+// Stacking layers among siblings: lines under everything, then labels, then the shapes drawn
+// over them (the LED marks over the cells), then the controls that own a window of their own
+// (frames, buttons, boxes, pictures). The model's Z orders a layer.
+int layer(const Control& c) {
+    switch (c.Kind()) {
+    case Control_Kind::Line:
+        return 0;
+    case Control_Kind::Label:
+        return 1;
+    case Control_Kind::Shape:
+        return 2;
+    default:
+        return 3;
+    }
+}
+
+QString object_name(const Control& c) {
+    return c.Index() >= 0 ? QStringLiteral("%1(%2)").arg(c.Name()).arg(c.Index()) : c.Name();
+}
+
+void set_colours(QWidget* w, const QColor& back, const QColor& fore) {
+    QPalette pal = w->palette();
+    pal.setColor(QPalette::Window, back);
+    pal.setColor(QPalette::WindowText, fore);
+    if (pal != w->palette() || !w->testAttribute(Qt::WA_SetPalette)) w->setPalette(pal);
+}
+
+void set_font(QWidget* w, const Font_Spec& spec) {
+    const QFont f = look::Font(spec);
+    if (f != w->font() || !w->testAttribute(Qt::WA_SetFont)) w->setFont(f);
+}
+
+} // namespace
+
+Main_Window::Main_Window(Tool& t, QWidget* parent)
+    : QMainWindow(parent), Key_Down(Form_KeyDown), t_(t) {
+    look::Install_Font_Substitutes();
+    setObjectName(QStringLiteral("Bus_Frm"));
+    setWindowTitle(t.F.Caption);
+    setWindowIcon(artwork::App_Icon());
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+
+    client_ = new QWidget(this);
+    client_->setObjectName(QStringLiteral("Client"));
+    const look::Twips tw = look::Twips::Of(this);
+    client_->setFixedSize(tw.X(Bus_Form::ScaleWidth), tw.Y(Bus_Form::ScaleHeight));
+    client_->setAutoFillBackground(true);
+    set_colours(client_, look::Color(t.F.BackColor), look::Color(Sys_Window_Text));
+    setCentralWidget(client_);
+
+    const QList<Control*> all = t.F.All_Controls();
+    // Containers first, so that every child finds its parent widget.
+    for (int pass = 0; pass < 2; ++pass) {
+        for (Control* c : all) {
+            if (c->Kind() == Control_Kind::Menu || widgets_.contains(c)) continue;
+            Control* box = c->Container();
+            if (pass == 0 && box) continue;
+            QWidget* container = box ? widgets_.value(box) : client_;
+            if (!container) continue;
+            bind(*c, make_widget(*c, container));
+        }
+    }
+    restack(client_);
+    for (Control* c : all)
+        if (c->Kind() == Control_Kind::Frame) restack(widgets_.value(c));
+
+    build_menus();
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+
+    connect(&t.F, &Bus_Form::unloaded, this, [this] { close(); });
+    connect(&t.Screen, &Screen_Pointer::changed, this, [this] { follow_pointer(); });
+    follow_pointer();
+    qApp->installEventFilter(this);
+
+    if (QWidget* start = widgets_.value(&t.F.Start_Bus_Cmd)) start->setFocus();
+}
+
+Main_Window::~Main_Window() {
+    qApp->removeEventFilter(this);
+    if (wait_cursor_) QApplication::restoreOverrideCursor();
+}
+
+QWidget* Main_Window::make_widget(Control& c, QWidget* container) {
+    QWidget* w = nullptr;
+    switch (c.Kind()) {
+    case Control_Kind::Label: {
+        auto* l = new Vb_Label(container);
+        connect(l, &Vb_Label::clicked, &c, [&c] { c.click(); });
+        if (c.Name() == QLatin1String("Value_Lbl")) {
+            const int i = c.Index();
+            connect(l, &Vb_Label::mouseMoved, this, [this, i] { Value_Lbl_MouseMove(t_, i); });
+        }
+        w = l;
+        break;
+    }
+    case Control_Kind::Button: {
+        auto* b = new Vb_Button(container);
+        connect(b, &QPushButton::clicked, &c, [&c] { c.click(); });
+        w = b;
+        break;
+    }
+    case Control_Kind::Frame: {
+        auto* f = new Vb_Frame(container);
+        if (&c == &t_.F.Status_Frame)
+            connect(f, &Vb_Frame::backgroundMouseMove, this,
+                    [this] { Status_Frame_MouseMove(t_); });
+        w = f;
+        break;
+    }
+    case Control_Kind::Check:
+    case Control_Kind::Option: {
+        const bool check = c.Kind() == Control_Kind::Check;
+        auto* b = new Vb_Toggle(check ? Vb_Toggle::Check : Vb_Toggle::Option, container);
+        QPointer<Vb_Toggle> guard(b);
+        connect(b, &QAbstractButton::clicked, this, [this, &c, guard, check](bool on) {
+            if (check)
+                c.setValue(on ? 1 : 0);
+            else if (on)
+                c.setValue(1);
+            // A handler may have refused the change: the box shows what the model holds.
+            if (guard) apply(c, guard);
+        });
+        w = b;
+        break;
+    }
+    case Control_Kind::Shape:
+        w = new Vb_Shape(container);
+        break;
+    case Control_Kind::Line:
+        w = new Vb_Line(container);
+        break;
+    case Control_Kind::Picture: {
+        auto* p = new Vb_Picture(container);
+        if (&c == &t_.F.Picture1)
+            p->setPicture(QPixmap::fromImage(artwork::Thermometer_Image()));
+        else if (&c == &t_.F.Picture2)
+            p->setPicture(QPixmap::fromImage(artwork::Smoke_Chamber_Image()));
+        w = p;
+        break;
+    }
+    case Control_Kind::Menu:
+        break;
+    }
+    w->setObjectName(object_name(c));
+    return w;
+}
+
+void Main_Window::bind(Control& c, QWidget* w) {
+    widgets_.insert(&c, w);
+    controls_.insert(w, &c);
+    last_z_.insert(&c, c.Z());
+    apply(c, w);
+    connect(&c, &Control::changed, w, [this, &c, w] { apply(c, w); });
+}
+
+void Main_Window::apply(Control& c, QWidget* w) {
+    const look::Twips tw = look::Twips::Of(this);
+    const QColor back = look::Color(c.BackColor());
+    const QColor fore = look::Color(c.ForeColor());
+
+    switch (c.Kind()) {
+    case Control_Kind::Label: {
+        auto* l = static_cast<Vb_Label*>(w);
+        l->setText(c.Caption());
+        const Qt::Alignment h = c.Alignment() == 2   ? Qt::AlignHCenter
+                                : c.Alignment() == 1 ? Qt::AlignRight
+                                                     : Qt::AlignLeft;
+        if (l->alignment() != (h | Qt::AlignTop)) l->setAlignment(h | Qt::AlignTop);
+        set_font(l, c.Font());
+        set_colours(l, back, fore);
+        l->setAutoFillBackground(!c.Transparent());
+        break;
+    }
+    case Control_Kind::Button: {
+        auto* b = static_cast<Vb_Button*>(w);
+        b->setText(c.Caption());
+        set_font(b, c.Font());
+        break;
+    }
+    case Control_Kind::Frame: {
+        auto* f = static_cast<Vb_Frame*>(w);
+        f->setCaption(c.Caption());
+        set_font(f, c.Font());
+        set_colours(f, back, fore);
+        break;
+    }
+    case Control_Kind::Check:
+    case Control_Kind::Option: {
+        auto* b = static_cast<Vb_Toggle*>(w);
+        b->setText(c.Caption());
+        set_font(b, c.Font());
+        set_colours(b, back, fore);
+        b->setAutoFillBackground(!c.Transparent());
+        b->setChecked(c.Value() != 0);
+        break;
+    }
+    case Control_Kind::Shape: {
+        auto* s = static_cast<Vb_Shape*>(w);
+        s->setShape(c.Shape());
+        s->setFill(back);
+        break;
+    }
+    case Control_Kind::Line: {
+        static_cast<Vb_Line*>(w)->setLine(tw.Point(c.X1(), c.Y1()), tw.Point(c.X2(), c.Y2()),
+                                          c.BorderWidth(), fore);
+        break;
+    }
+    case Control_Kind::Picture:
+        set_colours(w, back, fore);
+        break;
+    case Control_Kind::Menu:
+        break;
+    }
+
+    if (c.Kind() != Control_Kind::Line) {
+        const QRect r = tw.Rect(c.Left(), c.Top(), c.Width(), c.Height());
+        if (w->geometry() != r) w->setGeometry(r);
+    }
+    if (w->isHidden() == c.Visible()) w->setVisible(c.Visible());
+
+    int& z = last_z_[&c];
+    if (z != c.Z()) {
+        z = c.Z();
+        restack(w->parentWidget());
+    }
+}
+
+void Main_Window::restack(QWidget* container) {
+    if (!container) return;
+    QList<QPair<Control*, QWidget*>> order;
+    for (QObject* o : container->children()) {
+        auto* w = qobject_cast<QWidget*>(o);
+        if (Control* c = w ? controls_.value(w) : nullptr) order.append({c, w});
+    }
+    std::stable_sort(order.begin(), order.end(), [](const auto& a, const auto& b) {
+        const int la = layer(*a.first), lb = layer(*b.first);
+        return la != lb ? la < lb : a.first->Z() < b.first->Z();
+    });
+    for (const auto& entry : order)
+        entry.second->raise();
+}
+
+void Main_Window::build_menus() {
+    QMenuBar* bar = menuBar();
+    // The menus belong to the window, as in the original, not to a desktop-wide bar.
+    bar->setNativeMenuBar(false);
+    const QList<Control*> all = t_.F.All_Controls();
+    auto items_of = [&all](const Control* menu) {
+        QList<Control*> items;
+        for (Control* c : all)
+            if (c->Kind() == Control_Kind::Menu && c->Container() == menu) items << c;
+        return items;
+    };
+    auto follow = [this](Control& c, QAction* a) {
+        actions_.insert(&c, a);
+        auto update = [&c, a] {
+            a->setText(c.Caption());
+            a->setVisible(c.Visible());
+        };
+        update();
+        connect(&c, &Control::changed, a, update);
+    };
+    for (Control* top : items_of(nullptr)) {
+        const QList<Control*> items = items_of(top);
+        if (items.isEmpty()) {
+            // A menu-bar item without a drop-down acts at once, like "&A propos...".
+            QAction* a = bar->addAction(top->Caption());
+            connect(a, &QAction::triggered, top, [top] { top->click(); });
+            follow(*top, a);
+            continue;
+        }
+        QMenu* menu = bar->addMenu(top->Caption());
+        follow(*top, menu->menuAction());
+        for (Control* item : items) {
+            QAction* a = menu->addAction(item->Caption());
+            connect(a, &QAction::triggered, item, [item] { item->click(); });
+            follow(*item, a);
+        }
+    }
+}
+
+void Main_Window::follow_pointer() {
+    const bool wait = t_.Screen.MousePointer() == Screen_Pointer::Hourglass;
+    if (wait == wait_cursor_) return;
+    wait_cursor_ = wait;
+    if (wait)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::restoreOverrideCursor();
+}
+
+void Main_Window::Show_Centred() {
+    adjustSize();
+    if (QScreen* s = screen()) {
+        const QRect avail = s->availableGeometry();
+        move(avail.center() - QPoint(width() / 2, height() / 2));
+    }
+    show();
+    if (QWidget* start = widgets_.value(&t_.F.Start_Bus_Cmd)) start->setFocus();
+    activateWindow();
+}
+
+int Main_Window::Vb_Key_Code(int k) {
+    if (k >= Qt::Key_F1 && k <= Qt::Key_F16) return 112 + (k - Qt::Key_F1);
+    if (k >= Qt::Key_A && k <= Qt::Key_Z) return k; // same codes as ASCII capitals
+    if (k >= Qt::Key_0 && k <= Qt::Key_9) return k;
+    switch (k) {
+    case Qt::Key_Backspace:
+        return 8;
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+        return 9;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        return 13;
+    case Qt::Key_Shift:
+        return 16;
+    case Qt::Key_Control:
+        return 17;
+    case Qt::Key_Alt:
+        return 18;
+    case Qt::Key_Pause:
+        return 19;
+    case Qt::Key_CapsLock:
+        return 20;
+    case Qt::Key_Escape:
+        return 27;
+    case Qt::Key_Space:
+        return 32;
+    case Qt::Key_PageUp:
+        return 33;
+    case Qt::Key_PageDown:
+        return 34;
+    case Qt::Key_End:
+        return 35;
+    case Qt::Key_Home:
+        return 36;
+    case Qt::Key_Left:
+        return 37;
+    case Qt::Key_Up:
+        return 38;
+    case Qt::Key_Right:
+        return 39;
+    case Qt::Key_Down:
+        return 40;
+    case Qt::Key_Insert:
+        return 45;
+    case Qt::Key_Delete:
+        return 46;
+    default:
+        return 0;
+    }
+}
+
+bool Main_Window::eventFilter(QObject* watched, QEvent* e) {
+    // Application-wide filter: a key that the focused control ignores travels up to its
+    // parents, so only its first delivery (to the focus, or to the window when nothing has
+    // the focus) counts as the key press.
+    if (e->type() == QEvent::KeyPress && watched->isWidgetType()) {
+        auto* w = static_cast<QWidget*>(watched);
+        if (w->window() == this && (w == focusWidget() || (!focusWidget() && w == this))) {
+            auto* k = static_cast<QKeyEvent*>(e);
+            const int code = Vb_Key_Code(k->key());
+            if (code && Key_Down) {
+                int shift = 0;
+                if (k->modifiers() & Qt::ShiftModifier) shift |= 1;
+                if (k->modifiers() & Qt::ControlModifier) shift |= 2;
+                if (k->modifiers() & Qt::AltModifier) shift |= 4;
+                Key_Down(t_, code, shift);
+            }
+        }
+    }
+    return QMainWindow::eventFilter(watched, e);
+}
+
+void Main_Window::closeEvent(QCloseEvent* e) {
+    // The program's own unload comes back here through `unloaded` and must not be asked again.
+    if (!t_.F.Unloaded()) Form_QueryUnload(t_);
+    e->accept();
+}

@@ -1,0 +1,53 @@
+#pragma once
+#include "app/controls.h"
+
+#include <QHash>
+#include <QMainWindow>
+#include <functional>
+
+struct Tool;
+class QAction;
+
+// The Qt face of Bus_Frm: one widget per model control, placed in twips, following the model
+// live and handing user input back to it. The behaviour lives in the handlers Form_Load wires
+// to the model; this window owns layout and nothing else.
+class Main_Window : public QMainWindow {
+    Q_OBJECT
+  public:
+    explicit Main_Window(Tool& t, QWidget* parent = nullptr);
+    ~Main_Window() override;
+
+    // The widget that shows `c` (nullptr for menu items), and the menu action of a menu item.
+    QWidget* widget(const Control& c) const { return widgets_.value(&c); }
+    QAction* action(const Control& c) const { return actions_.value(&c); }
+    QWidget* client() const { return client_; }
+
+    // Centres the window on its screen, shows it and gives the focus to Start_Bus_Cmd.
+    void Show_Centred();
+
+    // Where key presses go before the focused control sees them (Form_KeyDown).
+    std::function<void(Tool&, int key_code, int shift)> Key_Down;
+
+    // Visual Basic key code of a Qt key, or 0 when it has none.
+    static int Vb_Key_Code(int qt_key);
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+
+  private:
+    QWidget* make_widget(Control& c, QWidget* container);
+    void bind(Control& c, QWidget* w);
+    void apply(Control& c, QWidget* w);
+    void restack(QWidget* container);
+    void build_menus();
+    void follow_pointer();
+
+    Tool& t_;
+    QWidget* client_ = nullptr;
+    QHash<const Control*, QWidget*> widgets_;
+    QHash<const QWidget*, Control*> controls_;
+    QHash<const Control*, QAction*> actions_;
+    QHash<const Control*, int> last_z_;
+    bool wait_cursor_ = false;
+};

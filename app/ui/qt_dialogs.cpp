@@ -1,0 +1,51 @@
+#include "app/ui/qt_dialogs.h"
+
+#include "app/ui/about_dialog.h"
+
+#include <QInputDialog>
+#include <QMessageBox>
+
+namespace {
+constexpr int vbOK = 1;
+
+QMessageBox::Icon icon_of(int style) {
+    switch (style & 0x70) {
+    case 16:
+        return QMessageBox::Critical;
+    case 32:
+        return QMessageBox::Question;
+    case vbExclamation:
+        return QMessageBox::Warning;
+    case vbInformation:
+        return QMessageBox::Information;
+    default:
+        return QMessageBox::NoIcon;
+    }
+}
+} // namespace
+
+QVariant Qt_Dialogs::Msg_Box(const QString& prompt, int style, const QString& title) {
+    QMessageBox box(icon_of(style), title, prompt, QMessageBox::Ok, owner_);
+    box.setObjectName(QStringLiteral("Msg_Box"));
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+    return vbOK;
+}
+
+QString Qt_Dialogs::Input_Box(const QString& prompt, const QString& title, const QString& preset) {
+    QInputDialog box(owner_);
+    box.setObjectName(QStringLiteral("Input_Box"));
+    box.setInputMode(QInputDialog::TextInput);
+    box.setWindowTitle(title);
+    box.setLabelText(prompt);
+    box.setTextValue(preset);
+    box.setOkButtonText(QStringLiteral("OK"));
+    box.setCancelButtonText(QStringLiteral("Annuler"));
+    if (box.exec() != QDialog::Accepted) return QString();
+    return box.textValue();
+}
+
+void Qt_Dialogs::Show_About() {
+    About_Dialog about(owner_);
+    about.exec();
+}

@@ -1,0 +1,210 @@
+#include "app/ui/widgets.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStyleOptionButton>
+#include <QStyleOptionFocusRect>
+#include <QStylePainter>
+#include <qdrawutil.h>
+
+Vb_Label::Vb_Label(QWidget* parent) : QLabel(parent) {
+    setTextFormat(Qt::PlainText);
+    setWordWrap(true);
+    setMouseTracking(true);
+    setFocusPolicy(Qt::NoFocus);
+}
+
+void Vb_Label::mousePressEvent(QMouseEvent* e) {
+    if (e->button() == Qt::LeftButton) pressed_ = true;
+    e->accept();
+}
+
+void Vb_Label::mouseReleaseEvent(QMouseEvent* e) {
+    const bool was_pressed = pressed_;
+    pressed_ = false;
+    e->accept();
+    if (was_pressed && e->button() == Qt::LeftButton && rect().contains(e->position().toPoint()))
+        emit clicked();
+}
+
+void Vb_Label::mouseMoveEvent(QMouseEvent* e) {
+    e->accept();
+    emit mouseMoved();
+}
+
+Vb_Button::Vb_Button(QWidget* parent) : QPushButton(parent) {}
+
+void Vb_Button::paintEvent(QPaintEvent*) {
+    QStylePainter p(this);
+    QStyleOptionButton opt;
+    initStyleOption(&opt);
+    const QString caption = opt.text;
+    opt.text.clear();
+    p.drawControl(QStyle::CE_PushButtonBevel, opt);
+    QRect r = style()->subElementRect(QStyle::SE_PushButtonContents, &opt, this);
+    if (isDown()) {
+        r.translate(style()->pixelMetric(QStyle::PM_ButtonShiftHorizontal, &opt, this),
+                    style()->pixelMetric(QStyle::PM_ButtonShiftVertical, &opt, this));
+    }
+    p.drawItemText(r, Qt::AlignCenter | Qt::TextWordWrap | Qt::TextShowMnemonic, palette(),
+                   isEnabled(), caption, QPalette::ButtonText);
+    if (hasFocus()) {
+        QStyleOptionFocusRect f;
+        f.initFrom(this);
+        f.rect = style()->subElementRect(QStyle::SE_PushButtonFocusRect, &opt, this);
+        p.drawPrimitive(QStyle::PE_FrameFocusRect, f);
+    }
+}
+
+Vb_Frame::Vb_Frame(QWidget* parent) : QWidget(parent) {
+    setAutoFillBackground(true);
+    setMouseTracking(true);
+}
+
+void Vb_Frame::setCaption(const QString& c) {
+    if (c == caption_) return;
+    caption_ = c;
+    update();
+}
+
+void Vb_Frame::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    const QFontMetrics fm(font());
+    const int top = fm.height() / 2;
+    qDrawShadeRect(&p, QRect(0, top, width(), height() - top), palette(), true, 1);
+    if (caption_.isEmpty()) return;
+    const int x = 6;
+    const QRect text(x, 0, fm.horizontalAdvance(caption_) + 4, fm.height());
+    p.fillRect(text, palette().color(QPalette::Window));
+    p.setPen(palette().color(QPalette::WindowText));
+    p.drawText(text.adjusted(2, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, caption_);
+}
+
+void Vb_Frame::mouseMoveEvent(QMouseEvent* e) {
+    // Moves over a child that has no tracking of its own come up here too.
+    if (!childAt(e->position().toPoint())) emit backgroundMouseMove();
+    e->accept();
+}
+
+Vb_Toggle::Vb_Toggle(Kind kind, QWidget* parent) : QAbstractButton(parent), kind_(kind) {
+    setCheckable(true);
+    setAutoExclusive(false);
+    setFocusPolicy(Qt::StrongFocus);
+    // Painted like a label on its container, not like a button face.
+    setBackgroundRole(QPalette::Window);
+    setForegroundRole(QPalette::WindowText);
+}
+
+QRect Vb_Toggle::indicator_rect() const {
+    const bool check = kind_ == Check;
+    QStyleOptionButton opt;
+    opt.initFrom(this);
+    const int w = style()->pixelMetric(
+        check ? QStyle::PM_IndicatorWidth : QStyle::PM_ExclusiveIndicatorWidth, &opt, this);
+    const int h = style()->pixelMetric(
+        check ? QStyle::PM_IndicatorHeight : QStyle::PM_ExclusiveIndicatorHeight, &opt, this);
+    return QRect(1, (height() - h) / 2, w, h);
+}
+
+void Vb_Toggle::paintEvent(QPaintEvent*) {
+    QStylePainter p(this);
+    QStyleOptionButton opt;
+    opt.initFrom(this);
+    opt.state |= isChecked() ? QStyle::State_On : QStyle::State_Off;
+    if (isDown()) opt.state |= QStyle::State_Sunken;
+    opt.rect = indicator_rect();
+    p.drawPrimitive(kind_ == Check ? QStyle::PE_IndicatorCheckBox : QStyle::PE_IndicatorRadioButton,
+                    opt);
+    const int spacing = style()->pixelMetric(kind_ == Check ? QStyle::PM_CheckBoxLabelSpacing
+                                                            : QStyle::PM_RadioButtonLabelSpacing,
+                                             &opt, this);
+    const QRect text = rect().adjusted(opt.rect.right() + 1 + spacing, 0, 0, 0);
+    const int flags = Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap | Qt::TextShowMnemonic;
+    p.drawItemText(text, flags, palette(), isEnabled(), this->text(), QPalette::WindowText);
+    if (hasFocus()) {
+        QStyleOptionFocusRect f;
+        f.initFrom(this);
+        f.rect = p.boundingRect(text, flags, this->text()).adjusted(-1, 0, 1, 0) & rect();
+        p.drawPrimitive(QStyle::PE_FrameFocusRect, f);
+    }
+}
+
+bool Vb_Toggle::hitButton(const QPoint& pos) const {
+    return rect().contains(pos);
+}
+
+void Vb_Toggle::nextCheckState() {
+    // A selected option stays selected when clicked again; a check box toggles.
+    setChecked(kind_ == Option ? true : !isChecked());
+}
+
+Vb_Shape::Vb_Shape(QWidget* parent) : QWidget(parent) {
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+void Vb_Shape::setShape(int shape) {
+    if (shape == shape_) return;
+    shape_ = shape;
+    update();
+}
+
+void Vb_Shape::setFill(const QColor& c) {
+    if (c == fill_) return;
+    fill_ = c;
+    update();
+}
+
+void Vb_Shape::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setPen(Qt::NoPen);
+    p.setBrush(fill_);
+    QRect r = rect();
+    // Square and circle: the largest one centred in the control.
+    if (shape_ == 1 || shape_ == 3) {
+        const int side = qMin(width(), height());
+        r = QRect((width() - side) / 2, (height() - side) / 2, side, side);
+    }
+    if (shape_ == 2 || shape_ == 3) {
+        p.setRenderHint(QPainter::Antialiasing);
+        p.drawEllipse(QRectF(r));
+    } else {
+        p.drawRect(r);
+    }
+}
+
+Vb_Line::Vb_Line(QWidget* parent) : QWidget(parent) {
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+void Vb_Line::setLine(const QPoint& p1, const QPoint& p2, int width, const QColor& c) {
+    p1_ = p1;
+    p2_ = p2;
+    width_ = qMax(1, width);
+    colour_ = c;
+    const int pad = (width_ + 1) / 2;
+    setGeometry(QRect(p1, p2).normalized().adjusted(-pad, -pad, pad, pad));
+    update();
+}
+
+void Vb_Line::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    // Round ends, so that the rows of the loop join without a notch at the corners.
+    p.setPen(QPen(colour_, width_, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    const QPoint origin = pos();
+    p.drawLine(p1_ - origin, p2_ - origin);
+}
+
+Vb_Picture::Vb_Picture(QWidget* parent) : QWidget(parent) {
+    setAutoFillBackground(true);
+}
+
+void Vb_Picture::setPicture(const QPixmap& pix) {
+    picture_ = pix;
+    update();
+}
+
+void Vb_Picture::paintEvent(QPaintEvent*) {
+    if (picture_.isNull()) return;
+    QPainter p(this);
+    p.drawPixmap(1, 1, picture_);
+}

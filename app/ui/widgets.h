@@ -1,0 +1,126 @@
+#pragma once
+#include <QAbstractButton>
+#include <QLabel>
+#include <QPixmap>
+#include <QPushButton>
+#include <QWidget>
+
+// The widget kinds of the main window. Each one only draws and reports user input; the main
+// window binds it to its model control.
+
+// Label: plain text, always wrapped within its width like the original labels, top-aligned.
+class Vb_Label : public QLabel {
+    Q_OBJECT
+  public:
+    explicit Vb_Label(QWidget* parent);
+  signals:
+    void clicked();
+    void mouseMoved();
+
+  protected:
+    void mousePressEvent(QMouseEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
+    void mouseMoveEvent(QMouseEvent* e) override;
+
+  private:
+    bool pressed_ = false;
+};
+
+// Push button whose caption wraps onto a second line when it does not fit.
+class Vb_Button : public QPushButton {
+    Q_OBJECT
+  public:
+    explicit Vb_Button(QWidget* parent);
+
+  protected:
+    void paintEvent(QPaintEvent*) override;
+};
+
+// Frame: etched border, caption at the top left in the frame's text colour, filled background.
+// Children sit in it at their own twips from its top-left corner.
+class Vb_Frame : public QWidget {
+    Q_OBJECT
+  public:
+    explicit Vb_Frame(QWidget* parent);
+    void setCaption(const QString& c);
+    const QString& caption() const { return caption_; }
+  signals:
+    // The mouse moved over the frame itself, not over one of its visible children.
+    void backgroundMouseMove();
+
+  protected:
+    void paintEvent(QPaintEvent*) override;
+    void mouseMoveEvent(QMouseEvent* e) override;
+
+  private:
+    QString caption_;
+};
+
+// Check box or option button with a caption that wraps like the original ones.
+class Vb_Toggle : public QAbstractButton {
+    Q_OBJECT
+  public:
+    enum Kind { Check, Option };
+    Vb_Toggle(Kind kind, QWidget* parent);
+    Kind kind() const { return kind_; }
+
+  protected:
+    void paintEvent(QPaintEvent*) override;
+    bool hitButton(const QPoint& pos) const override;
+    void nextCheckState() override;
+
+  private:
+    QRect indicator_rect() const;
+    Kind kind_;
+};
+
+// Filled shape without a border: rectangle, square, oval or circle (the model's Shape values).
+class Vb_Shape : public QWidget {
+    Q_OBJECT
+  public:
+    explicit Vb_Shape(QWidget* parent);
+    void setShape(int shape);
+    void setFill(const QColor& c);
+    int shape() const { return shape_; }
+
+  protected:
+    void paintEvent(QPaintEvent*) override;
+
+  private:
+    int shape_ = 0;
+    QColor fill_;
+};
+
+// Straight line between two points of its container, `width` pixels thick. The widget covers
+// the line's bounding box and lets the mouse through.
+class Vb_Line : public QWidget {
+    Q_OBJECT
+  public:
+    explicit Vb_Line(QWidget* parent);
+    void setLine(const QPoint& p1, const QPoint& p2, int width, const QColor& c);
+    QPoint p1() const { return p1_; }
+    QPoint p2() const { return p2_; }
+
+  protected:
+    void paintEvent(QPaintEvent*) override;
+
+  private:
+    QPoint p1_, p2_;
+    int width_ = 1;
+    QColor colour_;
+};
+
+// Picture box: its background with an image at the top-left corner, one pixel in.
+class Vb_Picture : public QWidget {
+    Q_OBJECT
+  public:
+    explicit Vb_Picture(QWidget* parent);
+    void setPicture(const QPixmap& p);
+    const QPixmap& picture() const { return picture_; }
+
+  protected:
+    void paintEvent(QPaintEvent*) override;
+
+  private:
+    QPixmap picture_;
+};
