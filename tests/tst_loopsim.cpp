@@ -1,6 +1,7 @@
 // The simulated board, driven through its published link with plain POSIX calls, as a
 // serial port would see it.
 #include "tools/loopsim/board.h"
+#include "tools/loopsim/console.h"
 #include "tools/loopsim/loop.h"
 
 #include <QBuffer>
@@ -723,6 +724,106 @@ class Tst_Loopsim : public QObject {
         QVERIFY(l.script[0].at_seconds >= 6 && l.script[0].at_seconds <= 10);
         QCOMPARE(l.script[1].state, uint8_t(0x08));
         QVERIFY(l.script[1].at_seconds > l.script[0].at_seconds);
+    }
+
+    void console_point_commands_data() {
+        QTest::addColumn<QStringList>("commands");
+        QTest::addColumn<Bytes>("poll"); // reply to 0x40 0x10 0x01 0x00
+        QTest::addColumn<int>("status"); // answer to 0x08
+        QTest::newRow("alarm") << QStringList{"alarm 1"} << bytes({0, 0x01}) << 0x00;
+        QTest::newRow("fault") << QStringList{"fault 1"} << bytes({0, 0x08}) << 0x00;
+        QTest::newRow("comfault") << QStringList{"comfault 1"} << bytes({1, 0x08}) << 0x00;
+        QTest::newRow("comfault then clear")
+            << QStringList{"comfault 1", "clear 1"} << bytes({0, 0x00}) << 0x00;
+        QTest::newRow("comfault then alarm")
+            << QStringList{"comfault 1", "alarm 1"} << bytes({0, 0x01}) << 0x00;
+        QTest::newRow("short on") << QStringList{"short on"} << bytes({0, 0x08}) << 0x10;
+        QTest::newRow("short on off")
+            << QStringList{"short on", "short off"} << bytes({0, 0x08}) << 0x00;
+        QTest::newRow("bad address")
+            << QStringList{"alarm 0", "alarm 129", "alarm x", "alarm"} << bytes({0, 0x08}) << 0x00;
+        QTest::newRow("absent address") << QStringList{"alarm 9"} << bytes({0, 0x08}) << 0x00;
+        QTest::newRow("bad switch")
+            << QStringList{"short maybe", "silent 1"} << bytes({0, 0x08}) << 0x00;
+        QTest::newRow("unknown") << QStringList{"explode 1", "", "   "} << bytes({0, 0x08}) << 0x00;
+        QTest::newRow("upper case") << QStringList{"ALARM 1"} << bytes({0, 0x01}) << 0x00;
+    }
+    void console_point_commands() {
+        QFETCH(QStringList, commands);
+        QFETCH(Bytes, poll);
+        QFETCH(int, status);
+        start();
+        QStringList printed;
+        loopsim::Console console(*board_, [&](const QString& s) { printed << s; });
+        for (const QString& c : commands)
+            QVERIFY(console.execute(c));
+        QCOMPARE(line_->frame(0x40, 0x10, 1, 0).mid(3), poll);
+        QCOMPARE(line_->exchange(0x08, 1), bytes({status}));
+        QVERIFY(printed.size() >= commands.size() - 2);
+    }
+
+    void console_faults_and_quit() {
+        start();
+        QStringList printed;
+        loopsim::Console console(*board_, [&](const QString& s) { printed << s; });
+        QVERIFY(console.execute("silent on"));
+        line_->send(0x01);
+        QCOMPARE(line_->quiet(40), Bytes());
+        QVERIFY(console.execute("silent off"));
+        QVERIFY(console.execute("wrongecho 1"));
+        QCOMPARE(line_->exchange(0x40, 1), bytes({0xBF}));
+        QVERIFY(console.execute("wrongecho 0"));
+        QVERIFY(console.execute("echostop 4")); // out of range: refused, nothing changes
+        QVERIFY(console.execute("extra 1"));
+        QVERIFY(console.execute("garbage 0x7e"));
+        Bytes all;
+        for (int b : {0x40, 0x13, 0x01, 0x00}) {
+            line_->send(uint8_t(b));
+            all += line_->quiet(30);
+        }
+        QCOMPARE(all, bytes({0x40, 0x7E, 0x13, 0x7E, 0x01, 0x7E, 0x00, 0x1A, 0xE0, 0x7E}));
+        QVERIFY(console.execute("garbage"));
+        QVERIFY(console.execute("extra 0"));
+        QVERIFY(console.execute("shortreply on"));
+        QCOMPARE(line_->frame(0x40, 0x13, 1, 0, 1).mid(3), bytes({0x00}));
+        QVERIFY(console.execute("shortreply off"));
+        QVERIFY(console.execute("hangup"));
+        QVERIFY(board_->hung_up());
+        QVERIFY(console.execute("back"));
+        QVERIFY(!board_->hung_up());
+        line_ = std::make_unique<Line>(board_->link_path());
+        QCOMPARE(line_->frame(0x41, 0x82, 1, 3).mid(3), bytes({0, 0}));
+        QVERIFY(printed.contains("LED 001 ON"));
+        printed.clear();
+        QVERIFY(console.execute("status"));
+        QVERIFY(printed.join('\n').contains("LEDs lit: 001"));
+        QVERIFY(!console.execute("quit"));
+    }
+
+    void console_fault_options_data() {
+        QTest::addColumn<QString>("spec");
+        QTest::addColumn<bool>("ok");
+        QTest::newRow("silent") << "silent" << true;
+        QTest::newRow("echostop") << "echostop:2" << true;
+        QTest::newRow("wrongecho") << "wrongecho:3" << true;
+        QTest::newRow("delay") << "delay:2500" << true;
+        QTest::newRow("garbage") << "garbage:AA55" << true;
+        QTest::newRow("extra") << "extra:2" << true;
+        QTest::newRow("shortreply") << "shortreply" << true;
+        QTest::newRow("echostop 0..3") << "echostop:5" << false;
+        QTest::newRow("echostop no value") << "echostop" << false;
+        QTest::newRow("bad hex") << "garbage:AZ" << false;
+        QTest::newRow("unknown") << "melt" << false;
+        QTest::newRow("hangup is a command") << "hangup" << false;
+    }
+    void console_fault_options() {
+        QFETCH(QString, spec);
+        QFETCH(bool, ok);
+        start();
+        loopsim::Console console(*board_, [](const QString&) {});
+        QString error;
+        QCOMPARE(console.apply_fault(spec, &error), ok);
+        QCOMPARE(error.isEmpty(), ok);
     }
 };
 
