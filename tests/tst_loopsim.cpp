@@ -452,6 +452,34 @@ class Tst_Loopsim : public QObject {
         QCOMPARE(line_->frame(0x40, 0x14, 1, 0), bytes({0x40, 0x14, 1, 0, 0x21}));
     }
 
+    // A slow echo the tool still takes keeps the frame open; one after its 2000 ms time-out
+    // does not, and the tool's next byte is the header of a new frame.
+    void slow_echo_data() {
+        QTest::addColumn<int>("delay");
+        QTest::addColumn<Bytes>("rest");
+        QTest::addColumn<Bytes>("answers");
+        QTest::newRow("in time") << 1200 << bytes({0x13, 0x01, 0x00})
+                                 << bytes({0x40, 0x13, 0x01, 0x00, 0x1A});
+        QTest::newRow("too late") << 2050 << bytes({0x40, 0x13, 0x01, 0x00})
+                                  << bytes({0x40, 0x40, 0x13, 0x01, 0x00, 0x1A});
+    }
+    void slow_echo() {
+        QFETCH(int, delay);
+        QFETCH(Bytes, rest);
+        QFETCH(Bytes, answers);
+        start();
+        board_->set_reply_delay(delay);
+        line_->send(0x40);
+        Bytes got = line_->read(1, 2000);
+        board_->set_reply_delay(0);
+        for (char b : rest) {
+            line_->send(uint8_t(b));
+            got += line_->read(1, 1000);
+        }
+        got += line_->quiet(30);
+        QCOMPARE(got, answers);
+    }
+
     void link_lifecycle() {
         const QString link = dir_.filePath("COM3");
         QFile::remove(link);

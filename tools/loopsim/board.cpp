@@ -24,8 +24,10 @@ namespace {
 
 // One byte on the line at 9600 baud: start bit, 8 data bits, stop bit.
 constexpr qint64 Byte_Ns = 1000000000LL * 10 / 9600;
-// The tool gives up on a frame after a 2000 ms silence, so a gap this long means it has.
+// The tool gives up on a frame after a 2000 ms silence, so a gap this long after our
+// answer means it has.
 constexpr qint64 Resync_Ns = 1000LL * 1000 * 1000;
+constexpr qint64 Tool_Time_Out_Ns = 2000LL * 1000 * 1000;
 // Well past the tool's reply time-out.
 constexpr int Random_Delay_Ms = 2200;
 constexpr int Random_Hangup_Ms = 300;
@@ -56,6 +58,7 @@ struct Board::Impl {
     int frame_pos = 0;
     uint8_t frame[3] = {0, 0, 0};
     qint64 last_rx_ns = -1;
+    qint64 last_answer_ns = -1; // when the answer to the PC's previous byte ends on the line
 
     bool silent = false;
     int echo_stop = 0;
@@ -187,6 +190,7 @@ struct Board::Impl {
         unwritten.clear();
         frame_pos = 0;
         last_rx_ns = -1;
+        last_answer_ns = -1;
         rx_free_ns = tx_free_ns = 0;
     }
 
@@ -255,8 +259,11 @@ struct Board::Impl {
             arrived = std::max(t, rx_free_ns) + Byte_Ns;
             rx_free_ns = arrived;
         }
-        if (frame_pos > 0 && last_rx_ns >= 0 && t - last_rx_ns > Resync_Ns) frame_pos = 0;
+        // A slow answer is no silence of the PC: count the gap from the later of the two.
+        const qint64 idle_from = std::max(last_rx_ns, last_answer_ns);
+        if (frame_pos > 0 && idle_from >= 0 && t - idle_from > Resync_Ns) frame_pos = 0;
         last_rx_ns = t;
+        last_answer_ns = -1;
 
         if (silent) {
             frame_pos = 0;
@@ -309,7 +316,11 @@ struct Board::Impl {
             ++frames_answered;
         }
         answer.append(garbage);
-        schedule(answer, arrived + qint64(delay_ms) * 1000000 + extra_delay_ns);
+        qint64 first_due = 0;
+        last_answer_ns =
+            schedule(answer, arrived + qint64(delay_ms) * 1000000 + extra_delay_ns, &first_due);
+        // An echo that comes after the tool's time-out is one it never sees.
+        if (echo_index > 0 && first_due - t >= Tool_Time_Out_Ns) frame_pos = 0;
     }
 
     // One random fault on this exchange; false when nothing is to be sent.
@@ -461,8 +472,10 @@ struct Board::Impl {
 
     // --- output ----------------------------------------------------------------------------
 
-    void schedule(const QByteArray& bytes, qint64 from_ns) {
+    // Queues the bytes in line order; returns when the last one is due.
+    qint64 schedule(const QByteArray& bytes, qint64 from_ns, qint64* first_due) {
         qint64 due = from_ns;
+        bool first = true;
         for (char c : bytes) {
             if (paced) {
                 due = std::max(due, tx_free_ns) + Byte_Ns;
@@ -470,9 +483,12 @@ struct Board::Impl {
             } else if (!queue.empty()) {
                 due = std::max(due, queue.back().due_ns);
             }
+            if (first) *first_due = due;
+            first = false;
             queue.push_back({due, c});
         }
         pump();
+        return due;
     }
 
     void pump() {
