@@ -829,7 +829,7 @@ class Tst_Loopsim : public QObject {
     }
 
     void console_fault_options_data() {
-        QTest::addColumn<QString>("spec");
+        QTest::addColumn<QString>("option");
         QTest::addColumn<bool>("ok");
         QTest::newRow("silent") << "silent" << true;
         QTest::newRow("echostop") << "echostop:2" << true;
@@ -845,12 +845,12 @@ class Tst_Loopsim : public QObject {
         QTest::newRow("hangup is a command") << "hangup" << false;
     }
     void console_fault_options() {
-        QFETCH(QString, spec);
+        QFETCH(QString, option);
         QFETCH(bool, ok);
         start();
         loopsim::Console console(*board_, [](const QString&) {});
         QString error;
-        QCOMPARE(console.apply_fault(spec, &error), ok);
+        QCOMPARE(console.apply_fault(option, &error), ok);
         QCOMPARE(error.isEmpty(), ok);
     }
 };

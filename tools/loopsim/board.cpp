@@ -506,10 +506,10 @@ struct Board::Impl {
         in_ns = std::max<qint64>(in_ns, 1000);
 #ifdef __linux__
         if (timer_fd >= 0) {
-            itimerspec spec{};
-            spec.it_value.tv_sec = in_ns / 1000000000;
-            spec.it_value.tv_nsec = in_ns % 1000000000;
-            ::timerfd_settime(timer_fd, 0, &spec, nullptr);
+            itimerspec when{};
+            when.it_value.tv_sec = in_ns / 1000000000;
+            when.it_value.tv_nsec = in_ns % 1000000000;
+            ::timerfd_settime(timer_fd, 0, &when, nullptr);
             return;
         }
 #endif

@@ -213,10 +213,10 @@ bool Console::execute(const QString& line) {
     return true;
 }
 
-bool Console::apply_fault(const QString& spec, QString* error) {
-    const int colon = spec.indexOf(QLatin1Char(':'));
-    const QString name = (colon < 0 ? spec : spec.left(colon)).toLower();
-    const QString value = colon < 0 ? QString() : spec.mid(colon + 1);
+bool Console::apply_fault(const QString& option, QString* error) {
+    const int colon = option.indexOf(QLatin1Char(':'));
+    const QString name = (colon < 0 ? option : option.left(colon)).toLower();
+    const QString value = colon < 0 ? QString() : option.mid(colon + 1);
     QString line;
     if (name == QLatin1String("silent") || name == QLatin1String("shortreply"))
         line = name + QStringLiteral(" on");
@@ -229,7 +229,7 @@ bool Console::apply_fault(const QString& spec, QString* error) {
         if (error)
             *error = QStringLiteral("unknown fault \"%1\" (silent, echostop:K, wrongecho:K, "
                                     "delay:MS, garbage:HEX, extra:N, shortreply)")
-                         .arg(spec);
+                         .arg(option);
         return false;
     }
     QString said;

@@ -19,7 +19,7 @@ class Console : public QObject {
     bool execute(const QString& line);
     // A --fault option: silent, echostop:K, wrongecho:K, delay:MS, garbage:HEX, extra:N,
     // shortreply.
-    bool apply_fault(const QString& spec, QString* error);
+    bool apply_fault(const QString& option, QString* error);
 
     QString status_text() const;
     static QString help_text();
