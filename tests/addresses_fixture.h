@@ -1,12 +1,15 @@
 #pragma once
 // Helpers shared by the tests and benchmarks of the address search and the detector readout.
 #include "support/harness.h"
+#include "support/link_wiring.h"
 
 #include <QElapsedTimer>
 #include <QStringList>
 #include <QTimer>
 #include <functional>
 #include <initializer_list>
+#include <memory>
+#include <utility>
 
 // The conversation on the line as one text: a two-digit hex token per byte the board received,
 // in order, and "P" where one of the tool's paced pauses ended. Comparing the whole text checks
@@ -102,4 +105,41 @@ inline QString Params_Wire(int adr, bool with_mode) {
         parts << "P" << Hex({0x40, code, adr, 0x00});
     if (with_mode) parts << "P" << Hex({0x40, 0x18, adr, 0x00});
     return Join(parts);
+}
+
+// A port whose board echoes the first three bytes of every frame and then answers the last one
+// with the status byte alone, raising its event all the same (as a line fault would): the reply
+// the tool gets is shorter than the two bytes it reads.
+class Short_Reply_Port : public Serial_Port {
+  public:
+    bool Open(int) override { return open_ = true; }
+    void Close() override { open_ = false; }
+    bool PortOpen() const override { return open_; }
+    int InBufferCount() override { return int(pending_.size()); }
+    QByteArray Input() override { return std::exchange(pending_, QByteArray()); }
+    bool Output(uint8_t b) override {
+        sent.append(char(b));
+        pending_.append(position_ < 3 ? char(b) : char(0x00));
+        position_ = (position_ + 1) % 4;
+        QTimer::singleShot(0, this, [this] { emit Comm_Event(); });
+        return true;
+    }
+    QString Device_Name(int) const override { return {}; }
+
+    QByteArray sent;
+
+  private:
+    bool open_ = false;
+    int position_ = 0;
+    QByteArray pending_;
+};
+
+// A tool on a Short_Reply_Port, its timers and port event wired, not loaded.
+inline Short_Reply_Port* Use_Short_Reply_Port(Tool& t) {
+    auto port = std::make_unique<Short_Reply_Port>();
+    Short_Reply_Port* raw = port.get();
+    t.Comm1 = std::move(port);
+    t.Comm1->Open(1);
+    Wire_Link_Events(t);
+    return raw;
 }

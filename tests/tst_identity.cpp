@@ -1,4 +1,6 @@
+#include "addresses/identity.h"
 #include "addresses_fixture.h"
+#include "engine/requests.h"
 
 #include <QSet>
 #include <QtTest>
@@ -23,6 +25,7 @@ class Tst_Identity : public QObject {
     void unfound_cell();
     void no_selection_reads_nothing();
     void click_during_readout();
+    void short_replies_read_as_failures();
 };
 
 // Detectors without parameter rows, so only rows 0 to 4 are read.
@@ -311,6 +314,25 @@ void Tst_Identity::click_during_readout() {
     QVERIFY(!f.Value_Lbl(14).Visible());
     QVERIFY(!f.Opto_Check.Visible());
     QCOMPARE(h.t.Screen.MousePointer(), int(Screen_Pointer::Default));
+}
+
+// Every frame succeeds but brings back one byte of the two read: nothing is shown as a value.
+void Tst_Identity::short_replies_read_as_failures() {
+    Tool t;
+    Short_Reply_Port* port = Use_Short_Reply_Port(t);
+    Mark_Found(t, 5, 3, QStringLiteral("DLX508B"));
+    t.S.Sel_Adr = 5;
+    {
+        Bus_Busy_Scope step(t);
+        Read_Identity(t);
+    }
+    QCOMPARE(port->sent.size(), 16 * 4);
+    for (int r = 2; r <= 13; ++r)
+        QCOMPARE(t.F.Value_Lbl(r).Caption(), QStringLiteral("???"));
+    QCOMPARE(int(t.S.Serial_Bytes[0]), 0xFF);
+    QVERIFY(!t.F.Value_Lbl(14).Visible());
+    QVERIFY(!t.F.Opto_Check.Visible());
+    QCOMPARE(t.S.Task_State, int16_t(Task::Probe_Interface));
 }
 
 QTEST_MAIN(Tst_Identity)

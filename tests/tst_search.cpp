@@ -1,4 +1,6 @@
+#include "addresses/search.h"
 #include "addresses_fixture.h"
+#include "engine/requests.h"
 
 #include <QtTest>
 
@@ -71,6 +73,7 @@ class Tst_Search : public QObject {
     void failing_rearm();
     void click_during_step_data();
     void click_during_step();
+    void short_type_reply_ends_search();
 };
 
 void Tst_Search::search_data() {
@@ -354,6 +357,25 @@ void Tst_Search::click_during_step() {
     QVERIFY(clicked_in_step);
     QVERIFY(h.run_until([&h] { return Search_Over(h); }, 5000));
     QCOMPARE(log.text(), Join({Hex({trigger}), Rearm(), Probe(8, 1), Second(8, 1), "01"}));
+}
+
+// A type reply that brings the status but not the type code is a failed read: the search ends.
+void Tst_Search::short_type_reply_ends_search() {
+    Tool t;
+    Short_Reply_Port* port = Use_Short_Reply_Port(t);
+    t.F.Adr_Box(1).setCaption(QStringLiteral("001\n???"));
+    t.S.Adr_Count = 2;
+    t.S.Cur_Adr = 1;
+    t.S.Search_Step = 5;
+    t.S.Task_State = Task::Search_Addresses;
+    {
+        Bus_Busy_Scope step(t);
+        Search_Addresses(t);
+    }
+    QCOMPARE(port->sent, QByteArray("\x40\x13\x01\x00", 4));
+    QCOMPARE(t.S.Task_State, int16_t(Task::Search_End));
+    QCOMPARE(t.F.Adr_Box(1).Caption(), QStringLiteral("001\n???"));
+    QCOMPARE(int(t.S.Adr_Type[0]), 0);
 }
 
 QTEST_MAIN(Tst_Search)
