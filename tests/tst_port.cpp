@@ -216,6 +216,7 @@ void Tst_Port::hang_up_then_return_reconnects() {
     wall.start();
     r.h.run_for(1000);
     const double share = (cpu_seconds() - cpu_before) / (double(wall.elapsed()) / 1000.0);
+    qInfo("processor share while the board is gone: %.3f", share);
     QVERIFY2(share < 0.3, qPrintable(QString("CPU share %1").arg(share)));
     QVERIFY(r.t.F.Timer_Tache.isActive());
     QCOMPARE(r.t.S.Task_State, int16_t(Task::Probe_Interface));
