@@ -20,8 +20,9 @@ void Request_Mode_Write(Tool& t) {
     const uint8_t mode = t.S.Sensor_Mode;
     Run_User_Request(t, [&t, adr, mode] {
         // The panel is hidden while the simulation runs, and a newer selection is read afresh:
-        // in both cases the boxes clicked no longer stand for Sel_Adr.
-        if (t.S.Simulation_Active || t.S.Sel_Adr != adr) return;
+        // in both cases the boxes clicked no longer stand for Sel_Adr. A running search keeps
+        // the bus.
+        if (t.S.Simulation_Active || t.S.Sel_Adr != adr || Search_Under_Way(t)) return;
         // A readout that ran meanwhile reloads Sensor_Mode; the user's choice is what is written.
         t.S.Sensor_Mode = mode;
         t.S.Task_State = Task::Mode_Write;

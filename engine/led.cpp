@@ -46,6 +46,7 @@ void Led_Command(Tool& t) {
 // so the request is not overwritten.
 void Led_On_Cde_Click(Tool& t) {
     Run_User_Request(t, [&t] {
+        if (Search_Under_Way(t)) return;
         t.S.Led_Request = 1;
         t.S.Task_State = Task::Led_Command;
     });
@@ -53,6 +54,7 @@ void Led_On_Cde_Click(Tool& t) {
 
 void Led_Off_Cde_Click(Tool& t) {
     Run_User_Request(t, [&t] {
+        if (Search_Under_Way(t)) return;
         t.S.Led_Request = 0;
         t.S.Task_State = Task::Led_Command;
     });

@@ -10,7 +10,13 @@ void Run_User_Request(Tool& t, std::function<void()> request) {
         request();
 }
 
-Bus_Busy_Scope::Bus_Busy_Scope(Tool& t) : t_(t) { ++t_.Bus_Busy; }
+bool Search_Under_Way(const Tool& t) {
+    return t.S.Task_State == Task::Search_Addresses || t.S.Task_State == Task::Search_End;
+}
+
+Bus_Busy_Scope::Bus_Busy_Scope(Tool& t) : t_(t) {
+    ++t_.Bus_Busy;
+}
 
 Bus_Busy_Scope::~Bus_Busy_Scope() {
     if (--t_.Bus_Busy > 0) return;
