@@ -47,9 +47,15 @@ void set_colours(QWidget* w, const QColor& back, const QColor& fore) {
     if (pal != w->palette() || !w->testAttribute(Qt::WA_SetPalette)) w->setPalette(pal);
 }
 
-void set_font(QWidget* w, const Font_Spec& spec) {
-    const QFont f = look::Font(spec);
+void set_font(QWidget* w, const Font_Spec& wanted) {
+    const QFont f = look::Font(wanted);
     if (f != w->font() || !w->testAttribute(Qt::WA_SetFont)) w->setFont(f);
+}
+
+// The transmit and receive lamps, which blink with every byte on the line.
+bool is_lamp(const Control& c) {
+    return c.Kind() == Control_Kind::Shape &&
+           (c.Name() == QLatin1String("Send_Shp") || c.Name() == QLatin1String("Receive_Shp"));
 }
 
 } // namespace
@@ -222,6 +228,10 @@ void Main_Window::apply(Control& c, QWidget* w) {
         auto* s = static_cast<Vb_Shape*>(w);
         s->setShape(c.Shape());
         s->setFill(back);
+        if (is_lamp(c)) {
+            s->setLit(c.Visible());
+            s->setVisible(true);
+        }
         break;
     }
     case Control_Kind::Line: {
@@ -240,7 +250,7 @@ void Main_Window::apply(Control& c, QWidget* w) {
         const QRect r = tw.Rect(c.Left(), c.Top(), c.Width(), c.Height());
         if (w->geometry() != r) w->setGeometry(r);
     }
-    if (w->isHidden() == c.Visible()) w->setVisible(c.Visible());
+    if (!is_lamp(c) && w->isHidden() == c.Visible()) w->setVisible(c.Visible());
 
     int& z = last_z_[&c];
     if (z != c.Z()) {
@@ -266,7 +276,7 @@ void Main_Window::restack(QWidget* container) {
 
 void Main_Window::build_menus() {
     QMenuBar* bar = menuBar();
-    // The menus belong to the window, as in the original, not to a desktop-wide bar.
+    // The menus belong to the window, not to a desktop-wide bar.
     bar->setNativeMenuBar(false);
     const QList<Control*> all = t_.F.All_Controls();
     auto items_of = [&all](const Control* menu) {

@@ -154,7 +154,14 @@ void Vb_Shape::setFill(const QColor& c) {
     update();
 }
 
+void Vb_Shape::setLit(bool lit) {
+    if (lit == lit_) return;
+    lit_ = lit;
+    update();
+}
+
 void Vb_Shape::paintEvent(QPaintEvent*) {
+    if (!lit_) return;
     QPainter p(this);
     p.setPen(Qt::NoPen);
     p.setBrush(fill_);

@@ -8,7 +8,7 @@
 // The widget kinds of the main window. Each one only draws and reports user input; the main
 // window binds it to its model control.
 
-// Label: plain text, always wrapped within its width like the original labels, top-aligned.
+// Label: plain text, always wrapped within its width, top-aligned.
 class Vb_Label : public QLabel {
     Q_OBJECT
   public:
@@ -56,7 +56,7 @@ class Vb_Frame : public QWidget {
     QString caption_;
 };
 
-// Check box or option button with a caption that wraps like the original ones.
+// Check box or option button with a caption that wraps within its width.
 class Vb_Toggle : public QAbstractButton {
     Q_OBJECT
   public:
@@ -82,6 +82,10 @@ class Vb_Shape : public QWidget {
     void setShape(int shape);
     void setFill(const QColor& c);
     int shape() const { return shape_; }
+    // A lamp that blinks many times a second stays shown and only paints itself lit or dark:
+    // showing and hiding a child makes the whole window recompute its regions each time.
+    void setLit(bool lit);
+    bool lit() const { return lit_; }
 
   protected:
     void paintEvent(QPaintEvent*) override;
@@ -89,6 +93,7 @@ class Vb_Shape : public QWidget {
   private:
     int shape_ = 0;
     QColor fill_;
+    bool lit_ = true;
 };
 
 // Straight line between two points of its container, `width` pixels thick. The widget covers
