@@ -28,7 +28,7 @@ struct Font_Spec {
 // One control of a window as the program sees it: caption, colours, font, visibility, position
 // (twips, relative to its container), value. The engine changes these; the Qt window owns the
 // real widgets and follows `changed`. A control whose value is set, by the user or by code,
-// raises Click the way the original controls did, so handlers see both.
+// raises Click, so handlers hear both alike.
 class Control : public QObject {
     Q_OBJECT
   public:
@@ -113,14 +113,14 @@ class Control : public QObject {
     int value_ = 0;
     int z_ = 0;
     static int next_z_;
-
 };
 
-// A control array with the index bounds of the original (Adr_Box(1..128), Param_Lbl(0..15)...).
+// A control array with its own index bounds (Adr_Box(1..128), Param_Lbl(0..15)...).
 template <int Lo, int Hi> class Control_Array {
   public:
     template <typename Make> explicit Control_Array(Make make) {
-        for (int i = Lo; i <= Hi; ++i) items_(i) = make(i);
+        for (int i = Lo; i <= Hi; ++i)
+            items_(i) = make(i);
     }
     Control& operator()(int i) { return *items_(i); }
     const Control& operator()(int i) const { return *items_(i); }

@@ -3,7 +3,7 @@
 #include <stdexcept>
 
 // A fixed array addressed by the index range the tool uses (1..128 for addresses, 0..15 for
-// panel rows...), read as A(n) like the original control arrays.
+// panel rows...), read as A(n).
 template <typename T, int Lo, int Hi> class Indexed {
   public:
     static constexpr int Lower = Lo;
