@@ -5,11 +5,9 @@
 #include "link/com_port.h"
 #include "link/qt_serial_port.h"
 
-#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QTimer>
-#include <QtTest>
 
 QVariant Test_Dialogs::Msg_Box(const QString& prompt, int style, const QString& title) {
     messages.append({prompt, style, title});
@@ -33,11 +31,11 @@ void Test_Dialogs::Show_About() {
     if (while_open) while_open();
 }
 
-Harness::Harness(const loopsim::Loop& loop, int com) : board(loop), com_(com) {
-    old_dir_ = QDir::currentPath();
+Harness::Harness(const loopsim::Loop& loop, int com)
+    : board(loop), old_dir_(QDir::currentPath()), com_(com) {
     QDir::setCurrent(dir.path());
-    QString error;
-    if (!board.start(dir.path(), com, &error)) qFatal("simulator: %s", qPrintable(error));
+    if (QString error; !board.start(dir.path(), com, &error))
+        qFatal("simulator: %s", qPrintable(error));
     t.Comm1 = make_qt_serial_port();
     t.Dlg = &dialogs;
 }
@@ -53,26 +51,26 @@ void Harness::open() {
     Open_Com_Port(t);
 }
 
-void Harness::load() { Form_Load(t); }
+void Harness::load() {
+    Form_Load(t);
+}
 
 void Harness::connect_board() {
     open();
-    if (!run_until([this] { return t.S.Task_State == Task::Idle_Status && t.S.Connected; },
-                   5000))
+    if (!run_until([this] { return t.S.Task_State == Task::Idle_Status && t.S.Connected; }, 5000))
         qWarning("the board did not connect");
 }
 
-void Harness::step() { Bus_Task(t); }
+void Harness::step() {
+    Bus_Task(t);
+}
 
 bool Harness::run_until(const std::function<bool()>& pred, int ms) {
     QDeadlineTimer deadline(ms);
     // Wakes the blocking pass at least this often, so the deadline is seen.
     QTimer wake;
     wake.start(20);
-    while (!pred() && !deadline.hasExpired() && !t.S.Quit_Flag) Main_Loop_Pass(t);
+    while (!pred() && !deadline.hasExpired() && !t.S.Quit_Flag)
+        Main_Loop_Pass(t);
     return pred();
-}
-
-void Harness::run_for(int ms) {
-    run_until([] { return false; }, ms);
 }

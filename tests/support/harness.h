@@ -20,8 +20,8 @@ class Test_Dialogs : public Dialogs {
     };
     QList<Message> messages;
     QList<Input> inputs;
-    QStringList answers;        // given to the input boxes in order
-    int unexpected_inputs = 0;  // input boxes asked after the answers ran out (answered "1")
+    QStringList answers;       // given to the input boxes in order
+    int unexpected_inputs = 0; // input boxes asked after the answers ran out (answered "1")
     int about_shown = 0;
     std::function<void()> while_open; // runs while a box is open (a box is modal)
 
@@ -42,13 +42,15 @@ class Harness {
     Test_Dialogs dialogs;
     Tool t;
 
-    void open();           // Com_Port = com, then Open_Com_Port
-    void load();           // the whole load sequence (settings, grid, port)
-    void connect_board();  // open(), then run until the task idles in state 9
-    void step();           // one Bus_Task step
+    void open();          // Com_Port = com, then Open_Com_Port
+    void load();          // the whole load sequence (settings, grid, port)
+    void connect_board(); // open(), then run until the task idles in state 9
+    void step();          // one Bus_Task step
     // Runs main loop passes until pred() holds or ms have passed; returns pred().
     bool run_until(const std::function<bool()>& pred, int ms);
-    void run_for(int ms);
+    void run_for(int ms) {
+        run_until([] { return false; }, ms);
+    }
 
   private:
     QString old_dir_;

@@ -2,7 +2,7 @@
 
 #include "link/exchange.h"
 #include "link/tempo.h"
-#include "tools/loopsim/board.h"
+#include "support/harness.h"
 
 #include <QTimer>
 
@@ -22,22 +22,18 @@ void Wire_Link_Events(Tool& t) {
     f.Receive_Timer.start();
 }
 
+void Open_Quiet(Harness& h) {
+    Wire_Link_Events(h.t);
+    h.open();
+    h.t.F.Timer_Tache.stop();
+    h.board.clear_traffic();
+}
+
 Line_Clock::Line_Clock(loopsim::Board& board) {
     clock_.start();
-    link_ = QObject::connect(&board, &loopsim::Board::byte_received, &board, [this](quint8 b) {
+    QObject::connect(&board, &loopsim::Board::byte_received, &context_, [this](quint8 b) {
         bytes.append({b, clock_.elapsed()});
     });
-}
-
-Line_Clock::~Line_Clock() {
-    QObject::disconnect(link_);
-}
-
-QByteArray Line_Clock::values() const {
-    QByteArray out;
-    for (const Byte& b : bytes)
-        out.append(static_cast<char>(b.value));
-    return out;
 }
 
 QByteArray bytes(std::initializer_list<int> values) {

@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QList>
 
+class Harness;
 namespace loopsim {
 class Board;
 }
@@ -14,25 +15,23 @@ class Board;
 // Use it instead of Harness::load(), not with it.
 void Wire_Link_Events(Tool& t);
 
+// Wires the events, opens the port and stops the task tick, so only the test talks on the line.
+void Open_Quiet(Harness& h);
+
 // Every byte the board receives, with the time it came, counted from construction.
 class Line_Clock {
   public:
     explicit Line_Clock(loopsim::Board& board);
-    ~Line_Clock();
-    Line_Clock(const Line_Clock&) = delete;
-    Line_Clock& operator=(const Line_Clock&) = delete;
     struct Byte {
         quint8 value;
         qint64 ms;
     };
     QList<Byte> bytes;
-    QByteArray values() const;
-    // Time between byte i - 1 and byte i.
     qint64 gap_before(int i) const { return bytes.at(i).ms - bytes.at(i - 1).ms; }
 
   private:
     QElapsedTimer clock_;
-    QMetaObject::Connection link_;
+    QObject context_;
 };
 
 // Bytes written out as a wire constant: bytes({0x41, 0x82, 0x05, 0x03}).
