@@ -1,6 +1,5 @@
-// Wall time of a search over a loop with a detector on every address, against its floor:
-// 128 probes and 128 type reads at one 100 ms tick each, plus the 2000 ms pause of the re-arm.
-#include "addresses/search.h"
+// Wall time of a search over a detector on every address, against its floor: 128 probes and
+// 128 type reads at one 100 ms tick each, plus the 2000 ms pause of the re-arm.
 #include "addresses_fixture.h"
 
 #include <QCoreApplication>
@@ -13,22 +12,14 @@ int main(int argc, char** argv) {
     for (int a = 1; a <= 128; ++a)
         loop.detectors[a] = Make_Detector(a % 2 ? 0x13 : 0x1A);
     Harness h(loop);
-    if (!Start_Connected(h)) {
-        std::fprintf(stderr, "the simulated board did not connect\n");
-        return 1;
-    }
+    if (!Start_Connected(h)) return std::fprintf(stderr, "the board did not connect\n"), 1;
 
     QElapsedTimer clock;
     clock.start();
     h.t.F.Start_Bus_Cmd.click();
-    const bool done = h.run_until([&h] { return h.t.F.Start_Bus_Cmd.Visible(); }, 120000);
-    const double seconds = clock.nsecsElapsed() / 1e9;
-    if (!done || h.t.S.Adr_Count != 128) {
-        std::fprintf(stderr, "search did not end with 128 addresses (%d)\n", h.t.S.Adr_Count);
-        return 1;
-    }
-
-    const double floor = 256 * 0.100 + 2.0;
+    h.run_until([&h] { return h.t.F.Start_Bus_Cmd.Visible(); }, 120000);
+    const double seconds = clock.nsecsElapsed() / 1e9, floor = 256 * 0.100 + 2.0;
+    if (h.t.S.Adr_Count != 128) return std::fprintf(stderr, "found %d\n", h.t.S.Adr_Count), 1;
     std::printf("search of 128 detectors: %.3f s, floor %.3f s, ratio %.4f (goal <= 1.01)\n",
                 seconds, floor, seconds / floor);
     return 0;
