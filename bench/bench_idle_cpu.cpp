@@ -38,7 +38,9 @@ int main(int argc, char** argv) {
     QProcess sim, tool;
     sim.setWorkingDirectory(dir.path());
     sim.setStandardOutputFile(QProcess::nullDevice());
+    sim.setReadChannel(QProcess::StandardError);
     sim.start(sim_path, {"--dir", dir.path(), "--com", "1", "--trace"});
+    sim.waitForStarted();
     for (int i = 0; i < 100 && !QFileInfo(dir.filePath("COM1")).isSymLink(); ++i)
         QThread::msleep(50);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
