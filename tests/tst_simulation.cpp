@@ -110,27 +110,24 @@ class Tst_Simulation : public QObject {
     }
 
     void pointColour_data() {
-        QTest::addColumn<int>("status");
-        QTest::addColumn<int>("state");
-        QTest::addColumn<int>("wrong_echo"); // byte of the frame echoed wrong; 0 none
+        QTest::addColumn<QList<int>>("reply"); // status byte, state byte, wrong echo at byte k
         QTest::addColumn<uint>("colour");
-        QTest::newRow("standby 00") << 0x00 << 0x00 << 0 << Green;
-        QTest::newRow("other bits 06") << 0x00 << 0x06 << 0 << Green;
-        QTest::newRow("alarm 01") << 0x00 << 0x01 << 0 << Red;
-        QTest::newRow("alarm and fault 09") << 0x00 << 0x09 << 0 << Red;
-        QTest::newRow("fault 08") << 0x00 << 0x08 << 0 << 0x000080FFu;
-        QTest::newRow("status 01, state 00") << 0x01 << 0x00 << 0 << 0x0000FFFFu;
-        QTest::newRow("status 01, state 09") << 0x01 << 0x09 << 0 << 0x0000FFFFu;
-        QTest::newRow("wrong echo of the address") << 0x00 << 0x01 << 3 << 0x0000FFFFu;
+        QTest::newRow("standby 00") << QList<int>{0x00, 0x00, 0} << Green;
+        QTest::newRow("other bits 06") << QList<int>{0x00, 0x06, 0} << Green;
+        QTest::newRow("alarm 01") << QList<int>{0x00, 0x01, 0} << Red;
+        QTest::newRow("alarm and fault 09") << QList<int>{0x00, 0x09, 0} << Red;
+        QTest::newRow("fault 08") << QList<int>{0x00, 0x08, 0} << 0x000080FFu;
+        QTest::newRow("status 01, state 00") << QList<int>{0x01, 0x00, 0} << 0x0000FFFFu;
+        QTest::newRow("status 01, state 09") << QList<int>{0x01, 0x09, 0} << 0x0000FFFFu;
+        QTest::newRow("wrong echo of the address") << QList<int>{0x00, 0x01, 3} << 0x0000FFFFu;
     }
     void pointColour() {
-        QFETCH(int, status);
-        QFETCH(int, state);
-        QFETCH(int, wrong_echo);
+        QFETCH(QList<int>, reply);
         QFETCH(uint, colour);
+        const int wrong_echo = reply[2];
         Harness h;
-        QVERIFY(Found(h, 1, {{1, state}}));
-        h.board.loop().detectors[1].poll_status = uint8_t(status);
+        QVERIFY(Found(h, 1, {{1, reply[1]}}));
+        h.board.loop().detectors[1].poll_status = uint8_t(reply[0]);
         h.board.set_wrong_echo(wrong_echo);
         h.t.F.Adr_Status_Cde.click();
         QVERIFY(h.run_until([&] { return h.t.F.Adr_Box(1).BackColor() != Found_Colour; }, 5000));
