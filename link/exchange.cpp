@@ -7,7 +7,8 @@
 namespace {
 
 // Switches a lamp timer on. A timer already running keeps its count, so the lamp goes dark at
-// the end of the current 75 ms period.
+// the end of the current 75 ms period. The timers stop once their lamp is dark: an idle tool
+// has no reason to wake up every 75 ms.
 void enable(QTimer& timer) {
     if (!timer.isActive()) timer.start();
 }
@@ -69,8 +70,10 @@ void Timer_Time_Out_Timer(Tool& t) {
 
 void Send_Timer_Timer(Tool& t) {
     t.F.Send_Shp.setVisible(false);
+    t.F.Send_Timer.stop();
 }
 
 void Receive_Timer_Timer(Tool& t) {
     t.F.Receive_Shp.setVisible(false);
+    t.F.Receive_Timer.stop();
 }
