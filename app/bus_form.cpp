@@ -175,6 +175,8 @@ Bus_Form::Bus_Form()
     Timer_Tache.setInterval(100);
     Tempo.setInterval(0);
     Timer_Time_Out.setInterval(2000);
+    // A coarse timer may fire up to 5 % early, cutting the board's 2000 ms short.
+    Timer_Time_Out.setTimerType(Qt::PreciseTimer);
     Timer_Time_Out.setSingleShot(false);
     Send_Timer.setInterval(75);
     Receive_Timer.setInterval(75);

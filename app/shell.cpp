@@ -157,8 +157,6 @@ void Place_Emul_Frm(Tool& t) {
 
 void Form_Load(Tool& t) {
     Wire_Handlers(t);
-    t.F.Send_Timer.start();
-    t.F.Receive_Timer.start();
 
     Build_Grid(t);
     Draw_Loop(t);

@@ -43,8 +43,6 @@ bool Exchange_Byte(Tool& t, uint8_t byte_out, uint8_t reply_len) {
 
     bool ok = false;
     if (written) {
-        // A coarse timer may fire up to 5 % early, cutting the board's 2000 ms short.
-        F.Timer_Time_Out.setTimerType(Qt::PreciseTimer);
         F.Timer_Time_Out.start();
         while (!S.Reply_Received && !S.Time_Out_Flag && !S.Quit_Flag)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);

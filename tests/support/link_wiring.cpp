@@ -18,8 +18,6 @@ void Wire_Link_Events(Tool& t) {
         QObject::connect(timer, &QTimer::timeout, &f, [tp, handler = handler] { handler(*tp); });
     if (t.Comm1)
         QObject::connect(t.Comm1.get(), &Serial_Port::Comm_Event, &f, [tp] { Comm1_OnComm(*tp); });
-    f.Send_Timer.start();
-    f.Receive_Timer.start();
 }
 
 void Open_Quiet(Harness& h) {

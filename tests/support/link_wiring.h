@@ -10,8 +10,8 @@ namespace loopsim {
 class Board;
 }
 
-// Connects the port's event and the five timers to their handlers and starts the two lamp
-// timers, as the load sequence does, for tests that open the port without the rest of it.
+// Connects the port's event and the five timers to their handlers, as the load sequence does,
+// for tests that open the port without the rest of it.
 // Use it instead of Harness::load(), not with it.
 void Wire_Link_Events(Tool& t);
 
