@@ -35,8 +35,8 @@ Bus_Form::Bus_Form()
       Current_Operation_Lbl(K::Label, "Current_Operation_Lbl", -1, &Status_Frm),
       Cur_Adr_Lbl(K::Label, "Cur_Adr_Lbl", -1, &Status_Frm),
       Connection_Lbl(K::Label, "Connection_Lbl", -1, &Emul_Frm),
-      Version_Lbl(K::Label, "Version_Lbl", -1, &Emul_Frm), Cc_Lbl(K::Label, "Cc_Lbl", -1, &Emul_Frm),
-      Param_Lbl([this](int i) {
+      Version_Lbl(K::Label, "Version_Lbl", -1, &Emul_Frm),
+      Cc_Lbl(K::Label, "Cc_Lbl", -1, &Emul_Frm), Param_Lbl([this](int i) {
           return std::make_unique<Control>(K::Label, "Param_Lbl", i, &Status_Frame);
       }),
       Value_Lbl([this](int i) {
@@ -48,10 +48,12 @@ Bus_Form::Bus_Form()
       Thermo_Check(K::Check, "Thermo_Check", -1, &Status_Frame),
       Picture2(K::Picture, "Picture2", -1, &Status_Frame),
       Picture1(K::Picture, "Picture1", -1, &Status_Frame),
-      Close_Cmd(K::Button, "Close_Cmd", -1, &Status_Frame), Utilitaires_Mnu(K::Menu, "Utilitaires_Mnu"),
+      Close_Cmd(K::Button, "Close_Cmd", -1, &Status_Frame),
+      Utilitaires_Mnu(K::Menu, "Utilitaires_Mnu"),
       Serial_Com_Port_Mnu(K::Menu, "Serial_Com_Port_Mnu", -1, &Utilitaires_Mnu),
       Quit_Mnu(K::Menu, "Quit_Mnu", -1, &Utilitaires_Mnu), About_Mnu(K::Menu, "About_Mnu") {
-    for (Control* c : All_Controls()) c->setParent(this);
+    for (Control* c : All_Controls())
+        c->setParent(this);
 
     const Vb_Color cyan = 0x00FFFF00;
 
@@ -123,7 +125,8 @@ Bus_Form::Bus_Form()
 
     design(Phase_Option(1), "Phase 1", 192, 288, 972, 204);
     design(Phase_Option(2), "Phase 2", 1344, 288, 972, 204);
-    for (int i = 1; i <= 2; ++i) Phase_Option(i).setBackColor(Sys_Workspace);
+    for (int i = 1; i <= 2; ++i)
+        Phase_Option(i).setBackColor(Sys_Workspace);
     Phase_Option(2).setValue(1);
 
     for (Control* l : {&Current_Operation_Lbl, &Cur_Adr_Lbl}) {
@@ -186,14 +189,19 @@ QList<Control*> Bus_Form::All_Controls() const {
     auto* self = const_cast<Bus_Form*>(this);
     QList<Control*> all = {&self->Start_Bus_Cmd, &self->Adr_Status_Cde, &self->Phase_Frm,
                            &self->Status_Frm,    &self->Emul_Frm,       &self->Status_Frame};
-    for (int n = 1; n <= 128; ++n) all << &self->Adr_Box(n) << &self->Led_Shp(n);
-    for (int j = 1; j <= 8; ++j) all << &self->Hor_Bus_Line(j);
-    for (int j = 1; j <= 7; ++j) all << &self->Ver_Bus_Line(j);
-    for (int i = 0; i <= 3; ++i) all << &self->Lgd_Shp(i) << &self->Lgd_Lbl(i);
-    all << &self->Send_Shp << &self->Receive_Shp << &self->Phase_Option(1)
-        << &self->Phase_Option(2) << &self->Current_Operation_Lbl << &self->Cur_Adr_Lbl
-        << &self->Connection_Lbl << &self->Version_Lbl << &self->Cc_Lbl;
-    for (int i = 0; i <= 15; ++i) all << &self->Param_Lbl(i) << &self->Value_Lbl(i);
+    for (int n = 1; n <= 128; ++n)
+        all << &self->Adr_Box(n) << &self->Led_Shp(n);
+    for (int j = 1; j <= 8; ++j)
+        all << &self->Hor_Bus_Line(j);
+    for (int j = 1; j <= 7; ++j)
+        all << &self->Ver_Bus_Line(j);
+    for (int i = 0; i <= 3; ++i)
+        all << &self->Lgd_Shp(i) << &self->Lgd_Lbl(i);
+    all << &self->Send_Shp << &self->Receive_Shp << &self->Phase_Option(1) << &self->Phase_Option(2)
+        << &self->Current_Operation_Lbl << &self->Cur_Adr_Lbl << &self->Connection_Lbl
+        << &self->Version_Lbl << &self->Cc_Lbl;
+    for (int i = 0; i <= 15; ++i)
+        all << &self->Param_Lbl(i) << &self->Value_Lbl(i);
     all << &self->Led_On_Cde << &self->Led_Off_Cde << &self->Opto_Check << &self->Thermo_Check
         << &self->Picture2 << &self->Picture1 << &self->Close_Cmd << &self->Utilitaires_Mnu
         << &self->Serial_Com_Port_Mnu << &self->Quit_Mnu << &self->About_Mnu;
@@ -203,6 +211,7 @@ QList<Control*> Bus_Form::All_Controls() const {
 void Bus_Form::Unload() {
     if (unloaded_) return;
     unloaded_ = true;
-    for (QTimer* t : {&Timer_Tache, &Tempo, &Timer_Time_Out, &Send_Timer, &Receive_Timer}) t->stop();
+    for (QTimer* t : {&Timer_Tache, &Tempo, &Timer_Time_Out, &Send_Timer, &Receive_Timer})
+        t->stop();
     emit unloaded();
 }

@@ -49,7 +49,9 @@ void Control::setAlignment(int a) {
     emit changed();
 }
 
-void Control::Move(int left, int top) { Move(left, top, width_, height_); }
+void Control::Move(int left, int top) {
+    Move(left, top, width_, height_);
+}
 
 void Control::Move(int left, int top, int width, int height) {
     if (left == left_ && top == top_ && width == width_ && height == height_) return;
