@@ -155,7 +155,7 @@ void Start_Bus_Cmd_Click(Tool& t) {
 
         t.S.Cur_Adr = 1;
         t.S.Task_State = Task::Search_Addresses;
-        t.F.Timer_Tache.setInterval(100);
+        t.F.Timer_Tache.setInterval(Tick_Ms(t));
         t.S.Search_Step = Probe;
 
         t.F.Cur_Adr_Lbl.setCaption(Position_Caption(1));
@@ -214,7 +214,7 @@ void Search_End(Tool& t) {
     t.F.Cur_Adr_Lbl.setCaption(QLatin1Char(' ') + QString::number(t.S.Adr_Count) +
                                QStringLiteral(" Adresses trouvées"));
     t.F.Start_Bus_Cmd.setVisible(true);
-    t.F.Timer_Tache.setInterval(100);
+    t.F.Timer_Tache.setInterval(Tick_Ms(t));
     t.S.Task_State = Task::Probe_Interface;
     t.F.Current_Operation_Lbl.setCaption(QStringLiteral("Attente Commande"));
     t.S.Grid_Locked = false;

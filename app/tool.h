@@ -31,4 +31,16 @@ struct Tool {
     // Nesting depth of Tempo_Wait, so that a pause inside a pause neither ends the outer one
     // early nor leaves the task tick off.
     int Tempo_Depth = 0;
+
+    // Soak runs and the engine fuzzer run the engine's whole clock (task tick, pauses, reply
+    // time-out) this many times faster, to get through many exchanges; the tool runs at 1.
+    int Clock_Divider = 1;
+
+    // Kept by the byte exchange itself, so a run can prove that two exchanges never overlapped.
+    struct Link_Counters {
+        quint64 Exchanges = 0; // asked for, overlapping ones included
+        int In_Flight = 0;
+        int Max_In_Flight = 0;
+        quint64 Overlaps = 0; // asked for while another was waiting for its reply
+    } Link_Count;
 };

@@ -3,6 +3,7 @@
 #include "app/tool.h"
 #include "engine/requests.h"
 #include "link/frames.h"
+#include "link/tempo.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ void Show_Legend(Tool& t, bool visible) {
 
 void Set_Tick_Interval(Tool& t) {
     // Setting the interval of a running QTimer restarts its count; only do it when it changes.
-    if (t.F.Timer_Tache.interval() != 100) t.F.Timer_Tache.setInterval(100);
+    if (t.F.Timer_Tache.interval() != Tick_Ms(t)) t.F.Timer_Tache.setInterval(Tick_Ms(t));
 }
 
 // The button's caption and Simulation_Active change together, so that a click always does what

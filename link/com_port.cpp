@@ -1,6 +1,7 @@
 #include "link/com_port.h"
 
 #include "app/tool.h"
+#include "link/tempo.h"
 
 void Open_Com_Port(Tool& t) {
     Program_State& S = t.S;
@@ -28,7 +29,7 @@ void Open_Com_Port(Tool& t) {
     while (port->InBufferCount() > 0)
         S.Rx_Bytes = port->Input();
 
-    F.Timer_Tache.setInterval(100);
+    F.Timer_Tache.setInterval(Tick_Ms(t));
     if (!F.Timer_Tache.isActive()) F.Timer_Tache.start();
     S.Probe_Retries = 2;
     S.Task_Tick = false;

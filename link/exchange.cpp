@@ -3,6 +3,7 @@
 #include "app/tool.h"
 
 #include <QCoreApplication>
+#include <algorithm>
 
 namespace {
 
@@ -20,13 +21,19 @@ bool Exchange_Byte(Tool& t, uint8_t byte_out, uint8_t reply_len) {
     Bus_Form& F = t.F;
     Serial_Port* port = t.Comm1.get();
 
+    Tool::Link_Counters& count = t.Link_Count;
+    ++count.Exchanges;
     // Another exchange is waiting for its reply: draining now would take that reply, and this
     // byte would land in the middle of its frame.
-    if (S.Link_Busy) return false;
+    if (S.Link_Busy) {
+        ++count.Overlaps;
+        return false;
+    }
     // A closed port, or a program that is quitting, answers like a silent board, only at once.
     if (S.Quit_Flag || !port || !port->PortOpen()) return false;
 
     S.Link_Busy = true;
+    count.Max_In_Flight = std::max(count.Max_In_Flight, ++count.In_Flight);
 
     while (port->InBufferCount() >= 1)
         S.Rx_Bytes = port->Input();
@@ -52,6 +59,7 @@ bool Exchange_Byte(Tool& t, uint8_t byte_out, uint8_t reply_len) {
         if (ok) S.Rx_Bytes = port->Input();
     }
 
+    --count.In_Flight;
     S.Link_Busy = false;
     return ok;
 }

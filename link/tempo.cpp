@@ -23,7 +23,7 @@ void Tempo_Wait(Tool& t, int16_t ms) {
 
     // Each pause keeps its own end: a handler that pauses during this one takes Tempo over, and
     // when it is done this pause arms Tempo again for whatever it still has to run.
-    const QDeadlineTimer end(std::max<int>(ms, 0), Qt::PreciseTimer);
+    const QDeadlineTimer end(std::max(Clock_Ms(t, ms), 0), Qt::PreciseTimer);
     ++t.Tempo_Depth;
     t.F.Timer_Tache.stop();
     t.F.Tempo.setTimerType(Qt::PreciseTimer);
@@ -40,6 +40,22 @@ void Tempo_Wait(Tool& t, int16_t ms) {
     t.F.Tempo.stop();
     // After Quit the window is gone: its tick must stay off.
     if (!t.S.Quit_Flag && !t.F.Unloaded()) t.F.Timer_Tache.start();
+}
+
+int Clock_Ms(const Tool& t, int ms) {
+    const int d = std::max(t.Clock_Divider, 1);
+    // Rounded up, so that a pause never shrinks to nothing.
+    return ms <= 0 ? ms : (ms + d - 1) / d;
+}
+
+int Tick_Ms(const Tool& t) {
+    return Clock_Ms(t, 100);
+}
+
+void Set_Clock_Divider(Tool& t, int divider) {
+    t.Clock_Divider = std::max(divider, 1);
+    t.F.Timer_Tache.setInterval(Tick_Ms(t));
+    t.F.Timer_Time_Out.setInterval(Clock_Ms(t, 2000));
 }
 
 void Tempo_Timer(Tool& t) {

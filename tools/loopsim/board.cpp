@@ -89,6 +89,7 @@ struct Board::Impl {
     int script_next = 0;
     QTimer script_timer;
 
+    int clock_divider = 1;
     bool random_on = false;
     double random_probability = 0;
     QStringList random_kinds;
@@ -261,7 +262,8 @@ struct Board::Impl {
         }
         // A slow answer is no silence of the PC: count the gap from the later of the two.
         const qint64 idle_from = std::max(last_rx_ns, last_answer_ns);
-        if (frame_pos > 0 && idle_from >= 0 && t - idle_from > Resync_Ns) frame_pos = 0;
+        if (frame_pos > 0 && idle_from >= 0 && t - idle_from > Resync_Ns / clock_divider)
+            frame_pos = 0;
         last_rx_ns = t;
         last_answer_ns = -1;
 
@@ -320,7 +322,7 @@ struct Board::Impl {
         last_answer_ns =
             schedule(answer, arrived + qint64(delay_ms) * 1000000 + extra_delay_ns, &first_due);
         // An echo that comes after the tool's time-out is one it never sees.
-        if (echo_index > 0 && first_due - t >= Tool_Time_Out_Ns) frame_pos = 0;
+        if (echo_index > 0 && first_due - t >= Tool_Time_Out_Ns / clock_divider) frame_pos = 0;
     }
 
     // One random fault on this exchange; false when nothing is to be sent.
@@ -341,7 +343,7 @@ struct Board::Impl {
             answer[0] = char(~uint8_t(answer[0]));
             if (echo_index > 0) frame_pos = 0;
         } else if (kind == QLatin1String("delay")) {
-            *extra_delay_ns = qint64(Random_Delay_Ms) * 1000000;
+            *extra_delay_ns = qint64(Random_Delay_Ms) * 1000000 / clock_divider;
         } else if (kind == QLatin1String("garbage")) {
             const int n = 1 + int(rng() % 4);
             for (int i = 0; i < n; ++i)
@@ -354,7 +356,7 @@ struct Board::Impl {
             answer.truncate(1);
         } else if (kind == QLatin1String("hangup")) {
             q->hang_up();
-            come_back_timer.start(Random_Hangup_Ms);
+            come_back_timer.start(std::max(Random_Hangup_Ms / clock_divider, 1));
             return false;
         }
         return true;
@@ -677,6 +679,10 @@ void Board::set_random_faults(quint32 seed, double probability, const QStringLis
     d->random_on = d->random_probability > 0;
     d->random_kinds = kinds;
     d->injected.clear();
+}
+
+void Board::set_clock_divider(int divider) {
+    d->clock_divider = std::max(divider, 1);
 }
 
 QStringList Board::fault_kinds() {

@@ -59,6 +59,9 @@ class Board : public QObject {
     // with the given probability, one fault picked among `kinds` (all of fault_kinds() when
     // empty). A hang-up comes back by itself after a short while. Probability 0 switches off.
     void set_random_faults(quint32 seed, double probability, const QStringList& kinds = {});
+    // For a tool whose clock runs `divider` times faster: the board's idea of the tool's reply
+    // time-out, the random delay and the random hang-up's length shrink with it.
+    void set_clock_divider(int divider);
     static QStringList fault_kinds(); // silent, wrong, delay, garbage, extra, short, hangup
     QMap<QString, int> faults_injected() const;
     int frames_answered() const; // frames whose last byte got a reply
