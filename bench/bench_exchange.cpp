@@ -1,5 +1,7 @@
 // Exchanges per second through Exchange_Byte over a pseudo-terminal whose far end answers each
 // byte at once, beside a plain write/poll/read loop on the same kind of terminal.
+//   bench_exchange [slices]     (default 20 slices of 200 ms for each side)
+#include "bench/figure.h"
 #include "support/link_wiring.h"
 
 #include "link/com_port.h"
@@ -94,7 +96,8 @@ int main(int argc, char** argv) {
 
     // Short alternating slices, so other work on the machine weighs on both alike; the median
     // of the slice ratios is the figure least moved by a burst of it.
-    constexpr int Rounds = 20, Slice_Ms = 200;
+    const int Rounds = argc > 1 ? std::max(1, QString(argv[1]).toInt()) : 20;
+    constexpr int Slice_Ms = 200;
     long plain_count = 0, tool_count = 0;
     std::vector<double> ratios;
     for (int i = 0; i < Rounds; ++i) {
@@ -109,8 +112,10 @@ int main(int argc, char** argv) {
                 Slice_Ms);
     std::printf("  plain termios write/poll/read : %9.0f exchanges/s\n", plain_count / seconds);
     std::printf("  Exchange_Byte (Qt port)       : %9.0f exchanges/s\n", tool_count / seconds);
-    std::printf("  median ratio of the slices    : %9.2f (goal >= 0.5)\n",
-                ratios.empty() ? 0.0 : ratios[ratios.size() / 2]);
+    const double median = ratios.empty() ? 0.0 : ratios[ratios.size() / 2];
+    std::printf("  median ratio of the slices    : %9.2f (goal >= 0.5)\n", median);
+    Print_Figure("exchanges/s, Exchange_Byte vs raw termios (median slice ratio)",
+                 tool_count / seconds, "1/s", plain_count / seconds, ">= 0.5", 0, median);
     t.Comm1->Close();
     ::close(fd);
     return 0;

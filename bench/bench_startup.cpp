@@ -4,6 +4,7 @@
 //   bench_startup [runs]     (default 7; run under QT_QPA_PLATFORM=offscreen or a display)
 #include "app/ui/main_window.h"
 #include "app/ui/startup.h"
+#include "bench/figure.h"
 #include "link/qt_serial_port.h"
 #include "tools/loopsim/board.h"
 
@@ -82,5 +83,9 @@ int main(int argc, char** argv) {
         std::printf("%-38s %8.1f %8.1f %8.1f\n", labels[k], figures[k][runs / 2],
                     figures[k].front(), figures[k].back());
     }
+    Print_Figure("start-up, main() to window painted (median)", figures[0][runs / 2], "ms",
+                 No_Anchor, "< 300");
+    Print_Figure("peak memory at start-up (largest run)", figures[1].back(), "MB", No_Anchor,
+                 "< 60");
     return 0;
 }
