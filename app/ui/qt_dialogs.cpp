@@ -2,6 +2,7 @@
 
 #include "app/ui/about_dialog.h"
 
+#include <QDialog>
 #include <QInputDialog>
 #include <QMessageBox>
 
@@ -28,7 +29,7 @@ QVariant Qt_Dialogs::Msg_Box(const QString& prompt, int style, const QString& ti
     QMessageBox box(icon_of(style), title, prompt, QMessageBox::Ok, owner_);
     box.setObjectName(QStringLiteral("Msg_Box"));
     box.setTextFormat(Qt::PlainText);
-    box.exec();
+    run(box);
     return vbOK;
 }
 
@@ -41,11 +42,26 @@ QString Qt_Dialogs::Input_Box(const QString& prompt, const QString& title, const
     box.setTextValue(preset);
     box.setOkButtonText(QStringLiteral("OK"));
     box.setCancelButtonText(QStringLiteral("Annuler"));
-    if (box.exec() != QDialog::Accepted) return QString();
+    if (run(box) != QDialog::Accepted) return QString();
     return box.textValue();
 }
 
 void Qt_Dialogs::Show_About() {
     About_Dialog about(owner_);
-    about.exec();
+    run(about);
+}
+
+void Qt_Dialogs::Quit() {
+    quitting_ = true;
+    // Innermost first, so each nested exec returns into one that is already ending.
+    for (int i = open_.size() - 1; i >= 0; --i)
+        if (QDialog* box = open_.at(i)) box->done(QDialog::Rejected);
+}
+
+int Qt_Dialogs::run(QDialog& box) {
+    if (quitting_) return QDialog::Rejected;
+    open_.append(&box);
+    const int result = box.exec();
+    open_.removeAll(&box);
+    return quitting_ ? int(QDialog::Rejected) : result;
 }

@@ -1,8 +1,11 @@
 #pragma once
 #include "app/dialogs.h"
 
+#include <QList>
 #include <QPointer>
 #include <QWidget>
+
+class QDialog;
 
 // The tool's message, input and About boxes as Qt dialogs, modal over the main window.
 class Qt_Dialogs : public Dialogs {
@@ -14,6 +17,16 @@ class Qt_Dialogs : public Dialogs {
     QString Input_Box(const QString& prompt, const QString& title, const QString& preset) override;
     void Show_About() override;
 
+    // The program is ending: every open box closes as if cancelled, and none opens from now on
+    // (a message box answers OK, an input box an empty text, at once).
+    void Quit();
+    bool Quitting() const { return quitting_; }
+
   private:
+    // Runs the box modally unless the program is ending; Quit can end it while it runs.
+    int run(QDialog& box);
+
     QPointer<QWidget> owner_;
+    QList<QPointer<QDialog>> open_;
+    bool quitting_ = false;
 };

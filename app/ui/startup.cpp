@@ -6,6 +6,7 @@
 #include "app/ui/artwork.h"
 #include "app/ui/main_window.h"
 #include "app/ui/qt_dialogs.h"
+#include "app/ui/quit_signals.h"
 #include "link/qt_serial_port.h"
 
 #include <QApplication>
@@ -14,9 +15,14 @@ Session::Session(std::unique_ptr<Serial_Port> port)
     : t_(std::make_unique<Tool>()), dialogs_(std::make_unique<Qt_Dialogs>()) {
     t_->Comm1 = std::move(port);
     t_->Dlg = dialogs_.get();
+    Qt_Dialogs* dialogs = dialogs_.get();
+    QObject::connect(&t_->F, &Bus_Form::unloaded, &t_->F, [dialogs] { dialogs->Quit(); });
+    Tool* t = t_.get();
+    signals_ = std::make_unique<Quit_Signals>([t] { Form_QueryUnload(*t); });
 }
 
 Session::~Session() {
+    signals_.reset();
     window_.reset();
     t_->Dlg = nullptr;
 }
@@ -25,7 +31,7 @@ void Session::Start() {
     Form_Load(*t_);
     window_ = std::make_unique<Main_Window>(*t_);
     dialogs_->setOwner(window_.get());
-    window_->Show_Centred();
+    if (!t_->S.Quit_Flag) window_->Show_Centred();
 }
 
 int Session::Run() {
