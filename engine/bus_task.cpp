@@ -11,6 +11,7 @@
 
 void Bus_Task(Tool& t) {
     Bus_Busy_Scope busy(t);
+    Reopen_Lost_Port(t);
     switch (t.S.Task_State) {
     case Task::Probe_Interface:
         Probe_Interface(t);

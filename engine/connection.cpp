@@ -9,10 +9,9 @@ namespace {
 const Vb_Color Green = RGB(0, 255, 0);
 const Vb_Color Yellow = RGB(255, 255, 0);
 
-// The device behind the port went away (unplugged adapter, restarted simulator) and the port
-// was closed under us: try it again before each probe, so the board reconnects by itself once
-// it is back. A port whose opening failed stays closed until the user picks a port again.
-void reopen_lost_port(Tool& t) {
+} // namespace
+
+void Reopen_Lost_Port(Tool& t) {
     Serial_Port* port = t.Comm1.get();
     if (!t.Port_Wanted || !port || port->PortOpen()) return;
     if (!port->Open(t.S.Com_Port)) return;
@@ -20,13 +19,10 @@ void reopen_lost_port(Tool& t) {
         t.S.Rx_Bytes = port->Input();
 }
 
-} // namespace
-
 void Probe_Interface(Tool& t) {
     Program_State& S = t.S;
     Bus_Form& F = t.F;
 
-    reopen_lost_port(t);
     if (Send_Command(t, 0x01, 0x01)) {
         S.Task_State = S.Connected ? Task::Idle_Status : Task::Read_Version;
         return;

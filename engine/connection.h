@@ -1,6 +1,12 @@
 #pragma once
 struct Tool;
 
+// The device behind the port went away (unplugged adapter, restarted simulator) and the port was
+// closed under us: the bus task tries it again before each step, whatever its state, so the
+// board reconnects by itself once it is back. A port whose opening failed stays closed until the
+// user picks a port again.
+void Reopen_Lost_Port(Tool& t);
+
 void Probe_Interface(Tool& t); // state 1
 void Read_Version(Tool& t);    // state 2
 void Idle_Status(Tool& t);     // state 9
