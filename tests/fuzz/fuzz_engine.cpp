@@ -1,0 +1,348 @@
+// Fuzz target for the bus engine. The input is read as a script: user actions (search, grid
+// click, LED, detection boxes, simulation start and stop, loss of the port, ticks of nothing)
+// between bus task passes, and for every byte the tool writes, the board's answer (silence,
+// a well-formed reply, raw bytes, a late reply, a hang-up, or a user action during the wait).
+// After every pass: no two exchanges in flight, nothing left queued, Task_State one with a
+// step. When the script ends the board answers well, and the task must be back idling in
+// state 9 with the panel green within a bounded number of passes.
+#include "app/menus.h"
+#include "app/settings.h"
+#include "app/shell.h"
+#include "app/tool.h"
+#include "engine/bus_task.h"
+#include "link/tempo.h"
+#include "support/memory_port.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+// Tick 1 ms, reply time-out 1 ms, every pause 1 ms: a silent board costs a millisecond.
+constexpr int Divider = 2000;
+// A longer script is cut: it cannot reach anything a shorter one cannot, only take longer.
+constexpr size_t Max_Script = 2048;
+constexpr int Recovery_Passes = 400;
+constexpr int Input_Budget_Ms = 20000;
+
+constexpr uint32_t Panel_Green = 0x0000FF00;
+
+// Task states seen at the start of a pass, over the whole run (index = state).
+std::array<unsigned long, 17> State_Count{};
+unsigned long Inputs_Run = 0;
+
+void Print_State_Count() {
+    std::fprintf(stderr, "fuzz_engine: %lu inputs; passes per task state:", Inputs_Run);
+    for (int s : {1, 2, 3, 4, 5, 6, 7, 8, 9, 16})
+        std::fprintf(stderr, " %d:%lu", s, State_Count[s]);
+    std::fprintf(stderr, "\n");
+}
+
+class No_Dialogs : public Dialogs {
+  public:
+    QVariant Msg_Box(const QString&, int, const QString&) override { return 1; }
+    QString Input_Box(const QString&, const QString&, const QString&) override { return {}; }
+    void Show_About() override {}
+};
+
+class Script {
+  public:
+    Script(const uint8_t* data, size_t size) : data_(data), size_(std::min(size, Max_Script)) {}
+    bool Done() const { return pos_ >= size_; }
+    uint8_t Next() { return Done() ? 0 : data_[pos_++]; }
+
+  private:
+    const uint8_t* data_;
+    size_t size_;
+    size_t pos_ = 0;
+};
+
+// Replies as a board that works would, tracking where a command frame is so that a frame's
+// bytes are echoed and its last byte gets the two-byte reply.
+class Good_Board {
+  public:
+    QByteArray Answer(uint8_t byte, int reply_len, uint8_t data, uint8_t status) {
+        if (reply_len >= 2) {
+            frame_pos_ = 0;
+            QByteArray r;
+            r.append(static_cast<char>(status));
+            r.append(static_cast<char>(data));
+            if (reply_len > 2) r.append('\0');
+            return r;
+        }
+        if (frame_pos_ == 0 && byte >= 0x40 && byte <= 0x43) {
+            frame_pos_ = 1;
+            return QByteArray(1, static_cast<char>(byte));
+        }
+        if (frame_pos_ > 0) {
+            frame_pos_ = frame_pos_ < 3 ? frame_pos_ + 1 : 0;
+            return QByteArray(1, static_cast<char>(byte));
+        }
+        if (byte == 0x02) return QByteArray(1, static_cast<char>(0x30 | (data & 0x0F)));
+        if (byte == 0x08) return QByteArray(1, static_cast<char>(data & 0x10));
+        return QByteArray(1, static_cast<char>(byte));
+    }
+    void Reset() { frame_pos_ = 0; }
+
+  private:
+    int frame_pos_ = 0;
+};
+
+// The reply data bytes a run of good answers cycles through: every type code the search knows,
+// and the alarm and fault bits the simulation reads.
+constexpr uint8_t Data_Bytes[] = {0x13, 0x19, 0x1A, 0x17, 0x21, 0x42, 0x00,
+                                  0x01, 0x08, 0x09, 0x30, 0xFF, 0x7E};
+
+[[noreturn]] void Fail(const Tool& t, const char* what) {
+    std::fprintf(stderr,
+                 "fuzz_engine: %s (Task_State %d, overlaps %llu, max in flight %d, in flight %d, "
+                 "bus busy %d, pending %zu, tempo depth %d, connected %d, simulation %d)\n",
+                 what, int(t.S.Task_State), static_cast<unsigned long long>(t.Link_Count.Overlaps),
+                 t.Link_Count.Max_In_Flight, t.Link_Count.In_Flight, t.Bus_Busy,
+                 t.Pending_Requests.size(), t.Tempo_Depth, bool(t.S.Connected),
+                 bool(t.S.Simulation_Active));
+    if (const auto* port = dynamic_cast<const Memory_Port*>(t.Comm1.get()))
+        std::fprintf(stderr, "last bytes written: %s\n",
+                     port->Written().right(48).toHex(' ').constData());
+    std::abort();
+}
+
+bool Has_Step(int state) {
+    return (state >= 1 && state <= 9) || state == 16;
+}
+
+class Run {
+  public:
+    Run(const uint8_t* data, size_t size) : script_(data, size) {
+        port_ = new Memory_Port;
+        t_.Comm1.reset(port_);
+        t_.Dlg = &dialogs_;
+        Set_Clock_Divider(t_, Divider);
+        Form_Load(t_);
+        port_->Set_Answer([this](uint8_t byte) { return Answer(byte); });
+        deadline_ = QDeadlineTimer(Input_Budget_Ms);
+    }
+
+    void Go() {
+        while (!script_.Done()) {
+            Top_Level_Op();
+            Check();
+        }
+        Recover();
+    }
+
+  private:
+    // The board's answer to one byte; while the script lasts, the script chooses it.
+    std::optional<QByteArray> Answer(uint8_t byte) {
+        const int reply_len = port_->RThreshold();
+        if (good_left_ > 0 || script_.Done()) {
+            if (good_left_ > 0) --good_left_;
+            const uint8_t data = Data_Bytes[data_index_++ % std::size(Data_Bytes)];
+            return board_.Answer(byte, reply_len, data, good_status_);
+        }
+        const uint8_t c = script_.Next();
+        switch (c % 8) {
+        case 0:
+            return std::nullopt;
+        case 1: // a run of good answers, this one included
+        case 2:
+            good_left_ = c >> 3;
+            good_status_ = 0;
+            data_index_ = script_.Next();
+            return board_.Answer(byte, reply_len, Data_Bytes[data_index_++ % std::size(Data_Bytes)],
+                                 0);
+        case 3: // a run of well-formed answers whose frames are refused
+            good_left_ = c >> 3;
+            good_status_ = static_cast<uint8_t>(script_.Next() | 1);
+            return board_.Answer(byte, reply_len, 0, good_status_);
+        case 4: { // raw bytes
+            QByteArray raw;
+            for (int n = (c >> 3) % 6; n > 0; --n)
+                raw.append(static_cast<char>(script_.Next()));
+            return raw;
+        }
+        case 5: // the right echo, and a user action while the tool waits for it
+            Queue_Action(script_.Next(), script_.Next());
+            return board_.Answer(byte, reply_len, 0, 0);
+        case 6: // the line goes away
+            port_->Hang_Up();
+            return std::nullopt;
+        default: // the right answer, after the tool has given up on it
+            port_->Deliver_Later(board_.Answer(byte, reply_len, 0, 0), 1 + (c >> 3) % 3);
+            return std::nullopt;
+        }
+    }
+
+    void Queue_Action(uint8_t what, uint8_t arg) {
+        QMetaObject::invokeMethod(
+            port_, [this, what, arg] { User_Action(what, arg); }, Qt::QueuedConnection);
+    }
+
+    // What a user can do with what the window shows.
+    void User_Action(uint8_t what, uint8_t arg) {
+        Bus_Form& f = t_.F;
+        switch (what % 8) {
+        case 0:
+            Form_KeyDown(t_, vbKeyF5, 0);
+            break;
+        case 1:
+            f.Adr_Box(1 + arg % 128).click();
+            break;
+        case 2:
+            // Small addresses are the ones a search finds first.
+            f.Adr_Box(1 + arg % 4).click();
+            break;
+        case 3:
+            if (f.Status_Frame.Visible()) {
+                Control& led = arg & 1 ? f.Led_On_Cde : f.Led_Off_Cde;
+                if (led.Visible()) led.click();
+            }
+            break;
+        case 4:
+            if (f.Status_Frame.Visible()) {
+                Control& box = arg & 1 ? f.Opto_Check : f.Thermo_Check;
+                if (box.Visible()) box.setValue(box.Value() ? 0 : 1);
+            }
+            break;
+        case 5:
+            Form_KeyDown(t_, vbKeyF9, 0);
+            break;
+        case 6:
+            if (f.Status_Frame.Visible()) Close_Cmd_Click(t_);
+            break;
+        default:
+            if (arg & 1)
+                port_->Hang_Up();
+            else
+                port_->Set_Open_Fails(arg & 2);
+            break;
+        }
+    }
+
+    void Top_Level_Op() {
+        const uint8_t op = script_.Next();
+        switch (op % 8) {
+        case 0:
+        case 1:
+        case 2:
+            Pass();
+            break;
+        case 3: // ticks of nothing, through the real main loop and its timer
+            for (int n = 1 + (op >> 3) % 4; n > 0 && !t_.S.Quit_Flag; --n)
+                Main_Loop_Tick();
+            break;
+        default:
+            User_Action(script_.Next(), script_.Next());
+            break;
+        }
+    }
+
+    void Pass() {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        ++State_Count[std::clamp<int>(t_.S.Task_State, 0, 16)];
+        Bus_Task(t_);
+        Check();
+    }
+
+    // One task step through the real main loop, started by the real task timer.
+    void Main_Loop_Tick() {
+        const int state = t_.S.Task_State;
+        bool ticked = false;
+        QObject context;
+        QObject::connect(&t_.F.Timer_Tache, &QTimer::timeout, &context,
+                         [&ticked] { ticked = true; });
+        const QDeadlineTimer give_up(1000);
+        while (!ticked && !give_up.hasExpired())
+            Main_Loop_Pass(t_);
+        if (!ticked) Fail(t_, "the task tick never came");
+        ++State_Count[std::clamp<int>(state, 0, 16)];
+    }
+
+    void Check() {
+        const Tool& t = t_;
+        if (t.Link_Count.Overlaps != 0) Fail(t, "an exchange was asked for while another waited");
+        if (t.Link_Count.Max_In_Flight > 1) Fail(t, "two exchanges in flight");
+        if (t.Link_Count.In_Flight != 0 || t.S.Link_Busy) Fail(t, "an exchange left in flight");
+        if (t.Bus_Busy != 0 || !t.Pending_Requests.empty()) Fail(t, "a user request left queued");
+        if (t.Tempo_Depth != 0) Fail(t, "a pause left open");
+        if (!t.F.Timer_Tache.isActive()) Fail(t, "the task tick is off between steps");
+        if (!Has_Step(t.S.Task_State)) Fail(t, "Task_State without a step");
+        if (deadline_.hasExpired()) Fail(t, "the input ran too long");
+    }
+
+    // The board works again: the tool must find its way back to the idle state with the panel
+    // green, a running simulation stopped by the user.
+    void Recover() {
+        good_left_ = 0;
+        good_status_ = 0x01;
+        board_.Reset();
+        port_->Set_Open_Fails(false);
+        bool stop_asked = false;
+        for (int n = 0; n < Recovery_Passes; ++n) {
+            if (t_.S.Simulation_Active && !stop_asked) {
+                if (!t_.F.Adr_Status_Cde.Visible())
+                    Fail(t_, "a simulation runs with no button to stop it");
+                Form_KeyDown(t_, vbKeyF9, 0);
+                stop_asked = true;
+            }
+            Pass();
+            if (t_.S.Task_State == Task::Idle_Status && t_.S.Connected &&
+                t_.F.Emul_Frm.BackColor() == Panel_Green && !t_.S.Simulation_Active &&
+                !t_.S.Grid_Locked)
+                return;
+        }
+        Fail(t_, "not back to idle once the board answers again");
+    }
+
+    Tool t_;
+    No_Dialogs dialogs_;
+    Memory_Port* port_ = nullptr;
+    Script script_;
+    Good_Board board_;
+    int good_left_ = 0;
+    uint8_t good_status_ = 0;
+    unsigned data_index_ = 0;
+    QDeadlineTimer deadline_;
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    static int argc = 1;
+    static char name[] = "fuzz_engine";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication app(argc, argv);
+    // The settings file the load sequence reads and writes lives here.
+    // In memory where there is a tmpfs: every settings write syncs the file to disk.
+    const QString base = QFileInfo(QStringLiteral("/dev/shm")).isWritable()
+                             ? QStringLiteral("/dev/shm")
+                             : QDir::tempPath();
+    static QTemporaryDir dir(base + QStringLiteral("/kalvenor-fuzz_engine-XXXXXX"));
+    if (!dir.isValid() || !QDir::setCurrent(dir.path())) {
+        std::fprintf(stderr, "fuzz_engine: no temporary directory\n");
+        std::abort();
+    }
+    if (std::getenv("KAL_FUZZ_STATS")) std::atexit(Print_State_Count);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    ++Inputs_Run;
+    {
+        Run run(data, size);
+        run.Go();
+    }
+    // Replies and timers left by this input die with its port and window.
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    return 0;
+}

@@ -1,0 +1,71 @@
+#include "support/memory_port.h"
+
+#include <QTimer>
+
+void Memory_Port::Deliver(const QByteArray& bytes) {
+    const quint64 session = session_;
+    QMetaObject::invokeMethod(
+        this,
+        [this, bytes, session] {
+            if (!open_ || session != session_) return;
+            in_.append(bytes);
+            check_threshold();
+        },
+        Qt::QueuedConnection);
+}
+
+void Memory_Port::Deliver_Later(const QByteArray& bytes, int ms) {
+    const quint64 session = session_;
+    QTimer::singleShot(ms, Qt::PreciseTimer, this, [this, bytes, session] {
+        if (!open_ || session != session_) return;
+        in_.append(bytes);
+        check_threshold();
+    });
+}
+
+void Memory_Port::Hang_Up() {
+    const quint64 session = session_;
+    QMetaObject::invokeMethod(
+        this,
+        [this, session] {
+            if (!open_ || session != session_) return;
+            ++hang_ups_;
+            Close();
+            emit Comm_Event();
+        },
+        Qt::QueuedConnection);
+}
+
+bool Memory_Port::Open(int number) {
+    Close();
+    if (open_fails_ || number < 1) return false;
+    open_ = true;
+    ++opens_;
+    return true;
+}
+
+void Memory_Port::Close() {
+    ++session_;
+    open_ = false;
+    in_.clear();
+}
+
+QByteArray Memory_Port::Input() {
+    if (!open_) return {};
+    QByteArray out;
+    out.swap(in_);
+    return out;
+}
+
+bool Memory_Port::Output(uint8_t byte) {
+    if (!open_) return false;
+    written_.append(static_cast<char>(byte));
+    if (!answer_) return true;
+    if (const std::optional<QByteArray> reply = answer_(byte); reply && !reply->isEmpty())
+        Deliver(*reply);
+    return true;
+}
+
+QString Memory_Port::Device_Name(int number) const {
+    return QStringLiteral("memory:COM%1").arg(number);
+}

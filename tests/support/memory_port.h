@@ -1,0 +1,51 @@
+#pragma once
+#include "link/serial_port.h"
+
+#include <functional>
+#include <optional>
+
+// A serial port that lives in memory: every byte the tool writes goes to an answer callback,
+// and what the callback returns arrives later through the event loop, as from a real line.
+// It can also hang up (the port closes and raises Comm_Event once) and refuse to open.
+class Memory_Port final : public Serial_Port {
+  public:
+    // The bytes to deliver for the byte written, or nothing for a silent board. The port's
+    // RThreshold at that moment is the reply length the tool waits for.
+    using Answer = std::function<std::optional<QByteArray>(uint8_t written)>;
+
+    void Set_Answer(Answer answer) { answer_ = std::move(answer); }
+    void Set_Open_Fails(bool fails) { open_fails_ = fails; }
+
+    // Bytes that arrive unasked, on the next pass of the event loop (dropped if the port has
+    // been closed or reopened by then).
+    void Deliver(const QByteArray& bytes);
+    // The same after ms milliseconds: a reply that comes too late.
+    void Deliver_Later(const QByteArray& bytes, int ms);
+    // The line goes away on the next pass of the event loop, as an unplugged adapter does.
+    void Hang_Up();
+
+    int Opens() const { return opens_; }
+    int Hang_Ups() const { return hang_ups_; }
+    const QByteArray& Written() const { return written_; }
+    void Clear_Written() { written_.clear(); }
+
+    bool Open(int number) override;
+    void Close() override;
+    bool PortOpen() const override { return open_; }
+    int InBufferCount() override { return open_ ? static_cast<int>(in_.size()) : 0; }
+    QByteArray Input() override;
+    bool Output(uint8_t byte) override;
+    QString Device_Name(int number) const override;
+
+  private:
+    Answer answer_;
+    QByteArray in_;
+    QByteArray written_;
+    bool open_ = false;
+    bool open_fails_ = false;
+    // Changes with every opening and closing, so bytes meant for an earlier session are lost
+    // with it, as on a real line.
+    quint64 session_ = 0;
+    int opens_ = 0;
+    int hang_ups_ = 0;
+};
