@@ -645,6 +645,10 @@ void Board::set_short_replies(bool on) {
 
 void Board::hang_up() {
     if (d->master < 0) return;
+    // The system gives a closed terminal's number to the next one opened, perhaps by another
+    // program: the link keeps naming the port, but turns first to a name that cannot be opened.
+    d->terminal += QStringLiteral(".hung-up");
+    d->publish(nullptr);
     d->close_terminal();
     d->hung = true;
 }
