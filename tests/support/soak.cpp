@@ -1,0 +1,519 @@
+#include "support/soak.h"
+
+#include "app/menus.h"
+#include "app/tool.h"
+#include "engine/bus_task.h"
+#include "link/tempo.h"
+#include "support/harness.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+#include <algorithm>
+#include <cmath>
+#include <random>
+
+namespace {
+
+const QString Idle_Caption = QStringLiteral("ETAT DES ADRESSES (F9)");
+const QString Stop_Caption = QStringLiteral("ARRÊT SIMULATION");
+const QString Connected_Caption = QStringLiteral("Connecté ");
+const QString Mode_Box_Title = QStringLiteral("Sélection Capteur");
+constexpr Vb_Color Green = RGB(0, 255, 0);
+
+// The board holds a randomly delayed answer back this long (at full speed): until then an
+// answer to an exchange from before the calm can still turn up.
+constexpr int Board_Delay_Ms = 2200;
+constexpr int Problems_Kept = 8;
+
+bool Has_Step(int state) {
+    return (state >= Task::Probe_Interface && state <= Task::Idle_Status) ||
+           state == Task::Mode_Write;
+}
+
+class Soak {
+  public:
+    explicit Soak(const Soak_Config& config)
+        : cfg_(config), t_(h_.t), user_rng_(config.seed ^ 0x9E3779B9u) {
+        r_.seed = config.seed;
+    }
+
+    Soak_Result run();
+
+  private:
+    // Where a simulation click stands until its outcome has been seen.
+    struct Sim_Check {
+        bool pending = false;
+        bool start = false;
+        bool expect_called_off = false;
+        int pass = 0;
+    };
+
+    double now_ms() const { return clock_.nsecsElapsed() / 1e6; }
+    int tick_ms() const { return Tick_Ms(t_); }
+
+    void problem(const QString& what) {
+        ++r_.problems;
+        if (r_.first_problems.size() < Problems_Kept)
+            r_.first_problems.append(QStringLiteral("pass %1: %2").arg(pass_).arg(what));
+    }
+
+    // Rounds between calms alternate at random between the full fault rate and a tenth of it:
+    // at the full rate a search of the loop (some 170 exchanges) almost never gets through, and
+    // without found types there is no readout to run and no mode to write.
+    void faults_on() {
+        const bool light = pick({1, 1}) == 1;
+        h_.board.set_random_faults(cfg_.seed + 7919u * ++fault_round_,
+                                   cfg_.fault_probability / (light ? 10 : 1));
+    }
+    // Switching off clears the board's counts: they are kept here first.
+    void faults_off() {
+        const QMap<QString, int> injected = h_.board.faults_injected();
+        for (auto it = injected.begin(); it != injected.end(); ++it)
+            r_.faults[it.key()] += it.value();
+        h_.board.set_random_faults(0, 0);
+    }
+
+    void check(const char* where);
+    void pass();
+    void after_pass();
+    void stop_step_ran();
+    void click_sim(bool by_key);
+    void user_act();
+    void schedule_user(int min_ms, int max_ms);
+    void schedule_user();
+    int pick(std::initializer_list<double> weights);
+    bool operation_ended() const;
+    bool recovered() const;
+    void calm_phase();
+    void fill_counts();
+
+    const Soak_Config cfg_;
+    Harness h_;
+    Tool& t_;
+    std::mt19937 user_rng_;
+    Soak_Result r_;
+    QElapsedTimer clock_;
+    int pass_ = 0;
+    bool calm_ = false;
+    bool search_queued_ = false;
+    Sim_Check sim_;
+    quint32 fault_round_ = 0;
+    quint64 overlaps_seen_ = 0;
+    quint64 idle_polls_ = 0;
+    double idle_poll_total_ms_ = 0;
+
+    // Declared after the harness, so they go before it.
+    QObject context_;
+    QTimer user_timer_;
+    QTimer wake_;
+};
+
+void Soak::check(const char* where) {
+    const Tool::Link_Counters& link = t_.Link_Count;
+    if (link.Overlaps != overlaps_seen_) {
+        problem(QStringLiteral("%1 exchange(s) asked for while another was in flight (%2)")
+                    .arg(link.Overlaps - overlaps_seen_)
+                    .arg(QLatin1String(where)));
+        overlaps_seen_ = link.Overlaps;
+    }
+    if (link.In_Flight > 1) problem(QStringLiteral("%1 exchanges in flight").arg(link.In_Flight));
+    const int s = t_.S.Task_State;
+    if (!Has_Step(s) && !(s == Task::Quit && t_.S.Quit_Flag)) {
+        ++r_.state_violations;
+        problem(QStringLiteral("Task_State %1 %2").arg(s).arg(QLatin1String(where)));
+    }
+}
+
+// The main loop's pass, as Main_Loop_Pass runs it, with the state of each step counted.
+void Soak::pass() {
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    if (t_.S.Task_Tick && !t_.S.Quit_Flag) {
+        t_.S.Task_Tick = false;
+        const int state = t_.S.Task_State;
+        ++r_.state_runs[state];
+        const double begun = now_ms();
+        Bus_Task(t_);
+        if (state == Task::Idle_Status && t_.S.Task_State == Task::Idle_Status) {
+            const double took = now_ms() - begun;
+            ++idle_polls_;
+            idle_poll_total_ms_ += took;
+            r_.idle_poll_max_ms = std::max(r_.idle_poll_max_ms, took);
+        }
+        if (state == Task::Simulation_Stop) stop_step_ran();
+    }
+    after_pass();
+}
+
+void Soak::stop_step_ran() {
+    if (!sim_.pending || sim_.start) return;
+    sim_.pending = false;
+    const bool stopped = t_.F.Adr_Status_Cde.Caption() == Idle_Caption && !t_.S.Grid_Locked &&
+                         !t_.S.Simulation_Active;
+    if (!stopped) {
+        ++r_.sim_lost;
+        problem(QStringLiteral("the simulation stop clicked at pass %1 left it running")
+                    .arg(sim_.pass));
+    }
+}
+
+void Soak::after_pass() {
+    ++pass_;
+    check("after a pass");
+    // Between passes no step runs, so every request made during the last one has run.
+    search_queued_ = false;
+    if (!sim_.pending) return;
+    const Program_State& S = t_.S;
+    if (!sim_.start) {
+        if (S.Task_State == Task::Simulation_Stop) return; // its step comes on the next tick
+        sim_.pending = false;
+        ++r_.sim_lost;
+        problem(
+            QStringLiteral("the simulation stop clicked at pass %1 never ran state 8 (state %2)")
+                .arg(sim_.pass)
+                .arg(S.Task_State));
+        return;
+    }
+    sim_.pending = false;
+    const QString caption = t_.F.Adr_Status_Cde.Caption();
+    if (sim_.expect_called_off) {
+        ++r_.sim_called_off;
+        if (!S.Simulation_Active && caption == Idle_Caption) return;
+        ++r_.sim_lost;
+        problem(QStringLiteral("the simulation start clicked at pass %1 behind a search ran "
+                               "(state %2, caption \"%3\")")
+                    .arg(sim_.pass)
+                    .arg(S.Task_State)
+                    .arg(caption));
+        return;
+    }
+    const bool running =
+        S.Simulation_Active && S.Grid_Locked && caption == Stop_Caption &&
+        (S.Task_State == Task::Simulation_Poll || S.Task_State == Task::Led_Command);
+    if (running) return;
+    ++r_.sim_lost;
+    problem(QStringLiteral("the simulation start clicked at pass %1 was lost (state %2, active %3, "
+                           "caption \"%4\")")
+                .arg(sim_.pass)
+                .arg(S.Task_State)
+                .arg(bool(S.Simulation_Active))
+                .arg(caption));
+}
+
+void Soak::click_sim(bool by_key) {
+    const bool start = t_.F.Adr_Status_Cde.Caption() == Idle_Caption;
+    ++r_.sim_requests;
+    ++r_.actions[start ? QStringLiteral("simulation start") : QStringLiteral("simulation stop")];
+    sim_ = {true, start, start && search_queued_, pass_};
+    if (by_key)
+        Form_KeyDown(t_, vbKeyF9, 0);
+    else
+        t_.F.Adr_Status_Cde.click();
+}
+
+int Soak::pick(std::initializer_list<double> weights) {
+    std::discrete_distribution<int> d(weights);
+    return d(user_rng_);
+}
+
+void Soak::schedule_user(int min_ms, int max_ms) {
+    user_timer_.start(std::uniform_int_distribution<int>(min_ms, max_ms)(user_rng_));
+}
+
+// Mostly quick clicks, some of them during a step's waits; now and then a longer look.
+void Soak::schedule_user() {
+    const int tick = tick_ms();
+    switch (pick({55, 37, 8})) {
+    case 0:
+        return schedule_user(0, tick);
+    case 1:
+        return schedule_user(tick, 10 * tick);
+    default:
+        return schedule_user(10 * tick, 60 * tick);
+    }
+}
+
+void Soak::user_act() {
+    if (calm_ || t_.S.Quit_Flag) return;
+    // One simulation click at a time, so its outcome is its own.
+    if (sim_.pending) return schedule_user(1, tick_ms());
+    check("when the user acted");
+
+    Bus_Form& F = t_.F;
+    const bool panel = F.Status_Frame.Visible();
+    const bool search = F.Start_Bus_Cmd.Visible();
+    const bool led = panel && F.Led_On_Cde.Visible();
+    const bool mode = panel && F.Opto_Check.Visible();
+    const bool sim = F.Adr_Status_Cde.Visible();
+
+    enum { Idle, Search, Grid, Led, Mode, Close, Sim };
+    const int action = pick(
+        {1, search ? 0.4 : 0, 3, led ? 2.0 : 0, mode ? 6.0 : 0, panel ? 0.3 : 0, sim ? 1.0 : 0});
+    const bool by_key = std::uniform_int_distribution<int>(0, 1)(user_rng_) == 1;
+    switch (action) {
+    case Idle:
+        ++r_.actions[QStringLiteral("idle")];
+        return schedule_user(10 * tick_ms(), 60 * tick_ms());
+    case Search:
+        ++r_.actions[QStringLiteral("search")];
+        if (t_.Bus_Busy > 0) search_queued_ = true;
+        if (by_key)
+            Form_KeyDown(t_, vbKeyF5, 0);
+        else
+            F.Start_Bus_Cmd.click();
+        break;
+    case Grid: {
+        ++r_.actions[QStringLiteral("grid click")];
+        // Mostly a detector whose type the grid shows, often one whose detection mode can be
+        // set (type index 3), sometimes any found cell or any cell at all.
+        QList<int> typed, with_mode;
+        for (int n = 1; n <= t_.S.Adr_Count && n <= 128; ++n) {
+            if (t_.S.Adr_Type[n - 1] != 0) typed.append(n);
+            if (t_.S.Adr_Type[n - 1] == 3) with_mode.append(n);
+        }
+        const auto any_of = [this](const QList<int>& cells) {
+            return cells.at(
+                std::uniform_int_distribution<int>(0, int(cells.size()) - 1)(user_rng_));
+        };
+        int n = std::uniform_int_distribution<int>(1, 128)(user_rng_);
+        switch (pick({typed.isEmpty() ? 0.0 : 4, with_mode.isEmpty() ? 0.0 : 3, 2, 1})) {
+        case 0:
+            n = any_of(typed);
+            break;
+        case 1:
+            n = any_of(with_mode);
+            break;
+        case 2:
+            n = std::uniform_int_distribution<int>(1, std::max<int>(t_.S.Adr_Count, 1))(user_rng_);
+            break;
+        }
+        F.Adr_Box(n).click();
+        // Most of the time the user watches the panel fill in before doing anything else.
+        if (pick({3, 1}) == 0) return schedule_user(10 * tick_ms(), 30 * tick_ms());
+        break;
+    }
+    case Led: {
+        const bool on = std::uniform_int_distribution<int>(0, 1)(user_rng_) == 1;
+        ++r_.actions[on ? QStringLiteral("LED on") : QStringLiteral("LED off")];
+        (on ? F.Led_On_Cde : F.Led_Off_Cde).click();
+        break;
+    }
+    case Mode: {
+        ++r_.actions[QStringLiteral("mode box")];
+        Control& box =
+            std::uniform_int_distribution<int>(0, 1)(user_rng_) ? F.Opto_Check : F.Thermo_Check;
+        box.setValue(box.Value() ? 0 : 1);
+        break;
+    }
+    case Close:
+        ++r_.actions[QStringLiteral("panel closed")];
+        F.Close_Cmd.click();
+        break;
+    case Sim:
+        click_sim(by_key);
+        break;
+    }
+    schedule_user();
+}
+
+bool Soak::operation_ended() const {
+    const int s = t_.S.Task_State;
+    return !sim_.pending && !t_.S.Simulation_Active && t_.F.Start_Bus_Cmd.Visible() &&
+           (s == Task::Probe_Interface || s == Task::Read_Version || s == Task::Idle_Status);
+}
+
+bool Soak::recovered() const {
+    const Bus_Form& F = t_.F;
+    return t_.S.Task_State == Task::Idle_Status && t_.S.Connected &&
+           F.Emul_Frm.BackColor() == Green && F.Connection_Lbl.Caption() == Connected_Caption &&
+           F.Version_Lbl.Visible();
+}
+
+// Faults off, the operation in hand brought to its end, then the time from the board answering
+// normally again (back from a hang-up, every delayed answer out) to a green, idle panel.
+void Soak::calm_phase() {
+    calm_ = true;
+    user_timer_.stop();
+    faults_off();
+    ++r_.recoveries_checked;
+
+    const double start = now_ms();
+    const double flush_until = start + std::ceil(double(Board_Delay_Ms) / t_.Clock_Divider) + 1;
+    // A search of the whole loop, or a readout whose every frame times out, fits in this.
+    const double end_limit = start + 600.0 * tick_ms() + 40.0 * Clock_Ms(t_, 2000);
+    double ended = -1, back = -1;
+    while (now_ms() < end_limit) {
+        if (back < 0 && !h_.board.hung_up()) back = now_ms();
+        if (!sim_.pending && t_.S.Simulation_Active && t_.F.Adr_Status_Cde.Visible() &&
+            t_.F.Adr_Status_Cde.Caption() == Stop_Caption)
+            click_sim(false);
+        if (ended < 0 && operation_ended()) ended = now_ms();
+        if (ended >= 0 && back >= 0 && now_ms() >= flush_until) break;
+        pass();
+    }
+    if (ended < 0 || back < 0) {
+        ++r_.recoveries_failed;
+        problem(QStringLiteral("calm phase: %1 after %2 ms (state %3)")
+                    .arg(back < 0 ? QStringLiteral("the board stayed hung up")
+                                  : QStringLiteral("the operation in hand never ended"))
+                    .arg(now_ms() - start, 0, 'f', 0)
+                    .arg(t_.S.Task_State));
+    } else {
+        const double from = std::max({ended, back, flush_until});
+        const double limit = from + 100.0 * tick_ms() + 2.0 * Clock_Ms(t_, 2000);
+        while (!recovered() && now_ms() < limit)
+            pass();
+        const double ticks = std::max(0.0, now_ms() - from) / tick_ms();
+        r_.worst_recovery_ticks = std::max(r_.worst_recovery_ticks, ticks);
+        if (!recovered() || ticks > cfg_.recovery_ticks_allowed) {
+            ++r_.recoveries_failed;
+            problem(QStringLiteral("calm phase: %1 after %2 ticks (state %3, \"%4\")")
+                        .arg(recovered() ? QStringLiteral("green and idle only")
+                                         : QStringLiteral("still not green and idle"))
+                        .arg(ticks, 0, 'f', 1)
+                        .arg(t_.S.Task_State)
+                        .arg(t_.F.Connection_Lbl.Caption()));
+        }
+    }
+
+    faults_on();
+    calm_ = false;
+    schedule_user();
+}
+
+void Soak::fill_counts() {
+    r_.passes = pass_;
+    r_.elapsed_ms = clock_.elapsed();
+    r_.frames_answered = h_.board.frames_answered();
+    r_.exchanges = t_.Link_Count.Exchanges;
+    r_.overlaps = t_.Link_Count.Overlaps;
+    r_.max_in_flight = t_.Link_Count.Max_In_Flight;
+    r_.idle_poll_mean_ms = idle_polls_ ? idle_poll_total_ms_ / double(idle_polls_) : 0;
+    r_.tick_ms = tick_ms();
+}
+
+Soak_Result Soak::run() {
+    clock_.start();
+    Set_Clock_Divider(t_, cfg_.clock_divider);
+    h_.board.set_clock_divider(cfg_.clock_divider);
+    h_.load();
+    // Wakes a blocking pass now and then, so the deadlines are seen even with the tick off.
+    wake_.start(20);
+    if (!h_.run_until([this] { return recovered(); }, 5000)) {
+        problem(QStringLiteral("the board did not connect at start"));
+        fill_counts();
+        return r_;
+    }
+
+    // The user's first act is a search of the loop, which the board lets through.
+    ++r_.actions[QStringLiteral("search")];
+    t_.F.Start_Bus_Cmd.click();
+    if (!h_.run_until([this] { return t_.F.Start_Bus_Cmd.Visible() && recovered(); }, 10000))
+        problem(QStringLiteral("the first search, without faults, did not end"));
+
+    QObject::connect(&h_.board, &loopsim::Board::byte_received, &context_,
+                     [this] { check("during an exchange"); });
+    user_timer_.setSingleShot(true);
+    user_timer_.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&user_timer_, &QTimer::timeout, &context_, [this] { user_act(); });
+
+    const auto next_calm = [this] {
+        return h_.board.frames_answered() + std::uniform_int_distribution<int>(150, 400)(user_rng_);
+    };
+    const qint64 limit =
+        cfg_.time_limit_ms > 0 ? cfg_.time_limit_ms : 60000 + qint64(cfg_.frames) * 40;
+    faults_on();
+    schedule_user();
+    int calm_at = next_calm();
+    qint64 progress_at = 1000;
+    while (h_.board.frames_answered() < cfg_.frames) {
+        if (clock_.elapsed() > limit) {
+            problem(QStringLiteral("only %1 of %2 frames answered in %3 s")
+                        .arg(h_.board.frames_answered())
+                        .arg(cfg_.frames)
+                        .arg(limit / 1000));
+            break;
+        }
+        pass();
+        if (h_.board.frames_answered() >= calm_at && !sim_.pending) {
+            calm_phase();
+            calm_at = next_calm();
+        }
+        if (cfg_.progress && clock_.elapsed() >= progress_at) {
+            progress_at = clock_.elapsed() + 1000;
+            fill_counts();
+            cfg_.progress(r_);
+        }
+    }
+    r_.completed = h_.board.frames_answered() >= cfg_.frames;
+    // The run ends as every calm does: the board well and the tool idle and green.
+    calm_phase();
+    user_timer_.stop();
+    faults_off();
+
+    for (const Test_Dialogs::Message& m : h_.dialogs.messages)
+        if (m.title != Mode_Box_Title)
+            problem(QStringLiteral("message box \"%1\": %2").arg(m.title, m.prompt));
+    fill_counts();
+    return r_;
+}
+
+} // namespace
+
+int Soak_Result::faults_total() const {
+    int n = 0;
+    for (int v : faults)
+        n += v;
+    return n;
+}
+
+QString Soak_Result::report() const {
+    QString out;
+    const auto line = [&out](const QString& label, const QString& value) {
+        out += QStringLiteral("  %1 %2\n").arg(label, -32).arg(value);
+    };
+    out += QStringLiteral("soak, seed %1: %2\n")
+               .arg(seed)
+               .arg(clean() ? QStringLiteral("clean")
+                            : QStringLiteral("%1 problem(s)%2")
+                                  .arg(problems)
+                                  .arg(completed ? QString() : QStringLiteral(", incomplete")));
+    line(QStringLiteral("elapsed"), QStringLiteral("%1 s").arg(elapsed_ms / 1000.0, 0, 'f', 1));
+    line(QStringLiteral("main loop passes"), QString::number(passes));
+    line(QStringLiteral("frames answered"), QString::number(frames_answered));
+    line(QStringLiteral("exchanges"), QString::number(exchanges));
+    line(QStringLiteral("faults injected"), QString::number(faults_total()));
+    for (auto it = faults.begin(); it != faults.end(); ++it)
+        line(QStringLiteral("  ") + it.key(), QString::number(it.value()));
+    line(QStringLiteral("idle poll (one exchange)"),
+         QStringLiteral("mean %1 ms, max %2 ms, tick %3 ms")
+             .arg(idle_poll_mean_ms, 0, 'f', 3)
+             .arg(idle_poll_max_ms, 0, 'f', 3)
+             .arg(tick_ms));
+    line(QStringLiteral("interleaved exchanges"), QString::number(overlaps));
+    line(QStringLiteral("most exchanges in flight"), QString::number(max_in_flight));
+    line(QStringLiteral("task state violations"), QString::number(state_violations));
+    line(QStringLiteral("recoveries checked / failed"),
+         QStringLiteral("%1 / %2").arg(recoveries_checked).arg(recoveries_failed));
+    line(QStringLiteral("worst recovery"),
+         QStringLiteral("%1 ticks").arg(worst_recovery_ticks, 0, 'f', 1));
+    line(QStringLiteral("simulation requests / lost"),
+         QStringLiteral("%1 / %2 (%3 rightly called off)")
+             .arg(sim_requests)
+             .arg(sim_lost)
+             .arg(sim_called_off));
+    out += QStringLiteral("  user actions:\n");
+    for (auto it = actions.begin(); it != actions.end(); ++it)
+        line(QStringLiteral("  ") + it.key(), QString::number(it.value()));
+    out += QStringLiteral("  steps run per task state:\n");
+    for (const auto& [state, n] : state_runs)
+        line(QStringLiteral("  state %1").arg(state), QString::number(n));
+    for (const QString& p : first_problems)
+        out += QStringLiteral("  ! ") + p + QLatin1Char('\n');
+    return out;
+}
+
+Soak_Result Run_Soak(const Soak_Config& config) {
+    return Soak(config).run();
+}
