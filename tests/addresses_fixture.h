@@ -61,15 +61,16 @@ inline void Mark_Found(Tool& t, int adr, int type_index, const QString& name) {
     t.F.Adr_Box(adr).setCaption(QStringLiteral("%1\n").arg(adr, 3, 10, QLatin1Char('0')) + name);
 }
 
-// Clicks the cell and runs until its readout has ended and the task idles again.
+// The readout has ended: the task idles, the LED buttons are back and the pointer is plain.
+inline bool Readout_Over(Harness& h) {
+    return h.t.S.Task_State == Task::Idle_Status && h.t.F.Led_On_Cde.Visible() &&
+           h.t.Screen.MousePointer() == Screen_Pointer::Default;
+}
+
+// Clicks the cell and runs until its readout has ended.
 inline bool Run_Readout(Harness& h, int adr) {
     h.t.F.Adr_Box(adr).click();
-    return h.run_until(
-        [&h] {
-            return h.t.S.Task_State == Task::Idle_Status && h.t.F.Led_On_Cde.Visible() &&
-                   h.t.Screen.MousePointer() == Screen_Pointer::Default;
-        },
-        10000);
+    return h.run_until([&h] { return Readout_Over(h); }, 10000);
 }
 
 // Rows 2 to 4: versions and the four serial bytes, a pause after each frame but the last.

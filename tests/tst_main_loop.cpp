@@ -34,23 +34,6 @@ class Tst_Main_Loop : public QObject {
         }
     }
 
-    void quitDuringPause() {
-        Harness h;
-        h.load();
-        QElapsedTimer clock;
-        qint64 pause_end = -1;
-        QTimer::singleShot(0, [&] {
-            Tempo_Wait(h.t, 2000);
-            pause_end = clock.elapsed();
-        });
-        QTimer::singleShot(100, [&] { Form_QueryUnload(h.t); });
-        clock.start();
-        Main_Loop(h.t);
-        QVERIFY2(pause_end >= 100 && clock.elapsed() < 1000,
-                 qPrintable(QString::number(pause_end)));
-        QVERIFY(!h.t.F.Timer_Tache.isActive());
-    }
-
     // A step that waits out the 2 s reply time-out sees about twenty ticks: they leave one
     // pending tick, served by one step, and the next step waits for a fresh tick.
     void ticksDuringLongStepCollapse() {

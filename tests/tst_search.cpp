@@ -44,17 +44,11 @@ QString Grid_State(const Tool& t) {
         unknown += t.F.Adr_Box(n).Caption().endsWith("\n???") && t.S.Adr_Type[n - 1] == 0;
         leds += t.F.Led_Shp(n).Visible();
     }
-    return QStringLiteral("grey %1 light %2 blue %3 unknown %4 leds %5 buttons %6%7%8 tick %9")
-               .arg(grey)
-               .arg(light)
-               .arg(blue)
-               .arg(unknown)
-               .arg(leds)
-               .arg(t.F.Start_Bus_Cmd.Visible())
-               .arg(t.F.Adr_Status_Cde.Visible())
-               .arg(t.F.Cc_Lbl.Visible())
-               .arg(t.F.Timer_Tache.isActive() ? t.F.Timer_Tache.interval() : 0) +
-           QStringLiteral(" locked %1").arg(t.S.Grid_Locked);
+    return QString::asprintf(
+        "grey %d light %d blue %d unknown %d leds %d buttons %d%d%d tick %d locked %d", grey, light,
+        blue, unknown, leds, t.F.Start_Bus_Cmd.Visible(), t.F.Adr_Status_Cde.Visible(),
+        t.F.Cc_Lbl.Visible(), t.F.Timer_Tache.isActive() ? t.F.Timer_Tache.interval() : 0,
+        bool(t.S.Grid_Locked));
 }
 
 // What an earlier search and readout leave behind, so the reset shows.
@@ -78,164 +72,183 @@ bool Search_Over(Harness& h) {
 class Tst_Search : public QObject {
     Q_OBJECT
   private slots:
-    void search_data();
-    void search();
-    void failing_rearm();
-    void click_during_step_data();
-    void click_during_step();
-};
+    void search_data() {
+        QTest::addColumn<loopsim::Loop>("loop");
+        QTest::addColumn<int>("phase");
+        QTest::addColumn<QString>("wire");
+        QTest::addColumn<QString>("cells");         // name and type index of each cell found
+        QTest::addColumn<QStringList>("positions"); // status line captions, in this order
 
-void Tst_Search::search_data() {
-    QTest::addColumn<loopsim::Loop>("loop");
-    QTest::addColumn<int>("phase");
-    QTest::addColumn<QString>("wire");
-    QTest::addColumn<QString>("cells");         // name and type index of each cell found
-    QTest::addColumn<QStringList>("positions"); // status line captions, in this order
+        loopsim::Loop alternating = Loop_Of({0x13, 0x21, 0x17});
+        alternating.detectors[2].probe_refusals = 2;
+        alternating.detectors[2].second_accepts = true;
+        // Every type code, nine 0x42 in a row, and detectors up to address 128.
+        loopsim::Loop full = Loop_Of({0x13, 0x19, 0x1A, 0x42, 0x42, 0x42, 0x42, 0x42, 0x42, 0x42,
+                                      0x42, 0x42, 0x55, 0x00, 0x17, 0x21});
+        QStringList full_cells = {"KOR:1 KOR:1 DLX508B:3 MURO-S1:4 MURO-S2:4 MURO-S3:4 MURO-S4:4 "
+                                  "MURO-S5:4 MURO-S6:4 MURO-S7:4 MURO-S8:4 MURO-S1:4 ???:0 ???:0 "
+                                  "KTRW:5 ZEPHA:2"};
+        for (int a = 17; a <= 128; ++a) {
+            full.detectors[a] = Make_Detector(0x13);
+            full_cells << "KOR:1";
+        }
 
-    loopsim::Loop alternating = Loop_Of({0x13, 0x21, 0x17});
-    alternating.detectors[2].probe_refusals = 2;
-    alternating.detectors[2].second_accepts = true;
-    // Every type code, nine 0x42 in a row, and detectors up to address 128.
-    loopsim::Loop full = Loop_Of({0x13, 0x19, 0x1A, 0x42, 0x42, 0x42, 0x42, 0x42, 0x42, 0x42, 0x42,
-                                  0x42, 0x55, 0x00, 0x17, 0x21});
-    QStringList full_cells = {"KOR:1 KOR:1 DLX508B:3 MURO-S1:4 MURO-S2:4 MURO-S3:4 MURO-S4:4 "
-                              "MURO-S5:4 MURO-S6:4 MURO-S7:4 MURO-S8:4 MURO-S1:4 ???:0 ???:0 "
-                              "KTRW:5 ZEPHA:2"};
-    for (int a = 17; a <= 128; ++a) {
-        full.detectors[a] = Make_Detector(0x13);
-        full_cells << "KOR:1";
+        QTest::newRow("address 1 refused by both")
+            << Loop_Of({0x13, 0x13}, 2) << 8 << Join({Rearm, Probes(8, 1, 1), Second(8, 1)}) << ""
+            << QStringList{"Position = 001"};
+        QTest::newRow("probe and second attempt alternate, phase 1")
+            << alternating << 1
+            << Join({Rearm, Probes(1, 1, 2), Second(1, 2), Probes(1, 2, 2), Second(1, 2),
+                     Probes(1, 2, 4), Second(1, 4), Type_Reads(3)})
+            << "KOR:1 ZEPHA:2 KTRW:5"
+            << QStringList{"Position = 004", "Position = 001 Type adresse = 19",
+                           "Position = 003 Type adresse = 23"};
+        QTest::newRow("every type code, every address, no second attempt")
+            << full << 8 << Join({Rearm, Probes(8, 1, 128), Type_Reads(128)})
+            << full_cells.join(' ')
+            << QStringList{"Position = 128", "Position = 002 Type adresse = 25",
+                           "Position = 014 Type adresse = 0", "Position = 128 Type adresse = 19"};
     }
 
-    QTest::newRow("address 1 refused by both")
-        << Loop_Of({0x13, 0x13}, 2) << 8 << Join({Rearm, Probes(8, 1, 1), Second(8, 1)}) << ""
-        << QStringList{"Position = 001"};
-    QTest::newRow("probe and second attempt alternate, phase 1")
-        << alternating << 1
-        << Join({Rearm, Probes(1, 1, 2), Second(1, 2), Probes(1, 2, 2), Second(1, 2),
-                 Probes(1, 2, 4), Second(1, 4), Type_Reads(3)})
-        << "KOR:1 ZEPHA:2 KTRW:5"
-        << QStringList{"Position = 004", "Position = 001 Type adresse = 19",
-                       "Position = 003 Type adresse = 23"};
-    QTest::newRow("every type code, every address, no second attempt")
-        << full << 8 << Join({Rearm, Probes(8, 1, 128), Type_Reads(128)}) << full_cells.join(' ')
-        << QStringList{"Position = 128", "Position = 002 Type adresse = 25",
-                       "Position = 014 Type adresse = 0", "Position = 128 Type adresse = 19"};
-}
+    void search() {
+        QFETCH(loopsim::Loop, loop);
+        QFETCH(int, phase);
+        QFETCH(QString, wire);
+        QFETCH(QString, cells);
+        QFETCH(QStringList, positions);
 
-void Tst_Search::search() {
-    QFETCH(loopsim::Loop, loop);
-    QFETCH(int, phase);
-    QFETCH(QString, wire);
-    QFETCH(QString, cells);
-    QFETCH(QStringList, positions);
+        Harness h(loop);
+        QVERIFY(Start_Connected(h));
+        h.t.S.Phase_Code = uint8_t(phase);
+        Dirty_Grid(h.t);
+        QStringList position_history, operation_history;
+        for (auto [label, history] : {std::pair{&h.t.F.Cur_Adr_Lbl, &position_history},
+                                      std::pair{&h.t.F.Current_Operation_Lbl, &operation_history}})
+            QObject::connect(label, &Control::changed, &h.t.F, [label = label, history = history] {
+                if (history->isEmpty() || history->last() != label->Caption())
+                    *history << label->Caption();
+            });
+        Wire_Log log(h);
+        log.clear();
+        QString at_rearm, at_probe;
+        log.on_byte = [&](quint8) {
+            const QByteArray line = h.board.received();
+            if (line == bytes({0x04})) at_rearm = Grid_State(h.t);
+            if (line != bytes({0x04, 0x03, 0x41})) return;
+            at_probe = Grid_State(h.t) + QStringLiteral(" counter %1").arg(h.t.S.Type4_Counter);
+            h.t.F.Timer_Tache.setInterval(1); // the 100 ms pacing is the benchmark's business
+        };
 
-    Harness h(loop);
-    QVERIFY(Start_Connected(h));
-    h.t.S.Phase_Code = uint8_t(phase);
-    Dirty_Grid(h.t);
-    QStringList position_history, operation_history;
-    for (auto [label, history] : {std::pair{&h.t.F.Cur_Adr_Lbl, &position_history},
-                                  std::pair{&h.t.F.Current_Operation_Lbl, &operation_history}})
-        QObject::connect(label, &Control::changed, &h.t.F, [label = label, history = history] {
-            if (history->isEmpty() || history->last() != label->Caption())
-                *history << label->Caption();
-        });
-    Wire_Log log(h);
-    log.clear();
-    QString at_rearm, at_probe;
-    log.on_byte = [&](quint8) {
-        const QByteArray line = h.board.received();
-        if (line == bytes({0x04})) at_rearm = Grid_State(h.t);
-        if (line != bytes({0x04, 0x03, 0x41})) return;
-        at_probe = Grid_State(h.t) + QStringLiteral(" counter %1").arg(h.t.S.Type4_Counter);
-        h.t.F.Timer_Tache.setInterval(1); // the 100 ms pacing is the benchmark's business
-    };
+        h.t.F.Start_Bus_Cmd.click();
+        QVERIFY(h.run_until([&h] { return Search_Over(h); }, 30000));
 
-    h.t.F.Start_Bus_Cmd.click();
-    QVERIFY(h.run_until([&h] { return Search_Over(h); }, 30000));
+        QCOMPARE(log.text(), Join({wire, "01"}));
+        QCOMPARE(at_rearm,
+                 "grey 128 light 0 blue 0 unknown 128 leds 0 buttons 000 tick 0 locked 0");
+        QCOMPARE(
+            at_probe,
+            "grey 0 light 128 blue 0 unknown 128 leds 0 buttons 000 tick 100 locked 1 counter 0");
+        QStringList expected = cells.split(' ', Qt::SkipEmptyParts), shown;
+        const int count = expected.size();
+        while (expected.size() < 128)
+            expected << "???:0";
+        for (int n = 1; n <= 128; ++n)
+            shown << h.t.F.Adr_Box(n).Caption().mid(4) + ':' +
+                         QString::number(h.t.S.Adr_Type[n - 1]);
+        QCOMPARE(shown.join(' '), expected.join(' '));
+        QCOMPARE(int(h.t.S.Adr_Count), count);
+        QCOMPARE(Grid_State(h.t),
+                 QStringLiteral("grey 0 light %1 blue %2 unknown %3 leds 0 buttons %4 "
+                                "tick 100 locked 0")
+                     .arg(128 - count)
+                     .arg(count)
+                     .arg(expected.count("???:0"))
+                     .arg(count > 0 ? "110" : "100"));
+        positions << QStringLiteral(" %1 Adresses trouvées").arg(count);
+        int at = 0;
+        for (const QString& p : positions)
+            QVERIFY2((at = position_history.indexOf(p, at) + 1) > 0, qPrintable(p));
+        QCOMPARE(position_history.last(), positions.last());
+        QStringList operations = {"Rearmement...Patienter...", "Attente Commande",
+                                  "Recherches Adresses raccordées", "Attente Commande"};
+        if (count > 0) operations.insert(3, "Lecture type Adresses");
+        QCOMPARE(operation_history, operations);
+    }
 
-    QCOMPARE(log.text(), Join({wire, "01"}));
-    QCOMPARE(at_rearm, "grey 128 light 0 blue 0 unknown 128 leds 0 buttons 000 tick 0 locked 0");
-    QCOMPARE(at_probe,
-             "grey 0 light 128 blue 0 unknown 128 leds 0 buttons 000 tick 100 locked 1 counter 0");
-    QStringList expected = cells.split(' ', Qt::SkipEmptyParts), shown;
-    const int count = expected.size();
-    while (expected.size() < 128)
-        expected << "???:0";
-    for (int n = 1; n <= 128; ++n)
-        shown << h.t.F.Adr_Box(n).Caption().mid(4) + ':' + QString::number(h.t.S.Adr_Type[n - 1]);
-    QCOMPARE(shown.join(' '), expected.join(' '));
-    QCOMPARE(int(h.t.S.Adr_Count), count);
-    QCOMPARE(Grid_State(h.t), QStringLiteral("grey 0 light %1 blue %2 unknown %3 leds 0 buttons %4 "
-                                             "tick 100 locked 0")
-                                  .arg(128 - count)
-                                  .arg(count)
-                                  .arg(expected.count("???:0"))
-                                  .arg(count > 0 ? "110" : "100"));
-    positions << QStringLiteral(" %1 Adresses trouvées").arg(count);
-    int at = 0;
-    for (const QString& p : positions)
-        QVERIFY2((at = position_history.indexOf(p, at) + 1) > 0, qPrintable(p));
-    QCOMPARE(position_history.last(), positions.last());
-    QStringList operations = {"Rearmement...Patienter...", "Attente Commande",
-                              "Recherches Adresses raccordées", "Attente Commande"};
-    if (count > 0) operations.insert(3, "Lecture type Adresses");
-    QCOMPARE(operation_history, operations);
-}
+    void failing_rearm() {
+        loopsim::Loop loop = Loop_Of({0x13});
+        loop.rearm_answers = false;
+        Harness h(loop);
+        QVERIFY(Start_Connected(h));
+        Dirty_Grid(h.t);
+        Wire_Log log(h);
+        log.clear();
 
-void Tst_Search::failing_rearm() {
-    loopsim::Loop loop = Loop_Of({0x13});
-    loop.rearm_answers = false;
-    Harness h(loop);
-    QVERIFY(Start_Connected(h));
-    Dirty_Grid(h.t);
-    Wire_Log log(h);
-    log.clear();
+        h.t.F.Start_Bus_Cmd.click(); // the board is idle: the re-arm runs inside the click
+        QCOMPARE(log.text(), QStringLiteral("04"));
+        QCOMPARE(h.t.S.Task_State, int16_t(Task::Probe_Interface));
+        QCOMPARE(Grid_State(h.t),
+                 "grey 128 light 0 blue 0 unknown 128 leds 0 buttons 100 tick 100 locked 0");
+        QCOMPARE(h.t.F.Current_Operation_Lbl.Caption(), QStringLiteral("Attente Commande"));
+        QVERIFY(h.run_until([&h] { return h.t.S.Task_State == Task::Idle_Status; }, 5000));
+        QCOMPARE(log.text(), QStringLiteral("04 01"));
+    }
 
-    h.t.F.Start_Bus_Cmd.click(); // the board is idle: the re-arm runs inside the click
-    QCOMPARE(log.text(), QStringLiteral("04"));
-    QCOMPARE(h.t.S.Task_State, int16_t(Task::Probe_Interface));
-    QCOMPARE(Grid_State(h.t),
-             "grey 128 light 0 blue 0 unknown 128 leds 0 buttons 100 tick 100 locked 0");
-    QCOMPARE(h.t.F.Current_Operation_Lbl.Caption(), QStringLiteral("Attente Commande"));
-    QVERIFY(h.run_until([&h] { return h.t.S.Task_State == Task::Idle_Status; }, 5000));
-    QCOMPARE(log.text(), QStringLiteral("04 01"));
-}
+    // The click lands while a step waits for the board: the re-arm must wait for the step to end
+    // and must not be lost to the state the step writes at its end.
+    void click_during_step_data() {
+        QTest::addColumn<int>("state");
+        QTest::addColumn<int>("trigger");
+        QTest::newRow("status poll, state 9") << int(Task::Idle_Status) << 0x08;
+        QTest::newRow("probe, state 1 then writes 9") << int(Task::Probe_Interface) << 0x01;
+    }
 
-// The click lands while a step waits for the board: the re-arm must wait for the step to end
-// and must not be lost to the state the step writes at its end.
-void Tst_Search::click_during_step_data() {
-    QTest::addColumn<int>("state");
-    QTest::addColumn<int>("trigger");
-    QTest::newRow("status poll, state 9") << int(Task::Idle_Status) << 0x08;
-    QTest::newRow("probe, state 1 then writes 9") << int(Task::Probe_Interface) << 0x01;
-}
+    void click_during_step() {
+        QFETCH(int, state);
+        QFETCH(int, trigger);
+        Harness h(loopsim::Loop{});
+        QVERIFY(Start_Connected(h));
+        h.t.S.Phase_Code = 8;
+        Wire_Log log(h);
+        log.clear();
+        bool fired = false, clicked_in_step = false;
+        log.on_byte = [&](quint8 b) {
+            // Answered late, so the click surely lands while the step waits.
+            h.board.set_reply_delay(!fired && b == trigger ? 150 : 0);
+            if (fired || b != trigger) return;
+            fired = true;
+            QTimer::singleShot(0, &h.t.F, [&] {
+                clicked_in_step = h.t.Bus_Busy > 0;
+                h.t.F.Start_Bus_Cmd.click();
+            });
+        };
+        h.t.S.Task_State = int16_t(state);
 
-void Tst_Search::click_during_step() {
-    QFETCH(int, state);
-    QFETCH(int, trigger);
-    Harness h(loopsim::Loop{});
-    QVERIFY(Start_Connected(h));
-    h.t.S.Phase_Code = 8;
-    Wire_Log log(h);
-    log.clear();
-    bool fired = false, clicked_in_step = false;
-    log.on_byte = [&](quint8 b) {
-        // Answered late, so the click surely lands while the step waits.
-        h.board.set_reply_delay(!fired && b == trigger ? 150 : 0);
-        if (fired || b != trigger) return;
-        fired = true;
-        QTimer::singleShot(0, &h.t.F, [&] {
-            clicked_in_step = h.t.Bus_Busy > 0;
-            h.t.F.Start_Bus_Cmd.click();
-        });
-    };
-    h.t.S.Task_State = int16_t(state);
+        QVERIFY(h.run_until([&] { return fired && Search_Over(h); }, 10000));
+        QVERIFY(clicked_in_step);
+        QCOMPARE(log.text(), Join({Hex({trigger}), Rearm, Probes(8, 1, 1), Second(8, 1), "01"}));
+    }
 
-    QVERIFY(h.run_until([&] { return fired && Search_Over(h); }, 10000));
-    QVERIFY(clicked_in_step);
-    QCOMPARE(log.text(), Join({Hex({trigger}), Rearm, Probes(8, 1, 1), Second(8, 1), "01"}));
-}
+    // A search owns the bus to its end: LED and mode requests from a panel left open are dropped.
+    void panel_requests_during_search_dropped() {
+        Harness h(Loop_Of({0x1A, 0x1A, 0x1A}));
+        QVERIFY(Start_Connected(h));
+        h.t.F.Start_Bus_Cmd.click();
+        QVERIFY(h.run_until([&h] { return Search_Over(h); }, 10000));
+        QVERIFY(Run_Readout(h, 2) && h.t.F.Opto_Check.Visible());
+        h.t.F.Start_Bus_Cmd.click();
+        QVERIFY(h.run_until([&h] { return h.t.S.Task_State == Task::Search_Addresses; }, 5000));
+        h.board.clear_traffic();
+        h.t.F.Led_On_Cde.click();
+        h.t.F.Opto_Check.setValue(0);
+        h.t.F.Led_Off_Cde.click();
+        QVERIFY(h.run_until([&h] { return Search_Over(h); }, 10000));
+        QCOMPARE(h.t.F.Cur_Adr_Lbl.Caption(), QString::fromUtf8(" 3 Adresses trouvées"));
+        QVERIFY(h.t.F.Adr_Status_Cde.Visible());
+        for (const QByteArray& frame : {bytes({0x41, 0x82}), bytes({0x41, 0x96})})
+            QVERIFY(!h.board.received().contains(frame));
+    }
+};
 
 QTEST_MAIN(Tst_Search)
 #include "tst_search.moc"

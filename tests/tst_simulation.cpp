@@ -1,7 +1,8 @@
-// The control-panel simulation against the simulated board: what is polled, in what order,
-// the colours, the LED hand-over, and start and stop clicks that come during a step.
+// The detector panel's sensor check boxes and the control-panel simulation against the simulated
+// board: what is written and polled, in what order, the colours, the LED hand-over, and clicks
+// that come while a step waits.
+#include "addresses_fixture.h"
 #include "app/menus.h"
-#include "support/harness.h"
 #include "support/link_wiring.h"
 
 #include <QtTest>
@@ -24,18 +25,16 @@ QByteArray Led(int adr, bool on) {
 }
 
 // Detectors at 1..count in the given states, connected, and found as a search leaves them.
-bool Found(Harness& h, int count, const std::map<int, int>& states = {}, QList<int> types = {}) {
+bool Found(Harness& h, int count, const std::map<int, int>& states = {}, QList<int> types = {},
+           int code = 0x21) {
     loopsim::Loop& loop = h.board.loop();
     loop.script.clear();
     loop.detectors.clear();
     for (int a = 1; a <= count; ++a) {
-        loop.detectors[a].type_code = 0x21;
+        loop.detectors[a].type_code = uint8_t(code);
         loop.detectors[a].state = uint8_t(states.count(a) ? states.at(a) : 0);
     }
-    h.load();
-    if (!h.run_until([&h] { return h.t.S.Task_State == Task::Idle_Status && h.t.S.Connected; },
-                     5000))
-        return false;
+    if (!Start_Connected(h)) return false;
     h.t.S.Adr_Count = uint8_t(count);
     for (int a = 1; a <= count; ++a) {
         h.t.S.Adr_Type[a - 1] = uint8_t(types.value(a - 1, 2));
@@ -71,6 +70,42 @@ void On_Byte(Harness& h, quint8 byte, std::function<void()> action) {
                          done = true;
                          action();
                      });
+}
+
+QByteArray Write(int adr, int data) {
+    return bytes({0x41, 0x96, adr, data, 0x41, 0x85, adr, 0x00});
+}
+
+// Identity, parameters and mode of a DLX508B, as the readout asks for them.
+QByteArray Readout(int adr) {
+    QByteArray out;
+    for (int code : {0x14, 0x15, 0x08, 0x09, 0x0A, 0x0B, 0x0C, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06,
+                     0x07, 0x0F, 0x18})
+        out += bytes({0x40, code, adr, 0x00});
+    return out;
+}
+
+// Two DLX508B detectors, connected, and the panel showing detector `adr` with the boxes a
+// readout of `mode` would have left.
+bool Panel(Harness& h, int adr, int mode, int mode2 = 0) {
+    if (!Found(h, 2, {}, {3, 3}, 0x1A)) return false;
+    h.board.loop().detectors[1].mode = uint8_t(mode);
+    h.board.loop().detectors[2].mode = uint8_t(mode2);
+    Tool& t = h.t;
+    t.S.Sel_Adr = uint8_t(adr);
+    t.F.Status_Frame.setVisible(true);
+    t.F.Param_Lbl(0).setVisible(true);
+    t.S.Check_Lock = true;
+    t.F.Opto_Check.setValue(mode & 0x02 ? 0 : 1);
+    t.F.Thermo_Check.setValue(mode & 0x01 ? 0 : 1);
+    t.S.Sensor_Mode = uint8_t(mode);
+    t.S.Check_Lock = false;
+    return true;
+}
+
+// The user's click on a check box: the window turns its value over.
+void Toggle(Control& box) {
+    box.setValue(1 - box.Value());
 }
 
 } // namespace
@@ -155,22 +190,17 @@ class Tst_Simulation : public QObject {
         QVERIFY(Wire_Is(h, run + Polls({4, 1, 2, 3, 4}) + Probe + run + Polls({4})));
     }
 
-    // With one address found, address 1 is polled at every tick.
-    void f9HiddenAndGridClicksDoNothing() {
+    // With one address found, address 1 is polled at every tick; the grid is deaf meanwhile.
+    void oneAddressAndGridClicksDoNothing() {
         Harness h;
         QVERIFY(Found(h, 1));
-        Tool& t = h.t;
-        t.F.Adr_Status_Cde.setVisible(false);
-        Form_KeyDown(t, vbKeyF9, 0);
-        QVERIFY(!t.S.Simulation_Active && !Legend_Shown(t));
-        t.F.Adr_Status_Cde.setVisible(true);
-        t.S.Sel_Adr = 3;
-        Form_KeyDown(t, vbKeyF9, 0);
+        h.t.S.Sel_Adr = 3;
+        Form_KeyDown(h.t, vbKeyF9, 0);
         QVERIFY(Wire_Is(h, Polls({1})));
-        t.F.Adr_Box(1).click();
+        h.t.F.Adr_Box(1).click();
         QVERIFY(Wire_Is(h, Polls({1, 1, 1})));
-        QVERIFY(!t.F.Status_Frame.Visible());
-        QCOMPARE(int(t.S.Sel_Adr), 3);
+        QVERIFY(!h.t.F.Status_Frame.Visible());
+        QCOMPARE(int(h.t.S.Sel_Adr), 3);
     }
 
     void stopDuringSlowReply_data() {
@@ -205,6 +235,112 @@ class Tst_Simulation : public QObject {
         On_Byte(h, 0x01, [&h] { h.t.F.Adr_Status_Cde.click(); });
         QVERIFY(Wire_Is(h, Probe + Polls({1, 2, 1})));
         QVERIFY(h.t.S.Simulation_Active && Legend_Shown(h.t));
+    }
+
+    void modeChange_data() {
+        QTest::addColumn<int>("mode"); // shown before the click
+        QTest::addColumn<bool>("optique");
+        QTest::addColumn<int>("data"); // written with 0x96; the click is refused if it is `mode`
+        QTest::newRow("optique off") << 0x00 << true << 0x02;
+        QTest::newRow("thermique off") << 0x00 << false << 0x01;
+        QTest::newRow("optique back on") << 0x02 << true << 0x00;
+        QTest::newRow("thermique off refused") << 0x02 << false << 0x02;
+        QTest::newRow("optique off refused") << 0x01 << true << 0x01;
+    }
+    void modeChange() {
+        QFETCH(int, mode);
+        QFETCH(bool, optique);
+        QFETCH(int, data);
+        const bool refused = mode == data;
+        Harness h;
+        QVERIFY(Panel(h, 2, mode));
+        Line_Clock line(h.board);
+        Control& box = optique ? h.t.F.Opto_Check : h.t.F.Thermo_Check;
+        const int before = box.Value();
+        Toggle(box);
+        QCOMPARE(box.Value(), refused ? before : 1 - before);
+        QCOMPARE(int(h.t.S.Sensor_Mode), data);
+        QCOMPARE(h.dialogs.messages.size(), int(refused));
+        for (const auto& m : h.dialogs.messages)
+            QVERIFY(m.prompt == QString::fromUtf8("Il doit y avoir au moins un capteur activé !") &&
+                    m.title == QString::fromUtf8("Sélection Capteur") && m.style == 64);
+        // The write, its 100 ms pause, the commit, then a readout of the detector.
+        QVERIFY(h.run_until([&] { return Readout_Over(h); }, 10000));
+        QCOMPARE(h.board.received(), Write(2, data) + Readout(2) + Probe);
+        QVERIFY2(line.gap_before(4) >= 95, qPrintable(QString::number(line.gap_before(4))));
+        QCOMPARE(int(h.board.loop().detectors[2].mode), data);
+        QCOMPARE(h.t.F.Opto_Check.Value(), data & 0x02 ? 0 : 1);
+        QCOMPARE(h.t.F.Thermo_Check.Value(), data & 0x01 ? 0 : 1);
+    }
+
+    // The readout of another detector turns the boxes over: nothing is written.
+    void noWriteWhileReadoutSetsBoxes_data() {
+        QTest::addColumn<int>("mode1");
+        QTest::addColumn<int>("mode2");
+        QTest::newRow("thermique off, then optique off") << 0x01 << 0x02;
+        QTest::newRow("both off, then both on") << 0x03 << 0x04;
+    }
+    void noWriteWhileReadoutSetsBoxes() {
+        QFETCH(int, mode1);
+        QFETCH(int, mode2);
+        Harness h;
+        QVERIFY(Panel(h, 1, mode1, mode2));
+        h.t.F.Adr_Box(2).click();
+        QVERIFY(h.run_until([&] { return Readout_Over(h) && h.t.S.Sel_Adr == 2; }, 10000));
+        QCOMPARE(h.board.received(), Readout(2) + Probe);
+        QCOMPARE(h.t.F.Opto_Check.Value(), mode2 & 0x02 ? 0 : 1);
+        QCOMPARE(h.t.F.Thermo_Check.Value(), mode2 & 0x01 ? 0 : 1);
+        QCOMPARE(int(h.board.loop().detectors[1].mode), mode1);
+        QCOMPARE(int(h.board.loop().detectors[2].mode), mode2);
+        QVERIFY(h.dialogs.messages.isEmpty());
+    }
+
+    // Optique unticked while the probe waits for its answer: the idle state the probe then
+    // chooses must not replace the write. After a click on cell 2 the boxes still show
+    // detector 1 until the readout: a box clicked then writes to neither detector.
+    void clickDuringSlowReply_data() {
+        QTest::addColumn<bool>("then_cell");
+        QTest::addColumn<QByteArray>("wire");
+        QTest::newRow("box") << false << Probe + Write(1, 0x02);
+        QTest::newRow("cell then box") << true << Probe + Readout(2) + Probe;
+    }
+    void clickDuringSlowReply() {
+        QFETCH(bool, then_cell);
+        QFETCH(QByteArray, wire);
+        Harness h;
+        QVERIFY(Panel(h, 1, 0x00));
+        h.board.set_reply_delay(40);
+        h.t.S.Task_State = Task::Probe_Interface;
+        QObject context;
+        QObject::connect(&h.board, &loopsim::Board::byte_received, &context, [&](quint8) {
+            if (h.board.received() != Probe) return;
+            if (then_cell) h.t.F.Adr_Box(2).click();
+            Toggle(h.t.F.Opto_Check);
+            h.board.set_reply_delay(0);
+        });
+        QVERIFY(h.run_until([&] { return h.board.received().size() >= wire.size(); }, 20000));
+        QVERIFY(h.run_until([&] { return h.t.S.Task_State != Task::Mode_Write; }, 1000));
+        QCOMPARE(h.board.received(), wire);
+        QCOMPARE(int(h.board.loop().detectors[1].mode), then_cell ? 0x00 : 0x02);
+    }
+
+    // Whatever Sensor_Mode holds, the detector is only ever sent 0x00, 0x01 or 0x02.
+    void modeByteSent_data() {
+        QTest::addColumn<int>("sensor_mode");
+        QTest::addColumn<int>("data");
+        QTest::newRow("both bits: thermique off") << 0x03 << 0x01;
+        QTest::newRow("statique bit") << 0x06 << 0x02;
+        QTest::newRow("every bit") << 0xFF << 0x01;
+    }
+    void modeByteSent() {
+        QFETCH(int, sensor_mode);
+        QFETCH(int, data);
+        Harness h;
+        QVERIFY(Panel(h, 1, 0x00));
+        h.t.S.Sensor_Mode = uint8_t(sensor_mode);
+        h.t.S.Task_State = Task::Mode_Write;
+        QVERIFY(h.run_until([&] { return h.board.received().size() >= 8; }, 5000));
+        QCOMPARE(h.board.received(), Write(1, data));
     }
 };
 
