@@ -8,6 +8,13 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 // The file holds two short lines; anything that needs more reading than this before its second
@@ -112,6 +119,31 @@ bool Parse(QFile& file, Stored* out) {
     return true;
 }
 
+enum class Opened { File, Missing, Unreadable };
+
+// Whether the file is there and its content are both taken from one opening, so a file that
+// goes away (or appears) in between cannot be taken for the other case. Only a regular file is
+// read: a directory, a pipe or a device in its place would fail or block, and is unreadable.
+Opened Open_Config(QFile& file) {
+#ifdef Q_OS_UNIX
+    const QByteArray path = QFile::encodeName(file.fileName());
+    // Non-blocking, so that a pipe in place of the file does not stall the opening.
+    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT ? Opened::Missing : Opened::Unreadable;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return Opened::Unreadable;
+    }
+    return Opened::File;
+#else
+    if (file.open(QIODevice::ReadOnly))
+        return QFileInfo(file).isFile() ? Opened::File : Opened::Unreadable;
+    return QFileInfo::exists(file.fileName()) ? Opened::Unreadable : Opened::Missing;
+#endif
+}
+
 } // namespace
 
 QString Config_Path() {
@@ -119,9 +151,9 @@ QString Config_Path() {
 }
 
 void Read_Config(Tool& t) {
-    const QString path = Config_Path();
-    const QFileInfo info(path);
-    if (!info.exists()) {
+    QFile file(Config_Path());
+    const Opened opened = Open_Config(file);
+    if (opened == Opened::Missing) {
         t.S.Com_Port = 1;
         t.S.Phase_Number = 1;
         t.S.Phase_Code = 1;
@@ -130,14 +162,7 @@ void Read_Config(Tool& t) {
     }
 
     Stored stored;
-    bool ok = false;
-    // Only a regular file is read: a directory, a pipe or a device in its place would fail or
-    // block, and counts as unreadable.
-    if (info.isFile()) {
-        QFile file(path);
-        if (file.open(QIODevice::ReadOnly)) ok = Parse(file, &stored);
-    }
-    if (ok) {
+    if (opened == Opened::File && Parse(file, &stored)) {
         t.S.Com_Port = stored.port;
         t.S.Phase_Number = stored.phase;
     } else {

@@ -5,10 +5,14 @@
 #include "app/tool.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <atomic>
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -40,6 +44,23 @@ struct In_Dir {
     }
     QTemporaryDir dir;
     QString old;
+};
+
+// Root writes anywhere; for the length of a test it acts as an ordinary user instead, so a
+// read-only directory is read-only for it too. Restored on destruction.
+class As_Ordinary_User {
+  public:
+    As_Ordinary_User() : was_root_(geteuid() == 0) {
+        if (was_root_) ok_ = seteuid(65534) == 0; // nobody
+    }
+    ~As_Ordinary_User() {
+        if (was_root_ && ok_ && seteuid(0) != 0) qFatal("cannot become root again");
+    }
+    bool ok() const { return ok_; }
+
+  private:
+    bool was_root_;
+    bool ok_ = true;
 };
 
 QList<int> Read_Back() {
@@ -112,15 +133,127 @@ class Tst_Settings : public QObject {
     }
 
     void unwritableDirectory() {
-        if (geteuid() == 0) QSKIP("root writes into read-only directories");
         In_Dir in;
         QVERIFY(Write_All(in.file(), " 5\r\n 2\r\n"));
-        QVERIFY(QFile::setPermissions(in.dir.path(), QFile::ReadOwner | QFile::ExeOwner));
+        // Readable and searchable by everyone (the ordinary user root turns into), writable by
+        // no one.
+        QVERIFY(QFile::setPermissions(in.dir.path(), QFile::ReadOwner | QFile::ExeOwner |
+                                                         QFile::ReadOther | QFile::ExeOther));
         QCOMPARE(Read_Back(), (QList<int>{5, 2, U}));
-        Tool t;
-        t.S.Com_Port = 9;
-        Write_Config(t);
+        {
+            As_Ordinary_User user;
+            if (!user.ok()) QSKIP("cannot drop root's rights here");
+            Tool t;
+            t.S.Com_Port = 9;
+            Write_Config(t);
+        }
         QCOMPARE(Read_All(in.file()), QByteArray(" 5\r\n 2\r\n"));
+        QCOMPARE(in.entries(), QStringList{File_Name});
+    }
+
+    // Whatever the size, the reader looks at a bounded start of the file: the first two fields
+    // or a verdict of unreadable, at once. Sparse files, so the test writes almost nothing.
+    void hugeFile_data() {
+        QTest::addColumn<QByteArray>("head");
+        QTest::addColumn<qint64>("size"); // the head is extended with zero bytes to this size
+        QTest::addColumn<QList<int>>("want");
+        const qint64 GiB = qint64(1) << 30;
+        QTest::newRow("1 GiB of zero bytes") << QByteArray() << GiB << QList<int>{1, 1, 1};
+        QTest::newRow("two lines, then 1 GiB")
+            << QByteArray(" 5\r\n 2\r\n") << GiB << QList<int>{5, 2, U};
+        QTest::newRow("port field of 2 MiB digits") << QByteArray(2 << 20, '7') + "\r\n 2\r\n"
+                                                    << qint64(0) << QList<int>{1, 1, 1};
+        QTest::newRow("2 MiB of blanks before the first field")
+            << QByteArray(2 << 20, ' ') + "5\r\n 2\r\n"
+            << qint64(0) << QList<int>{1, 1, 1};
+        QTest::newRow("2 MiB of blanks before the phase")
+            << "5\r\n" + QByteArray(2 << 20, ' ') + "2\r\n"
+            << qint64(0) << QList<int>{1, 1, 1};
+    }
+    void hugeFile() {
+        QFETCH(QByteArray, head);
+        QFETCH(qint64, size);
+        QFETCH(QList<int>, want);
+        In_Dir in;
+        QVERIFY(Write_All(in.file(), head));
+        if (size > 0) QVERIFY(QFile::resize(in.file(), size));
+        const qint64 before = QFileInfo(in.file()).size();
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(Read_Back(), want);
+        QVERIFY2(clock.elapsed() < 5000, "reading stalled on a huge file");
+        QCOMPARE(QFileInfo(in.file()).size(), before);
+    }
+
+    // Bytes that are not text: the reader takes what it can read as numbers, falls back to the
+    // defaults for the rest, and never crashes.
+    void binaryContent_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QList<int>>("want");
+        auto row = [](const char* name, QByteArray content, QList<int> want) {
+            QTest::newRow(name) << content << want;
+        };
+        using B = QByteArray;
+        row("zero bytes only", B(16, '\0'), {1, 1, 1});
+        row("zero byte after the port", B("5\0\r\n2\r\n", 7), {5, 2, U});
+        row("zero byte after the phase", B("5\r\n2\0\r\n", 7), {1, 1, 1});
+        row("bytes 0x80 to 0xFF", B("\x80\x9F\xC3\xA9\xFF\r\n\xFE\r\n"), {1, 1, 1});
+        row("UTF-8 mark before the lines", B("\xEF\xBB\xBF 5\r\n 2\r\n"), {1, 2, U});
+        row("UTF-16 text", B("\xFF\xFE\x35\0\r\0\n\0\x32\0\r\0\n\0", 14), {1, 1, 1});
+        row("lone carriage returns", B("5\r2\r"), {5, 2, U});
+        row("escape and bell", B("\x1B[2J\a\r\n2\r\n"), {1, 2, U});
+    }
+    void binaryContent() {
+        QFETCH(QByteArray, content);
+        QFETCH(QList<int>, want);
+        In_Dir in;
+        QVERIFY(Write_All(in.file(), content));
+        QCOMPARE(Read_Back(), want);
+        QCOMPARE(Read_All(in.file()), content);
+    }
+
+    // A pipe in the file's place would block an ordinary opening for as long as nobody writes.
+    void pipeInPlaceOfFile() {
+        In_Dir in;
+        QVERIFY(mkfifo(QFile::encodeName(in.file()).constData(), 0600) == 0);
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(Read_Back(), (QList<int>{1, 1, 1}));
+        QVERIFY(clock.elapsed() < 5000);
+    }
+
+    // The file is removed while the tool starts reading. The reader either read it whole or
+    // found it missing, and then wrote the defaults; never defaults from a file it thought
+    // was there, and never a mix. The removal lands at a different moment in each round.
+    void fileVanishesWhileRead() {
+        In_Dir in;
+        const QByteArray stored = " 5\r\n 2\r\n";
+        const QByteArray defaults = " 1\r\n 1\r\n";
+        const QByteArray path = QFile::encodeName(in.file());
+        int read_whole = 0, found_missing = 0;
+        for (int round = 0; round < 300; ++round) {
+            QVERIFY(Write_All(in.file(), stored));
+            std::atomic<bool> go{false};
+            std::thread remover([&] {
+                while (!go.load()) {
+                }
+                for (int spin = round % 50 * 20; spin > 0; --spin)
+                    std::atomic_signal_fence(std::memory_order_seq_cst);
+                ::unlink(path.constData());
+            });
+            go = true;
+            const QList<int> got = Read_Back();
+            remover.join();
+            if (got == QList<int>{5, 2, U}) {
+                ++read_whole;
+            } else {
+                QCOMPARE(got, (QList<int>{1, 1, 1}));
+                QCOMPARE(Read_All(in.file()), defaults);
+                ++found_missing;
+                QVERIFY(QFile::remove(in.file()));
+            }
+        }
+        qDebug("read whole %d, found missing %d", read_whole, found_missing);
     }
 
     // A write cut short (a file size limit, as a full disk would) keeps the old settings whole
