@@ -184,7 +184,8 @@ bool Rearm_Bus(Tool& t) {
     }
 
     t.F.Current_Operation_Lbl.setCaption(previous);
-    t.F.Timer_Tache.start();
+    // A quit during the re-arm stopped the tick with the window; it stays off.
+    if (!t.S.Quit_Flag) t.F.Timer_Tache.start();
     return result;
 }
 
