@@ -65,9 +65,12 @@ bool Exchange_Byte(Tool& t, uint8_t byte_out, uint8_t reply_len) {
 }
 
 void Comm1_OnComm(Tool& t) {
+    t.S.Reply_Received = true;
+    // A reply that comes in after the window unloaded lights no lamp: its timer would outlive
+    // the window.
+    if (t.F.Unloaded()) return;
     t.F.Receive_Shp.setVisible(true);
     enable(t.F.Receive_Timer);
-    t.S.Reply_Received = true;
 }
 
 void Timer_Time_Out_Timer(Tool& t) {
