@@ -1,12 +1,22 @@
 // The port menu, the protocol phase options, the function keys and the mouse pointer handlers,
-// reached through the controls the load sequence has wired.
+// reached through the controls the load sequence has wired; the About box and the Qt message and
+// input boxes as the user meets them.
 #include "app/menus.h"
 #include "app/shell.h"
+#include "app/ui/about_dialog.h"
+#include "app/ui/qt_dialogs.h"
 #include "detector/mode.h"
 #include "engine/requests.h"
 #include "support/harness.h"
 
+#include <QApplication>
+#include <QInputDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QWindow>
 #include <QtTest>
+#include <functional>
 
 namespace {
 
@@ -23,6 +33,27 @@ struct Loaded : Harness {
         dialogs.messages.clear();
     }
 };
+
+// Runs `act` on the modal box once it is up inside the blocking call under test, then closes
+// whatever `act` left open so that no test can hang.
+void when_modal(std::function<void(QWidget*)> act) {
+    QTimer::singleShot(50, [act] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal) {
+            QApplication::closeAllWindows();
+            QFAIL("no modal box");
+        }
+        QPointer<QWidget> guard(modal);
+        act(modal);
+        if (guard && guard->isVisible()) guard->close();
+    });
+}
+
+QPushButton* button(QWidget* box, const QString& text) {
+    for (QPushButton* b : box->findChildren<QPushButton*>())
+        if (b->text() == text) return b;
+    return nullptr;
+}
 
 } // namespace
 
@@ -147,7 +178,99 @@ class Tst_Menus : public QObject {
             QCOMPARE(h.t.Screen.MousePointer(), int(Screen_Pointer::Default));
         }
     }
+
+    void texts_and_caption() {
+        About_Dialog d;
+        QCOMPARE(
+            QStringList({d.windowTitle(), d.lblTitle->text(), d.lblVersion->text(),
+                         d.lblDescription->text(), d.Label1->text().left(9), d.Command1->text()})
+                .join('|'),
+            QString::fromUtf8("À propos de Kalvenor_V2.5|Kalvenor_V2.5|Version 2.5 du "
+                              "17/07/06||Auteur : |FERMER"));
+        QVERIFY(d.Label1->text().size() > 9);
+        QCOMPARE(d.Image1->pixmap().size(), QSize(32, 32));
+        QVERIFY(!(d.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+        if (d.logicalDpiX() == 96) QCOMPARE(d.size(), QSize(382, 173));
+    }
+
+    void closing_data() {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("FERMER") << "FERMER";
+        QTest::newRow("Enter") << "Enter";
+    }
+    void closing() {
+        QFETCH(QString, how);
+        QWidget owner;
+        auto* behind = new QPushButton(QStringLiteral("behind"), &owner);
+        behind->setGeometry(10, 10, 100, 30);
+        owner.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&owner));
+        QSignalSpy behind_clicks(behind, &QPushButton::clicked);
+        Qt_Dialogs dialogs;
+        dialogs.setOwner(&owner);
+        bool seen = false;
+        when_modal([&](QWidget* modal) {
+            auto* about = qobject_cast<About_Dialog*>(modal);
+            QVERIFY(about);
+            seen = true;
+            QTest::mouseClick(owner.windowHandle(), Qt::LeftButton, {}, QPoint(50, 25));
+            if (how == "FERMER")
+                QTest::mouseClick(about->windowHandle(), Qt::LeftButton, {},
+                                  about->Command1->geometry().center());
+            else
+                QTest::keyClick(about->windowHandle(), Qt::Key_Return);
+            QVERIFY(!about->isVisible());
+        });
+        dialogs.Show_About();
+        QVERIFY(seen);
+        QCOMPARE(behind_clicks.count(), 0); // modal
+        QTest::mouseClick(owner.windowHandle(), Qt::LeftButton, {}, QPoint(50, 25));
+        QCOMPARE(behind_clicks.count(), 1);
+    }
+
+    // The boxes the port dialog and the error messages use: one OK button, the icon asked for,
+    // and an empty answer whichever way the input box is cancelled.
+    void message_and_input_boxes_data() {
+        QTest::addColumn<int>("style"); // 0: an input box, preset "3"
+        QTest::addColumn<int>("icon");
+        QTest::addColumn<QString>("press"); // empty: the close box
+        QTest::addColumn<QString>("answer");
+        const auto row = [](const char* name, int style, int icon, const char* press,
+                            const char* answer) {
+            QTest::newRow(name) << style << icon << QString(press) << QString(answer);
+        };
+        row("vbInformation", 64, QMessageBox::Information, "OK", "1");
+        row("vbExclamation", 48, QMessageBox::Warning, "OK", "1");
+        row("input, OK", 0, 0, "OK", "3");
+        row("input, Annuler", 0, 0, "Annuler", "");
+        row("input, close box", 0, 0, "", "");
+    }
+    void message_and_input_boxes() {
+        QFETCH(int, style);
+        QFETCH(int, icon);
+        QFETCH(QString, press);
+        QFETCH(QString, answer);
+        const QString title = "PORT SERIE", text = "Valeur entre 1 et 16 SVP...";
+        Qt_Dialogs dialogs;
+        when_modal([&](QWidget* box) {
+            QCOMPARE(box->windowTitle(), title);
+            if (auto* message = qobject_cast<QMessageBox*>(box)) {
+                QCOMPARE(message->text(), text);
+                QCOMPARE(int(message->icon()), icon);
+                QCOMPARE(message->buttons().size(), 1);
+            } else {
+                QCOMPARE(qobject_cast<QInputDialog*>(box)->labelText(), QStringLiteral("Port ?"));
+            }
+            if (press.isEmpty())
+                box->windowHandle()->close();
+            else
+                button(box, press)->click();
+        });
+        const QString got = style ? dialogs.Msg_Box(text, style, title).toString()
+                                  : dialogs.Input_Box("Port ?", title, "3");
+        QCOMPARE(got, answer);
+    }
 };
 
-QTEST_GUILESS_MAIN(Tst_Menus)
+QTEST_MAIN(Tst_Menus)
 #include "tst_menus.moc"

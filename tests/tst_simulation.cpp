@@ -226,17 +226,6 @@ class Tst_Simulation : public QObject {
         QVERIFY(!h.board.received().contains(bytes({0x40, 0x10, 0x02})));
     }
 
-    // The probe ends by choosing the idle state, which must not replace the start.
-    void startDuringSlowReply() {
-        Harness h;
-        QVERIFY(Found(h, 2));
-        h.board.set_reply_delay(40);
-        h.t.S.Task_State = Task::Probe_Interface;
-        On_Byte(h, 0x01, [&h] { h.t.F.Adr_Status_Cde.click(); });
-        QVERIFY(Wire_Is(h, Probe + Polls({1, 2, 1})));
-        QVERIFY(h.t.S.Simulation_Active && Legend_Shown(h.t));
-    }
-
     void modeChange_data() {
         QTest::addColumn<int>("mode"); // shown before the click
         QTest::addColumn<bool>("optique");
@@ -295,33 +284,34 @@ class Tst_Simulation : public QObject {
         QVERIFY(h.dialogs.messages.isEmpty());
     }
 
-    // Optique unticked while the probe waits for its answer: the idle state the probe then
-    // chooses must not replace the write. After a click on cell 2 the boxes still show
+    // Clicks that land while the probe waits for its answer: the idle state the probe then
+    // chooses must not replace what they ask for. After a click on cell 2 the boxes still show
     // detector 1 until the readout: a box clicked then writes to neither detector.
-    void clickDuringSlowReply_data() {
-        QTest::addColumn<bool>("then_cell");
+    void clickDuringProbe_data() {
+        QTest::addColumn<QString>("clicks");
         QTest::addColumn<QByteArray>("wire");
-        QTest::newRow("box") << false << Probe + Write(1, 0x02);
-        QTest::newRow("cell then box") << true << Probe + Readout(2) + Probe;
+        QTest::addColumn<int>("mode"); // detector 1's, afterwards
+        QTest::newRow("simulation start") << "F9" << Probe + Polls({1, 2, 1}) << 0;
+        QTest::newRow("box") << "box" << Probe + Write(1, 0x02) << 2;
+        QTest::newRow("cell then box") << "cell box" << Probe + Readout(2) + Probe << 0;
     }
-    void clickDuringSlowReply() {
-        QFETCH(bool, then_cell);
+    void clickDuringProbe() {
+        QFETCH(QString, clicks);
         QFETCH(QByteArray, wire);
+        QFETCH(int, mode);
         Harness h;
         QVERIFY(Panel(h, 1, 0x00));
-        h.board.set_reply_delay(40);
         h.t.S.Task_State = Task::Probe_Interface;
-        QObject context;
-        QObject::connect(&h.board, &loopsim::Board::byte_received, &context, [&](quint8) {
-            if (h.board.received() != Probe) return;
-            if (then_cell) h.t.F.Adr_Box(2).click();
-            Toggle(h.t.F.Opto_Check);
-            h.board.set_reply_delay(0);
+        // The board takes the probe in while the step waits for its answer.
+        On_Byte(h, 0x01, [&] {
+            QVERIFY(h.t.Bus_Busy > 0);
+            if (clicks == "F9") h.t.F.Adr_Status_Cde.click();
+            if (clicks.startsWith("cell")) h.t.F.Adr_Box(2).click();
+            if (clicks.endsWith("box")) Toggle(h.t.F.Opto_Check);
         });
-        QVERIFY(h.run_until([&] { return h.board.received().size() >= wire.size(); }, 20000));
-        QVERIFY(h.run_until([&] { return h.t.S.Task_State != Task::Mode_Write; }, 1000));
-        QCOMPARE(h.board.received(), wire);
-        QCOMPARE(int(h.board.loop().detectors[1].mode), then_cell ? 0x00 : 0x02);
+        QVERIFY(Wire_Is(h, wire));
+        QCOMPARE(int(h.board.loop().detectors[1].mode), mode);
+        QCOMPARE(bool(h.t.S.Simulation_Active), clicks == "F9");
     }
 
     // Whatever Sensor_Mode holds, the detector is only ever sent 0x00, 0x01 or 0x02.
