@@ -23,7 +23,7 @@ void Tst_Soak::survives_random_faults_data() {
     QTest::addColumn<quint32>("seed");
     QTest::addColumn<int>("frames");
     const QByteArray frames = qgetenv("KAL_SOAK_FRAMES");
-    const int wanted = frames.isEmpty() ? 700 : frames.toInt();
+    const int wanted = frames.isEmpty() ? 600 : frames.toInt();
     const QByteArray replay = qgetenv("KAL_SOAK_SEED");
     if (!replay.isEmpty()) {
         QTest::newRow(("seed " + replay).constData()) << replay.toUInt() << wanted;

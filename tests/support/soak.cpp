@@ -59,13 +59,23 @@ class Soak {
             r_.first_problems.append(QStringLiteral("pass %1: %2").arg(pass_).arg(what));
     }
 
-    // Rounds between calms alternate at random between the full fault rate and a tenth of it:
-    // at the full rate a search of the loop (some 170 exchanges) almost never gets through, and
-    // without found types there is no readout to run and no mode to write.
+    // The rounds between calms take turns at three kinds. At the full rate a search of the loop
+    // (some 170 exchanges) almost never gets through, and without found types there is no readout
+    // to run and no mode to write: light rounds let it. Only frame replies can come short or
+    // over-long, a quarter of the exchanges or fewer: reply rounds inject those two alone, five
+    // times as often, so that a short run meets them too.
     void faults_on() {
-        const bool light = pick({1, 1}) == 1;
-        h_.board.set_random_faults(cfg_.seed + 7919u * ++fault_round_,
-                                   cfg_.fault_probability / (light ? 10 : 1));
+        const quint32 seed = cfg_.seed + 7919u * ++fault_round_;
+        const double p = cfg_.fault_probability;
+        switch ((cfg_.seed + fault_round_) % 3) {
+        case 0:
+            return h_.board.set_random_faults(seed, p);
+        case 1:
+            return h_.board.set_random_faults(seed, p / 10);
+        default:
+            return h_.board.set_random_faults(seed, std::min(1.0, 5 * p),
+                                              {QStringLiteral("extra"), QStringLiteral("short")});
+        }
     }
     // Switching off clears the board's counts: they are kept here first.
     void faults_off() {
@@ -419,7 +429,7 @@ Soak_Result Soak::run() {
     QObject::connect(&user_timer_, &QTimer::timeout, &context_, [this] { user_act(); });
 
     const auto next_calm = [this] {
-        return h_.board.frames_answered() + std::uniform_int_distribution<int>(150, 400)(user_rng_);
+        return h_.board.frames_answered() + std::uniform_int_distribution<int>(100, 250)(user_rng_);
     };
     const qint64 limit =
         cfg_.time_limit_ms > 0 ? cfg_.time_limit_ms : 60000 + qint64(cfg_.frames) * 40;
