@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by the scripts in scripts/ and bench/; sourced, not run.
 
 # Installs the Debian packages that are missing; as a normal user, says what to run instead.
@@ -19,4 +20,5 @@ ensure_packages() {
 }
 
 # What every build in build/ needs.
+# shellcheck disable=SC2034 # used by the scripts that source this file
 base_packages=(cmake g++ qt6-base-dev qt6-serialport-dev)
