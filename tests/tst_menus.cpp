@@ -5,7 +5,6 @@
 #include "app/shell.h"
 #include "app/ui/about_dialog.h"
 #include "app/ui/qt_dialogs.h"
-#include "detector/mode.h"
 #include "engine/requests.h"
 #include "support/harness.h"
 
@@ -170,13 +169,6 @@ class Tst_Menus : public QObject {
         h.t.F.Close_Cmd.click();
         QVERIFY(!h.t.F.Status_Frame.Visible() && !h.t.S.Quit_Flag);
         QCOMPARE(h.t.Screen.MousePointer(), int(Screen_Pointer::Default));
-        for (auto handler : {+[](Tool& t) { Status_Frame_MouseMove(t); },
-                             +[](Tool& t) { Value_Lbl_MouseMove(t, 15); },
-                             +[](Tool& t) { t.F.Param_Lbl(6).click(); }}) {
-            h.t.Screen.setMousePointer(Screen_Pointer::Hourglass);
-            handler(h.t);
-            QCOMPARE(h.t.Screen.MousePointer(), int(Screen_Pointer::Default));
-        }
     }
 
     void texts_and_caption() {
