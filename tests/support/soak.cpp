@@ -83,6 +83,14 @@ class Soak {
         for (auto it = injected.begin(); it != injected.end(); ++it)
             r_.faults[it.key()] += it.value();
         h_.board.set_random_faults(0, 0);
+        delays_seen_ = 0;
+    }
+    // A delayed answer goes out long after the exchange it belongs to: the calm waits for it.
+    void note_delays() {
+        const int n = h_.board.faults_injected().value(QStringLiteral("delay"));
+        if (n == delays_seen_) return;
+        delays_seen_ = n;
+        last_delay_ms_ = now_ms();
     }
 
     void check(const char* where);
@@ -111,6 +119,11 @@ class Soak {
     Sim_Check sim_;
     quint32 fault_round_ = 0;
     quint64 overlaps_seen_ = 0;
+    int delays_seen_ = 0;
+    double last_delay_ms_ = -1e9;
+    bool watching_bytes_ = false;
+    double watch_until_ms_ = 0;
+    double first_byte_ms_ = -1;
     quint64 idle_polls_ = 0;
     double idle_poll_total_ms_ = 0;
 
@@ -171,6 +184,7 @@ void Soak::stop_step_ran() {
 void Soak::after_pass() {
     ++pass_;
     check("after a pass");
+    note_delays();
     // Between passes no step runs, so every request made during the last one has run.
     search_queued_ = false;
     if (!sim_.pending) return;
@@ -249,6 +263,12 @@ void Soak::user_act() {
     // One simulation click at a time, so its outcome is its own.
     if (sim_.pending) return schedule_user(1, tick_ms());
     check("when the user acted");
+    if (watch_until_ms_ > 0) {
+        if (!t_.F.Led_On_Cde.Visible() && now_ms() < watch_until_ms_)
+            return schedule_user(1, tick_ms());
+        watch_until_ms_ = 0;
+        return schedule_user(0, 10 * tick_ms());
+    }
 
     Bus_Form& F = t_.F;
     const bool panel = F.Status_Frame.Visible();
@@ -298,9 +318,14 @@ void Soak::user_act() {
             n = std::uniform_int_distribution<int>(1, std::max<int>(t_.S.Adr_Count, 1))(user_rng_);
             break;
         }
+        const bool taken = !t_.S.Grid_Locked;
         F.Adr_Box(n).click();
-        // Most of the time the user watches the panel fill in before doing anything else.
-        if (pick({3, 1}) == 0) return schedule_user(10 * tick_ms(), 30 * tick_ms());
+        // Most of the time the user watches the panel fill in (the LED buttons come back at the
+        // end of the readout) before doing anything else.
+        if (taken && pick({3, 1}) == 0) {
+            watch_until_ms_ = now_ms() + 150.0 * tick_ms();
+            return schedule_user(tick_ms(), 2 * tick_ms());
+        }
         break;
     }
     case Led: {
@@ -314,7 +339,8 @@ void Soak::user_act() {
         Control& box =
             std::uniform_int_distribution<int>(0, 1)(user_rng_) ? F.Opto_Check : F.Thermo_Check;
         box.setValue(box.Value() ? 0 : 1);
-        break;
+        // A later click before the next tick would replace the write, as a newer request does.
+        return schedule_user(2 * tick_ms(), 10 * tick_ms());
     }
     case Close:
         ++r_.actions[QStringLiteral("panel closed")];
@@ -341,15 +367,16 @@ bool Soak::recovered() const {
 }
 
 // Faults off, the operation in hand brought to its end, then the time from the board answering
-// normally again (back from a hang-up, every delayed answer out) to a green, idle panel.
+// normally again (back from a hang-up, its delayed answers out) to a green, idle panel.
 void Soak::calm_phase() {
     calm_ = true;
     user_timer_.stop();
+    watch_until_ms_ = 0;
     faults_off();
     ++r_.recoveries_checked;
 
     const double start = now_ms();
-    const double flush_until = start + std::ceil(double(Board_Delay_Ms) / t_.Clock_Divider) + 1;
+    const double delay_ms = std::ceil(double(Board_Delay_Ms) / t_.Clock_Divider) + 1;
     // A search of the whole loop, or a readout whose every frame times out, fits in this.
     const double end_limit = start + 600.0 * tick_ms() + 40.0 * Clock_Ms(t_, 2000);
     double ended = -1, back = -1;
@@ -359,7 +386,8 @@ void Soak::calm_phase() {
             t_.F.Adr_Status_Cde.Caption() == Stop_Caption)
             click_sim(false);
         if (ended < 0 && operation_ended()) ended = now_ms();
-        if (ended >= 0 && back >= 0 && now_ms() >= flush_until) break;
+        const bool flushed = now_ms() >= last_delay_ms_ + delay_ms;
+        if (ended >= 0 && back >= 0 && flushed) break;
         pass();
     }
     if (ended < 0 || back < 0) {
@@ -370,10 +398,15 @@ void Soak::calm_phase() {
                     .arg(now_ms() - start, 0, 'f', 0)
                     .arg(t_.S.Task_State));
     } else {
-        const double from = std::max({ended, back, flush_until});
-        const double limit = from + 100.0 * tick_ms() + 2.0 * Clock_Ms(t_, 2000);
+        // An exchange the board dropped before the calm may still be waiting out its time-out:
+        // the count starts with the first byte the board gets, and answers, after this point.
+        const double limit = now_ms() + 100.0 * tick_ms() + 2.0 * Clock_Ms(t_, 2000);
+        first_byte_ms_ = -1;
+        watching_bytes_ = true;
         while (!recovered() && now_ms() < limit)
             pass();
+        watching_bytes_ = false;
+        const double from = first_byte_ms_ < 0 ? now_ms() : first_byte_ms_;
         const double ticks = std::max(0.0, now_ms() - from) / tick_ms();
         r_.worst_recovery_ticks = std::max(r_.worst_recovery_ticks, ticks);
         if (!recovered() || ticks > cfg_.recovery_ticks_allowed) {
@@ -422,8 +455,11 @@ Soak_Result Soak::run() {
     if (!h_.run_until([this] { return t_.F.Start_Bus_Cmd.Visible() && recovered(); }, 10000))
         problem(QStringLiteral("the first search, without faults, did not end"));
 
-    QObject::connect(&h_.board, &loopsim::Board::byte_received, &context_,
-                     [this] { check("during an exchange"); });
+    QObject::connect(&h_.board, &loopsim::Board::byte_received, &context_, [this] {
+        check("during an exchange");
+        note_delays();
+        if (watching_bytes_ && first_byte_ms_ < 0) first_byte_ms_ = now_ms();
+    });
     user_timer_.setSingleShot(true);
     user_timer_.setTimerType(Qt::PreciseTimer);
     QObject::connect(&user_timer_, &QTimer::timeout, &context_, [this] { user_act(); });
