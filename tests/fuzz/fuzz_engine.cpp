@@ -28,8 +28,9 @@
 
 namespace {
 
-// Tick 1 ms, reply time-out 1 ms, every pause 1 ms: a silent board costs a millisecond.
-constexpr int Divider = 2000;
+// Tick 1 ms, reply time-out 10 ms, pauses 1 to 10 ms. A shorter time-out would let a reply
+// that has come lose the race against it on a loaded machine, and inputs would not replay.
+constexpr int Divider = 200;
 // A longer script is cut: it cannot reach anything a shorter one cannot, only take longer.
 constexpr size_t Max_Script = 2048;
 constexpr int Recovery_Passes = 400;
@@ -55,16 +56,29 @@ class No_Dialogs : public Dialogs {
     void Show_About() override {}
 };
 
+// Two interleaved streams: the even bytes are the user's actions and the task's passes, the odd
+// bytes the board's answers, so a change in one does not shift the meaning of the other. The
+// script ends with its actions; a board whose answers run out before that answers well.
 class Script {
   public:
     Script(const uint8_t* data, size_t size) : data_(data), size_(std::min(size, Max_Script)) {}
-    bool Done() const { return pos_ >= size_; }
-    uint8_t Next() { return Done() ? 0 : data_[pos_++]; }
+    bool Done() const { return op_ >= size_; }
+    bool Answers_Done() const { return answer_ >= size_; }
+    uint8_t Next_Op() { return Take(&op_); }
+    uint8_t Next_Answer() { return Take(&answer_); }
 
   private:
+    uint8_t Take(size_t* pos) {
+        if (*pos >= size_) return 0;
+        const uint8_t b = data_[*pos];
+        *pos += 2;
+        return b;
+    }
+
     const uint8_t* data_;
     size_t size_;
-    size_t pos_ = 0;
+    size_t op_ = 0;
+    size_t answer_ = 1;
 };
 
 // Replies as a board that works would, tracking where a command frame is so that a frame's
@@ -145,12 +159,12 @@ class Run {
     // The board's answer to one byte; while the script lasts, the script chooses it.
     std::optional<QByteArray> Answer(uint8_t byte) {
         const int reply_len = port_->RThreshold();
-        if (good_left_ > 0 || script_.Done()) {
+        if (good_left_ > 0 || script_.Done() || script_.Answers_Done()) {
             if (good_left_ > 0) --good_left_;
             const uint8_t data = Data_Bytes[data_index_++ % std::size(Data_Bytes)];
             return board_.Answer(byte, reply_len, data, good_status_);
         }
-        const uint8_t c = script_.Next();
+        const uint8_t c = script_.Next_Answer();
         switch (c % 8) {
         case 0:
             return std::nullopt;
@@ -158,22 +172,24 @@ class Run {
         case 2:
             good_left_ = c >> 3;
             good_status_ = 0;
-            data_index_ = script_.Next();
+            data_index_ = script_.Next_Answer();
             return board_.Answer(byte, reply_len, Data_Bytes[data_index_++ % std::size(Data_Bytes)],
                                  0);
         case 3: // a run of well-formed answers whose frames are refused
             good_left_ = c >> 3;
-            good_status_ = static_cast<uint8_t>(script_.Next() | 1);
+            good_status_ = static_cast<uint8_t>(script_.Next_Answer() | 1);
             return board_.Answer(byte, reply_len, 0, good_status_);
         case 4: { // raw bytes
             QByteArray raw;
             for (int n = (c >> 3) % 6; n > 0; --n)
-                raw.append(static_cast<char>(script_.Next()));
+                raw.append(static_cast<char>(script_.Next_Answer()));
             return raw;
         }
-        case 5: // the right echo, and a user action while the tool waits for it
-            Queue_Action(script_.Next(), script_.Next());
+        case 5: { // the right echo, and a user action while the tool waits for it
+            const uint8_t what = script_.Next_Answer();
+            Queue_Action(what, script_.Next_Answer());
             return board_.Answer(byte, reply_len, 0, 0);
+        }
         case 6: // the line goes away
             port_->Hang_Up();
             return std::nullopt;
@@ -230,7 +246,7 @@ class Run {
     }
 
     void Top_Level_Op() {
-        const uint8_t op = script_.Next();
+        const uint8_t op = script_.Next_Op();
         switch (op % 8) {
         case 0:
         case 1:
@@ -241,9 +257,11 @@ class Run {
             for (int n = 1 + (op >> 3) % 4; n > 0 && !t_.S.Quit_Flag; --n)
                 Main_Loop_Tick();
             break;
-        default:
-            User_Action(script_.Next(), script_.Next());
+        default: {
+            const uint8_t what = script_.Next_Op();
+            User_Action(what, script_.Next_Op());
             break;
+        }
         }
     }
 
