@@ -39,6 +39,8 @@ void Tst_Soak::survives_random_faults() {
     Soak_Config config;
     config.seed = seed;
     config.frames = frames;
+    // A run takes some 10 s; one that stalls fails well before the suite's own time-out.
+    config.time_limit_ms = 60000;
     const Soak_Result r = Run_Soak(config);
     const QByteArray report = r.report().toUtf8();
     qInfo("%s", report.constData());
