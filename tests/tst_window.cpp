@@ -177,15 +177,11 @@ class Tst_Window : public QObject {
 
     void ending_data() {
         QTest::addColumn<bool>("close_box");
-        QTest::addColumn<bool>("during_a_pause");
-        QTest::newRow("close box") << true << false;
-        QTest::newRow("Quitter") << false << false;
-        QTest::newRow("close box during a pause") << true << true;
-        QTest::newRow("Quitter during a pause") << false << true;
+        QTest::newRow("close box") << true;
+        QTest::newRow("Quitter") << false;
     }
     void ending() {
         QFETCH(bool, close_box);
-        QFETCH(bool, during_a_pause);
         Shown s;
         QTimer::singleShot(100, s.w.get(), [&] {
             if (close_box)
@@ -193,7 +189,6 @@ class Tst_Window : public QObject {
             else
                 s.w->action(s.t.F.Quit_Mnu)->trigger();
         });
-        if (during_a_pause) QTimer::singleShot(0, s.w.get(), [&] { Tempo_Wait(s.t, 20000); });
         QTimer::singleShot(5000, s.w.get(), [&] { s.t.S.Quit_Flag = true; }); // never hang
         QElapsedTimer clock;
         clock.start();
