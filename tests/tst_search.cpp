@@ -194,41 +194,6 @@ class Tst_Search : public QObject {
         QCOMPARE(log.text(), QStringLiteral("04 01"));
     }
 
-    // The click lands while a step waits for the board: the re-arm must wait for the step to end
-    // and must not be lost to the state the step writes at its end.
-    void click_during_step_data() {
-        QTest::addColumn<int>("state");
-        QTest::addColumn<int>("trigger");
-        QTest::newRow("status poll, state 9") << int(Task::Idle_Status) << 0x08;
-        QTest::newRow("probe, state 1 then writes 9") << int(Task::Probe_Interface) << 0x01;
-    }
-
-    void click_during_step() {
-        QFETCH(int, state);
-        QFETCH(int, trigger);
-        Harness h(loopsim::Loop{});
-        QVERIFY(Start_Connected(h));
-        h.t.S.Phase_Code = 8;
-        Wire_Log log(h);
-        log.clear();
-        bool fired = false, clicked_in_step = false;
-        log.on_byte = [&](quint8 b) {
-            // Answered late, so the click surely lands while the step waits.
-            h.board.set_reply_delay(!fired && b == trigger ? 150 : 0);
-            if (fired || b != trigger) return;
-            fired = true;
-            QTimer::singleShot(0, &h.t.F, [&] {
-                clicked_in_step = h.t.Bus_Busy > 0;
-                h.t.F.Start_Bus_Cmd.click();
-            });
-        };
-        h.t.S.Task_State = int16_t(state);
-
-        QVERIFY(h.run_until([&] { return fired && Search_Over(h); }, 10000));
-        QVERIFY(clicked_in_step);
-        QCOMPARE(log.text(), Join({Hex({trigger}), Rearm, Probes(8, 1, 1), Second(8, 1), "01"}));
-    }
-
     // A search owns the bus to its end: LED and mode requests from a panel left open are dropped.
     void panel_requests_during_search_dropped() {
         Harness h(Loop_Of({0x1A, 0x1A, 0x1A}));

@@ -284,27 +284,35 @@ class Tst_Simulation : public QObject {
         QVERIFY(h.dialogs.messages.isEmpty());
     }
 
-    // Clicks that land while the probe waits for its answer: the idle state the probe then
-    // chooses must not replace what they ask for. After a click on cell 2 the boxes still show
-    // detector 1 until the readout: a box clicked then writes to neither detector.
-    void clickDuringProbe_data() {
+    // Clicks that land while a step waits for its answer: the state the step then chooses must
+    // not replace what they ask for, and a search's re-arm must wait for the step's end. After a
+    // click on cell 2 the boxes still show detector 1 until the readout: a box clicked then
+    // writes to neither detector.
+    void clickDuringStep_data() {
+        QTest::addColumn<int>("state");
         QTest::addColumn<QString>("clicks");
         QTest::addColumn<QByteArray>("wire");
         QTest::addColumn<int>("mode"); // detector 1's, afterwards
-        QTest::newRow("simulation start") << "F9" << Probe + Polls({1, 2, 1}) << 0;
-        QTest::newRow("box") << "box" << Probe + Write(1, 0x02) << 2;
-        QTest::newRow("cell then box") << "cell box" << Probe + Readout(2) + Probe << 0;
+        const QByteArray search = bytes({0x04, 0x03, 0x41, 0x81, 0x01, 0x01});
+        QTest::newRow("search during the poll") << 9 << "F5"
+                                                << "\x08" + search << 0;
+        QTest::newRow("search during the probe") << 1 << "F5" << Probe + search << 0;
+        QTest::newRow("simulation start") << 1 << "F9" << Probe + Polls({1, 2, 1}) << 0;
+        QTest::newRow("box") << 1 << "box" << Probe + Write(1, 0x02) << 2;
+        QTest::newRow("cell then box") << 1 << "cell box" << Probe + Readout(2) + Probe << 0;
     }
-    void clickDuringProbe() {
+    void clickDuringStep() {
+        QFETCH(int, state);
         QFETCH(QString, clicks);
         QFETCH(QByteArray, wire);
         QFETCH(int, mode);
         Harness h;
         QVERIFY(Panel(h, 1, 0x00));
-        h.t.S.Task_State = Task::Probe_Interface;
-        // The board takes the probe in while the step waits for its answer.
-        On_Byte(h, 0x01, [&] {
+        h.t.S.Task_State = int16_t(state);
+        // The board takes the request in while the step waits for its answer.
+        On_Byte(h, quint8(wire[0]), [&] {
             QVERIFY(h.t.Bus_Busy > 0);
+            if (clicks == "F5") h.t.F.Start_Bus_Cmd.click();
             if (clicks == "F9") h.t.F.Adr_Status_Cde.click();
             if (clicks.startsWith("cell")) h.t.F.Adr_Box(2).click();
             if (clicks.endsWith("box")) Toggle(h.t.F.Opto_Check);
