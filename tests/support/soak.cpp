@@ -104,6 +104,7 @@ class Soak {
     int pick(std::initializer_list<double> weights);
     bool operation_ended() const;
     bool recovered() const;
+    QString stuck_control() const;
     void calm_phase();
     void fill_counts();
 
@@ -366,6 +367,19 @@ bool Soak::recovered() const {
            F.Version_Lbl.Visible();
 }
 
+// With every operation ended, whatever an operation locks or hides while it runs must be back.
+QString Soak::stuck_control() const {
+    const Bus_Form& F = t_.F;
+    if (t_.S.Grid_Locked) return QStringLiteral("the grid is locked");
+    if (t_.S.Simulation_Active) return QStringLiteral("the simulation is marked running");
+    if (F.Adr_Status_Cde.Caption() != Idle_Caption)
+        return QStringLiteral("the simulation button says \"%1\"").arg(F.Adr_Status_Cde.Caption());
+    if (F.Lgd_Lbl(0).Visible()) return QStringLiteral("the legend is shown");
+    if (t_.Screen.MousePointer() != Screen_Pointer::Default)
+        return QStringLiteral("the pointer is an hourglass");
+    return {};
+}
+
 // Faults off, the operation in hand brought to its end, then the time from the board answering
 // normally again (back from a hang-up, its delayed answers out) to a green, idle panel.
 void Soak::calm_phase() {
@@ -417,6 +431,10 @@ void Soak::calm_phase() {
                         .arg(ticks, 0, 'f', 1)
                         .arg(t_.S.Task_State)
                         .arg(t_.F.Connection_Lbl.Caption()));
+        }
+        if (const QString stuck = stuck_control(); !stuck.isEmpty()) {
+            ++r_.recoveries_failed;
+            problem(QStringLiteral("calm phase: green and idle, but ") + stuck);
         }
     }
 
