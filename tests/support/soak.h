@@ -15,7 +15,7 @@ struct Soak_Config {
     int frames = 1000;               // stop once the board has answered this many frames
     double fault_probability = 0.02; // per exchange
     int clock_divider = 25;          // engine and board clocks this many times faster
-    int recovery_ticks_allowed = 6;  // from the board answering normally to a green panel
+    int recovery_steps_allowed = 6;  // task steps from the board answering normally to green
     int time_limit_ms = 0;           // 0: a bound derived from `frames`
     std::function<void(const Soak_Result&)> progress; // about once a second, optional
 };
@@ -41,7 +41,8 @@ struct Soak_Result {
 
     int recoveries_checked = 0;
     int recoveries_failed = 0;
-    double worst_recovery_ticks = 0;
+    int worst_recovery_steps = 0;    // steps run from the board's first answer to green and idle
+    double worst_recovery_ticks = 0; // the same in time, counted in task ticks
 
     int sim_requests = 0;   // clicks on the simulation button, start or stop
     int sim_called_off = 0; // starts rightly dropped behind a search asked for just before
