@@ -13,7 +13,7 @@ struct Soak_Result;
 struct Soak_Config {
     quint32 seed = 1;
     int frames = 1000;               // stop once the board has answered this many frames
-    double fault_probability = 0.02; // per exchange
+    double fault_probability = 0.02; // per exchange, in the rounds at the full rate
     int clock_divider = 25;          // engine and board clocks this many times faster
     int recovery_steps_allowed = 6;  // task steps from the board answering normally to green
     int time_limit_ms = 0;           // 0: a bound derived from `frames`
