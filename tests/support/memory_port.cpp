@@ -2,25 +2,20 @@
 
 #include <QTimer>
 
+void Memory_Port::Arrive(const QByteArray& bytes, quint64 session) {
+    if (!open_ || session != session_) return;
+    in_.append(bytes);
+    check_threshold();
+}
+
 void Memory_Port::Deliver(const QByteArray& bytes) {
-    const quint64 session = session_;
     QMetaObject::invokeMethod(
-        this,
-        [this, bytes, session] {
-            if (!open_ || session != session_) return;
-            in_.append(bytes);
-            check_threshold();
-        },
-        Qt::QueuedConnection);
+        this, [this, bytes, session = session_] { Arrive(bytes, session); }, Qt::QueuedConnection);
 }
 
 void Memory_Port::Deliver_Later(const QByteArray& bytes, int ms) {
-    const quint64 session = session_;
-    QTimer::singleShot(ms, Qt::PreciseTimer, this, [this, bytes, session] {
-        if (!open_ || session != session_) return;
-        in_.append(bytes);
-        check_threshold();
-    });
+    QTimer::singleShot(ms, Qt::PreciseTimer, this,
+                       [this, bytes, session = session_] { Arrive(bytes, session); });
 }
 
 void Memory_Port::Hang_Up() {

@@ -38,6 +38,8 @@ class Memory_Port final : public Serial_Port {
     QString Device_Name(int number) const override;
 
   private:
+    void Arrive(const QByteArray& bytes, quint64 session);
+
     Answer answer_;
     QByteArray in_;
     QByteArray written_;
