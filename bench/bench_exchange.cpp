@@ -1,6 +1,6 @@
 // Exchanges per second through Exchange_Byte over a pseudo-terminal whose far end answers each
 // byte at once, beside a plain write/poll/read loop on the same kind of terminal.
-//   bench_exchange [slices]     (default 20 slices of 200 ms for each side)
+//   bench_exchange [seconds]     (default 8)
 #include "bench/figure.h"
 #include "support/link_wiring.h"
 
@@ -19,6 +19,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <poll.h>
+#include <sched.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -53,18 +54,27 @@ struct Echo_Board {
     }
 };
 
-int count_for(int ms, const std::function<bool(uint8_t)>& exchange) {
-    int count = 0;
+// Nanoseconds for n exchanges, or -1 when one of them fails.
+qint64 time_block(int n, const std::function<bool(uint8_t)>& exchange) {
     QElapsedTimer e;
     e.start();
-    while (e.elapsed() < ms && exchange(uint8_t(count)))
-        ++count;
-    return count;
+    for (int i = 0; i < n; ++i)
+        if (!exchange(uint8_t(i))) return -1;
+    return e.nsecsElapsed();
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
+    // Everything on one processor, echo threads included: with the two sides of a loop on
+    // one core or on two as the scheduler pleases, either loop's rate doubles or halves from
+    // one run to the next, and the ratio with it.
+    const int cpu = ::sched_getcpu();
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(cpu, &one);
+    const bool pinned = cpu >= 0 && ::sched_setaffinity(0, sizeof one, &one) == 0;
+
     QCoreApplication app(argc, argv);
     Echo_Board plain_board, tool_board;
 
@@ -94,28 +104,41 @@ int main(int argc, char** argv) {
         return Exchange_Byte(t, out, 1) && t.S.Rx_Has(1) && t.S.Rx(0) == out;
     };
 
-    // Short alternating slices, so other work on the machine weighs on both alike; the median
-    // of the slice ratios is the figure least moved by a burst of it.
-    const int Rounds = argc > 1 ? std::max(1, QString(argv[1]).toInt()) : 20;
-    constexpr int Slice_Ms = 200;
-    long plain_count = 0, tool_count = 0;
+    // Small blocks of each in strict alternation, so a burst of other work on the machine, or
+    // a slow wake-up of the terminal's kernel worker, weighs on both alike; the median of the
+    // ratios of neighbouring blocks is the figure least moved by either.
+    const double seconds = argc > 1 ? std::max(1, QString(argv[1]).toInt()) : 8;
+    constexpr int Block = 8;
+    qint64 plain_ns = 0, tool_ns = 0;
+    long long blocks = 0;
     std::vector<double> ratios;
-    for (int i = 0; i < Rounds; ++i) {
-        const int p = count_for(Slice_Ms, plain), q = count_for(Slice_Ms, tool);
-        plain_count += p;
-        tool_count += q;
-        if (p > 0) ratios.push_back(double(q) / p);
+    QElapsedTimer run;
+    run.start();
+    while (run.elapsed() < seconds * 1000) {
+        const qint64 p = time_block(Block, plain), q = time_block(Block, tool);
+        if (p <= 0 || q <= 0)
+            return std::fprintf(stderr, "bench_exchange: %s failed after %lld blocks%s\n",
+                                p <= 0 ? "the plain loop" : "Exchange_Byte", blocks,
+                                q <= 0 && t.S.Time_Out_Flag ? ", timed out" : ""),
+                   1;
+        plain_ns += p;
+        tool_ns += q;
+        ++blocks;
+        ratios.push_back(double(p) / double(q));
     }
     std::sort(ratios.begin(), ratios.end());
-    const double seconds = Rounds * Slice_Ms / 1000.0;
-    std::printf("bench_exchange: %d slices of %d ms, one byte out and its answer in\n", Rounds,
-                Slice_Ms);
-    std::printf("  plain termios write/poll/read : %9.0f exchanges/s\n", plain_count / seconds);
-    std::printf("  Exchange_Byte (Qt port)       : %9.0f exchanges/s\n", tool_count / seconds);
-    const double median = ratios.empty() ? 0.0 : ratios[ratios.size() / 2];
-    std::printf("  median ratio of the slices    : %9.2f (goal >= 0.5)\n", median);
-    Print_Figure("exchanges/s, Exchange_Byte vs raw termios (median slice ratio)",
-                 tool_count / seconds, "1/s", plain_count / seconds, ">= 0.5", 0, median);
+    const double median = ratios[ratios.size() / 2];
+    const double plain_rate = blocks * Block / (plain_ns / 1e9);
+    const double tool_rate = blocks * Block / (tool_ns / 1e9);
+    std::printf("bench_exchange: %.0f s of alternating blocks of %d exchanges of one byte and its "
+                "answer, %s\n",
+                seconds, Block,
+                pinned ? "all threads on one processor" : "threads where they fall");
+    std::printf("  plain termios write/poll/read : %9.0f exchanges/s\n", plain_rate);
+    std::printf("  Exchange_Byte (Qt port)       : %9.0f exchanges/s\n", tool_rate);
+    std::printf("  median ratio of the blocks    : %9.2f (goal >= 0.5)\n", median);
+    Print_Figure("exchanges/s, Exchange_Byte vs raw termios (median block ratio)", tool_rate, "1/s",
+                 plain_rate, ">= 0.5", 0, median);
     t.Comm1->Close();
     ::close(fd);
     return 0;
