@@ -226,29 +226,38 @@ class Tst_Simulation : public QObject {
         QVERIFY(!h.board.received().contains(bytes({0x40, 0x10, 0x02})));
     }
 
+    // A box clicked, or Sensor_Mode set to any value: only 0x00, 0x01 or 0x02 is ever written.
     void modeChange_data() {
-        QTest::addColumn<int>("mode"); // shown before the click
-        QTest::addColumn<bool>("optique");
-        QTest::addColumn<int>("data"); // written with 0x96; the click is refused if it is `mode`
-        QTest::newRow("optique off") << 0x00 << true << 0x02;
-        QTest::newRow("thermique off") << 0x00 << false << 0x01;
-        QTest::newRow("optique back on") << 0x02 << true << 0x00;
-        QTest::newRow("thermique off refused") << 0x02 << false << 0x02;
-        QTest::newRow("optique off refused") << 0x01 << true << 0x01;
+        QTest::addColumn<int>("mode");  // shown before the click, or Sensor_Mode written as is
+        QTest::addColumn<int>("click"); // 1 Optique, 0 Thermique, -1 none
+        QTest::addColumn<int>("data");  // written with 0x96; the click is refused if it is `mode`
+        QTest::newRow("optique off") << 0x00 << 1 << 0x02;
+        QTest::newRow("thermique off") << 0x00 << 0 << 0x01;
+        QTest::newRow("optique back on") << 0x02 << 1 << 0x00;
+        QTest::newRow("thermique off refused") << 0x02 << 0 << 0x02;
+        QTest::newRow("optique off refused") << 0x01 << 1 << 0x01;
+        QTest::newRow("both bits: thermique off") << 0x03 << -1 << 0x01;
+        QTest::newRow("statique bit") << 0x06 << -1 << 0x02;
+        QTest::newRow("every bit") << 0xFF << -1 << 0x01;
     }
     void modeChange() {
         QFETCH(int, mode);
-        QFETCH(bool, optique);
+        QFETCH(int, click);
         QFETCH(int, data);
         const bool refused = mode == data;
         Harness h;
         QVERIFY(Panel(h, 2, mode));
         Line_Clock line(h.board);
-        Control& box = optique ? h.t.F.Opto_Check : h.t.F.Thermo_Check;
-        const int before = box.Value();
-        Toggle(box);
-        QCOMPARE(box.Value(), refused ? before : 1 - before);
-        QCOMPARE(int(h.t.S.Sensor_Mode), data);
+        if (click < 0) {
+            h.t.S.Sensor_Mode = uint8_t(mode);
+            h.t.S.Task_State = Task::Mode_Write;
+        } else {
+            Control& box = click ? h.t.F.Opto_Check : h.t.F.Thermo_Check;
+            const int before = box.Value();
+            Toggle(box);
+            QCOMPARE(box.Value(), refused ? before : 1 - before);
+            QCOMPARE(int(h.t.S.Sensor_Mode), data);
+        }
         QCOMPARE(h.dialogs.messages.size(), int(refused));
         for (const auto& m : h.dialogs.messages)
             QVERIFY(m.prompt == QString::fromUtf8("Il doit y avoir au moins un capteur activé !") &&
@@ -320,25 +329,6 @@ class Tst_Simulation : public QObject {
         QVERIFY(Wire_Is(h, wire));
         QCOMPARE(int(h.board.loop().detectors[1].mode), mode);
         QCOMPARE(bool(h.t.S.Simulation_Active), clicks == "F9");
-    }
-
-    // Whatever Sensor_Mode holds, the detector is only ever sent 0x00, 0x01 or 0x02.
-    void modeByteSent_data() {
-        QTest::addColumn<int>("sensor_mode");
-        QTest::addColumn<int>("data");
-        QTest::newRow("both bits: thermique off") << 0x03 << 0x01;
-        QTest::newRow("statique bit") << 0x06 << 0x02;
-        QTest::newRow("every bit") << 0xFF << 0x01;
-    }
-    void modeByteSent() {
-        QFETCH(int, sensor_mode);
-        QFETCH(int, data);
-        Harness h;
-        QVERIFY(Panel(h, 1, 0x00));
-        h.t.S.Sensor_Mode = uint8_t(sensor_mode);
-        h.t.S.Task_State = Task::Mode_Write;
-        QVERIFY(h.run_until([&] { return h.board.received().size() >= 8; }, 5000));
-        QCOMPARE(h.board.received(), Write(1, data));
     }
 };
 
