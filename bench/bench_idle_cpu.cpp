@@ -6,15 +6,20 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
+#include <fcntl.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -41,6 +46,41 @@ double cpu_seconds(qint64 pid) {
     return fields.size() < 13 ? -1
                               : double(fields[11].toLongLong() + fields[12].toLongLong()) /
                                     double(::sysconf(_SC_CLK_TCK));
+}
+
+// The least a Qt program spends on the same duty on this machine: a 100 ms timer that sends
+// the status request to a simulator and reads its answer, and nothing else. Returns the share
+// of a core, or -1 when the device does not open.
+double bare_loop_share(const QString& device, int ms, int& answers) {
+    const int fd = ::open(device.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return -1;
+    termios tio{};
+    ::tcgetattr(fd, &tio);
+    ::cfmakeraw(&tio);
+    ::cfsetspeed(&tio, B9600);
+    ::tcsetattr(fd, TCSANOW, &tio);
+    QSocketNotifier in(fd, QSocketNotifier::Read);
+    QObject::connect(&in, &QSocketNotifier::activated, [fd, &answers] {
+        char buf[64];
+        ssize_t n;
+        while ((n = ::read(fd, buf, sizeof buf)) > 0)
+            answers += int(n);
+    });
+    QTimer tick;
+    tick.setInterval(100);
+    QObject::connect(&tick, &QTimer::timeout, [fd] {
+        const char status = 0x08;
+        if (::write(fd, &status, 1) != 1) return;
+    });
+    tick.start();
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    const qint64 self = QCoreApplication::applicationPid();
+    const double before = cpu_seconds(self);
+    loop.exec();
+    const double used = cpu_seconds(self) - before;
+    ::close(fd);
+    return 100.0 * used / (ms / 1000.0);
 }
 
 } // namespace
@@ -108,6 +148,22 @@ int main(int argc, char** argv) {
         if (!p->waitForFinished(3000)) p->kill();
         p->waitForFinished();
     }
+
+    QProcess quiet_sim;
+    quiet_sim.setWorkingDirectory(dir.path());
+    quiet_sim.setStandardOutputFile(QProcess::nullDevice());
+    quiet_sim.setStandardErrorFile(QProcess::nullDevice());
+    quiet_sim.start(sim_path, {"--dir", dir.path(), "--com", "2"});
+    quiet_sim.waitForStarted();
+    for (int i = 0; i < 100 && !QFileInfo(dir.filePath("COM2")).isSymLink(); ++i)
+        QThread::msleep(50);
+    int floor_answers = 0;
+    const double floor_share =
+        bare_loop_share(dir.filePath("COM2"), measure_s * 1000, floor_answers);
+    quiet_sim.terminate();
+    if (!quiet_sim.waitForFinished(3000)) quiet_sim.kill();
+    quiet_sim.waitForFinished();
+
     std::printf("bench_idle_cpu: %s idling against %s for %.1f s\n", qPrintable(tool_path),
                 qPrintable(sim_path), seconds);
     std::printf("  status requests : %d (%.1f per second)\n", polls, polls / seconds);
@@ -115,8 +171,13 @@ int main(int argc, char** argv) {
                 100.0 * tool_used / seconds);
     std::printf("  loopsim CPU     : %.3f s = %.2f %% of a core\n", sim_used,
                 100.0 * sim_used / seconds);
+    std::printf(
+        "  bare Qt loop    : %.2f %% of a core, the same request every 100 ms, %d answers\n",
+        floor_share, floor_answers);
     Print_Figure("idle CPU of kalvenor, connected, polling", 100.0 * tool_used / seconds, "% core",
                  No_Anchor, "< 0.5", 2);
+    Print_Figure("idle CPU floor: bare Qt timer loop, same poll", floor_share, "% core", No_Anchor,
+                 "-", 2);
     Print_Figure("idle status polls (anchor: one per 100 ms tick)", polls / seconds, "1/s", 10.0,
                  "-", 2);
     return 0;
