@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
+#include <QVariant>
 #include <algorithm>
 #include <cmath>
 #include <random>
@@ -39,19 +40,17 @@ class Soak {
         r_.seed = config.seed;
     }
 
-    Soak_Result run();
-
   private:
     // Where a simulation click stands until its outcome has been seen.
     struct Sim_Check {
-        bool pending = false;
-        bool start = false;
-        bool expect_called_off = false;
+        bool pending = false, start = false, expect_called_off = false;
         int pass = 0;
     };
 
     double now_ms() const { return clock_.nsecsElapsed() / 1e6; }
     int tick_ms() const { return Tick_Ms(t_); }
+    int uniform(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(user_rng_); }
+    bool coin() { return uniform(0, 1) == 1; }
 
     void problem(const QString& what) {
         ++r_.problems;
@@ -67,15 +66,12 @@ class Soak {
     void faults_on() {
         const quint32 seed = cfg_.seed + 7919u * ++fault_round_;
         const double p = cfg_.fault_probability;
-        switch ((cfg_.seed + fault_round_) % 3) {
-        case 0:
-            return h_.board.set_random_faults(seed, p);
-        case 1:
-            return h_.board.set_random_faults(seed, p / 10);
-        default:
-            return h_.board.set_random_faults(seed, std::min(1.0, 5 * p),
-                                              {QStringLiteral("extra"), QStringLiteral("short")});
-        }
+        const int kind = (cfg_.seed + fault_round_) % 3;
+        if (kind == 2)
+            h_.board.set_random_faults(seed, std::min(1.0, 5 * p),
+                                       {QStringLiteral("extra"), QStringLiteral("short")});
+        else
+            h_.board.set_random_faults(seed, kind == 0 ? p : p / 10);
     }
     // Switching off clears the board's counts: they are kept here first.
     void faults_off() {
@@ -93,445 +89,386 @@ class Soak {
         last_delay_ms_ = now_ms();
     }
 
-    void check(const char* where);
-    void pass();
-    void after_pass();
-    void stop_step_ran();
-    void click_sim(bool by_key);
-    void user_act();
-    void schedule_user(int min_ms, int max_ms);
-    void schedule_user();
-    int pick(std::initializer_list<double> weights);
-    bool operation_ended() const;
-    bool recovered() const;
-    QString stuck_control() const;
-    void calm_phase();
-    void fill_counts();
+    void check(const char* where) {
+        const Tool::Link_Counters& link = t_.Link_Count;
+        if (link.Overlaps != overlaps_seen_) {
+            problem(QStringLiteral("%1 exchange(s) asked for while another was in flight (%2)")
+                        .arg(link.Overlaps - overlaps_seen_)
+                        .arg(QLatin1String(where)));
+            overlaps_seen_ = link.Overlaps;
+        }
+        if (link.In_Flight > 1)
+            problem(QStringLiteral("%1 exchanges in flight").arg(link.In_Flight));
+        const int s = t_.S.Task_State;
+        if (!Has_Step(s) && !(s == Task::Quit && t_.S.Quit_Flag)) {
+            ++r_.state_violations;
+            problem(QStringLiteral("Task_State %1 %2").arg(s).arg(QLatin1String(where)));
+        }
+    }
 
+    // The main loop's pass, as Main_Loop_Pass runs it, with the state of each step counted.
+    void pass() {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        if (t_.S.Task_Tick && !t_.S.Quit_Flag) {
+            t_.S.Task_Tick = false;
+            const int state = t_.S.Task_State;
+            ++r_.state_runs[state];
+            ++steps_;
+            const double begun = now_ms();
+            Bus_Task(t_);
+            if (state == Task::Idle_Status && t_.S.Task_State == Task::Idle_Status) {
+                const double took = now_ms() - begun;
+                ++idle_polls_;
+                idle_poll_total_ms_ += took;
+                r_.idle_poll_max_ms = std::max(r_.idle_poll_max_ms, took);
+            }
+            if (state == Task::Simulation_Stop && sim_.pending && !sim_.start)
+                sim_outcome(!t_.S.Grid_Locked && !t_.S.Simulation_Active &&
+                                t_.F.Adr_Status_Cde.Caption() == Idle_Caption,
+                            "left it running");
+        }
+        after_pass();
+    }
+
+    // Ends the pending simulation click, counting it lost unless `kept`.
+    void sim_outcome(bool kept, const char* what) {
+        sim_.pending = false;
+        if (kept) return;
+        ++r_.sim_lost;
+        problem(QStringLiteral("the simulation %1 clicked at pass %2 %3 (state %4, active %5, "
+                               "caption \"%6\")")
+                    .arg(QLatin1String(sim_.start ? "start" : "stop"))
+                    .arg(sim_.pass)
+                    .arg(QLatin1String(what))
+                    .arg(t_.S.Task_State)
+                    .arg(bool(t_.S.Simulation_Active))
+                    .arg(t_.F.Adr_Status_Cde.Caption()));
+    }
+
+    void after_pass() {
+        ++pass_;
+        check("after a pass");
+        note_delays();
+        // Between passes no step runs, so every request made during the last one has run.
+        search_queued_ = false;
+        if (!sim_.pending) return;
+        const Program_State& S = t_.S;
+        const bool idle = !S.Simulation_Active && t_.F.Adr_Status_Cde.Caption() == Idle_Caption;
+        if (!sim_.start) {
+            // Its step comes on the next tick.
+            if (S.Task_State != Task::Simulation_Stop) sim_outcome(false, "never ran state 8");
+        } else if (sim_.expect_called_off) {
+            ++r_.sim_called_off;
+            sim_outcome(idle, "behind a search ran");
+        } else {
+            sim_outcome(
+                S.Simulation_Active && S.Grid_Locked &&
+                    t_.F.Adr_Status_Cde.Caption() == Stop_Caption &&
+                    (S.Task_State == Task::Simulation_Poll || S.Task_State == Task::Led_Command),
+                "was lost");
+        }
+    }
+
+    void click_sim(bool by_key) {
+        const bool start = t_.F.Adr_Status_Cde.Caption() == Idle_Caption;
+        ++r_.sim_requests;
+        ++r_.actions[start ? QStringLiteral("simulation start")
+                           : QStringLiteral("simulation stop")];
+        sim_ = {true, start, start && search_queued_, pass_};
+        by_key ? Form_KeyDown(t_, vbKeyF9, 0) : t_.F.Adr_Status_Cde.click();
+    }
+
+    int pick(std::initializer_list<double> weights) {
+        std::discrete_distribution<int> d(weights);
+        return d(user_rng_);
+    }
+
+    void schedule_user(int min_ms, int max_ms) { user_timer_.start(uniform(min_ms, max_ms)); }
+
+    // Mostly quick clicks, some of them during a step's waits; now and then a longer look.
+    void schedule_user() {
+        static const int ticks[][2] = {{0, 1}, {1, 10}, {10, 60}};
+        const int* range = ticks[pick({55, 37, 8})];
+        schedule_user(range[0] * tick_ms(), range[1] * tick_ms());
+    }
+
+    void user_act() {
+        if (calm_ || t_.S.Quit_Flag) return;
+        // One simulation click at a time, so its outcome is its own.
+        if (sim_.pending) return schedule_user(1, tick_ms());
+        check("when the user acted");
+        if (watch_until_ms_ > 0) {
+            if (!t_.F.Led_On_Cde.Visible() && now_ms() < watch_until_ms_)
+                return schedule_user(1, tick_ms());
+            watch_until_ms_ = 0;
+            return schedule_user(0, 10 * tick_ms());
+        }
+
+        Bus_Form& F = t_.F;
+        const bool panel = F.Status_Frame.Visible();
+        const bool search = F.Start_Bus_Cmd.Visible();
+        const bool led = panel && F.Led_On_Cde.Visible();
+        const bool mode = panel && F.Opto_Check.Visible();
+        const bool sim = F.Adr_Status_Cde.Visible();
+
+        enum { Idle, Search, Grid, Led, Mode, Close, Sim };
+        const int action = pick({1, search ? 0.4 : 0, 3, led ? 2.0 : 0, mode ? 6.0 : 0,
+                                 panel ? 0.3 : 0, sim ? 1.0 : 0});
+        const bool by_key = coin();
+        switch (action) {
+        case Idle:
+            ++r_.actions[QStringLiteral("idle")];
+            return schedule_user(10 * tick_ms(), 60 * tick_ms());
+        case Search:
+            ++r_.actions[QStringLiteral("search")];
+            if (t_.Bus_Busy > 0) search_queued_ = true;
+            by_key ? Form_KeyDown(t_, vbKeyF5, 0) : F.Start_Bus_Cmd.click();
+            break;
+        case Grid: {
+            ++r_.actions[QStringLiteral("grid click")];
+            // Mostly a detector whose type the grid shows, often one whose detection mode can be
+            // set (type index 3), sometimes any found cell or any cell at all.
+            QList<int> typed, with_mode;
+            for (int n = 1; n <= t_.S.Adr_Count && n <= 128; ++n) {
+                if (t_.S.Adr_Type[n - 1] != 0) typed.append(n);
+                if (t_.S.Adr_Type[n - 1] == 3) with_mode.append(n);
+            }
+            const auto any_of = [this](const QList<int>& c) {
+                return c.at(uniform(0, c.size() - 1));
+            };
+            int n = uniform(1, 128);
+            const int kind = pick({typed.isEmpty() ? 0.0 : 4, with_mode.isEmpty() ? 0.0 : 3, 2, 1});
+            if (kind < 2)
+                n = any_of(kind == 0 ? typed : with_mode);
+            else if (kind == 2)
+                n = uniform(1, std::max<int>(t_.S.Adr_Count, 1));
+            const bool taken = !t_.S.Grid_Locked;
+            F.Adr_Box(n).click();
+            // Most of the time the user watches the panel fill in (the LED buttons come back at the
+            // end of the readout) before doing anything else.
+            if (taken && pick({3, 1}) == 0) {
+                watch_until_ms_ = now_ms() + 150.0 * tick_ms();
+                return schedule_user(tick_ms(), 2 * tick_ms());
+            }
+            break;
+        }
+        case Led: {
+            const bool on = coin();
+            ++r_.actions[on ? QStringLiteral("LED on") : QStringLiteral("LED off")];
+            (on ? F.Led_On_Cde : F.Led_Off_Cde).click();
+            break;
+        }
+        case Mode: {
+            ++r_.actions[QStringLiteral("mode box")];
+            Control& box = coin() ? F.Opto_Check : F.Thermo_Check;
+            box.setValue(box.Value() ? 0 : 1);
+            // A later click before the next tick would replace the write, as a newer request does.
+            return schedule_user(2 * tick_ms(), 10 * tick_ms());
+        }
+        case Close:
+            ++r_.actions[QStringLiteral("panel closed")];
+            F.Close_Cmd.click();
+            break;
+        case Sim:
+            click_sim(by_key);
+            break;
+        }
+        schedule_user();
+    }
+
+    bool operation_ended() const {
+        const int s = t_.S.Task_State;
+        return !sim_.pending && !t_.S.Simulation_Active && t_.F.Start_Bus_Cmd.Visible() &&
+               (s == Task::Probe_Interface || s == Task::Read_Version || s == Task::Idle_Status);
+    }
+
+    bool recovered() const {
+        const Bus_Form& F = t_.F;
+        return t_.S.Task_State == Task::Idle_Status && t_.S.Connected &&
+               F.Emul_Frm.BackColor() == Green && F.Connection_Lbl.Caption() == Connected_Caption &&
+               F.Version_Lbl.Visible();
+    }
+
+    // With every operation ended, whatever an operation locks or hides while it runs must be back.
+    QString stuck_control() const {
+        const Bus_Form& F = t_.F;
+        if (t_.S.Grid_Locked) return QStringLiteral("the grid is locked");
+        if (t_.S.Simulation_Active) return QStringLiteral("the simulation is marked running");
+        if (F.Adr_Status_Cde.Caption() != Idle_Caption)
+            return QStringLiteral("the simulation button says \"%1\"")
+                .arg(F.Adr_Status_Cde.Caption());
+        if (F.Lgd_Lbl(0).Visible()) return QStringLiteral("the legend is shown");
+        if (t_.Screen.MousePointer() != Screen_Pointer::Default)
+            return QStringLiteral("the pointer is an hourglass");
+        return {};
+    }
+
+    // Faults off, the operation in hand brought to its end, then the time from the board answering
+    // normally again (back from a hang-up, its delayed answers out) to a green, idle panel.
+    void calm_phase() {
+        calm_ = true;
+        user_timer_.stop();
+        watch_until_ms_ = 0;
+        faults_off();
+        ++r_.recoveries_checked;
+
+        const double start = now_ms();
+        const double delay_ms = std::ceil(double(Board_Delay_Ms) / t_.Clock_Divider) + 1;
+        // A search of the whole loop, or a readout whose every frame times out, fits in this.
+        const double end_limit = start + 600.0 * tick_ms() + 40.0 * Clock_Ms(t_, 2000);
+        double ended = -1, back = -1;
+        while (now_ms() < end_limit) {
+            if (back < 0 && !h_.board.hung_up()) back = now_ms();
+            if (!sim_.pending && t_.S.Simulation_Active && t_.F.Adr_Status_Cde.Visible() &&
+                t_.F.Adr_Status_Cde.Caption() == Stop_Caption)
+                click_sim(false);
+            if (ended < 0 && operation_ended()) ended = now_ms();
+            const bool flushed = now_ms() >= last_delay_ms_ + delay_ms;
+            if (ended >= 0 && back >= 0 && flushed) break;
+            pass();
+        }
+        const auto failed = [this](const QString& what) {
+            ++r_.recoveries_failed;
+            problem(QStringLiteral("calm phase: ") + what);
+        };
+        if (ended < 0 || back < 0) {
+            failed(QStringLiteral("%1 after %2 ms (state %3)")
+                       .arg(back < 0 ? QStringLiteral("the board stayed hung up")
+                                     : QStringLiteral("the operation in hand never ended"))
+                       .arg(now_ms() - start, 0, 'f', 0)
+                       .arg(t_.S.Task_State));
+        } else {
+            // An exchange the board dropped before the calm may still be waiting out its time-out:
+            // the count starts with the first byte the board gets, and answers, after this point.
+            const double limit = now_ms() + 100.0 * tick_ms() + 2.0 * Clock_Ms(t_, 2000);
+            first_byte_ms_ = -1;
+            watching_bytes_ = true;
+            while (!recovered() && now_ms() < limit)
+                pass();
+            watching_bytes_ = false;
+            // Judged on the steps run, which a stall of the whole process does not stretch; the
+            // time, in ticks, is only measured.
+            const bool spoke = first_byte_ms_ >= 0;
+            const double ticks = spoke ? std::max(0.0, now_ms() - first_byte_ms_) / tick_ms() : 0;
+            const int steps = spoke ? int(steps_ - first_byte_step_ + 1) : 0;
+            r_.worst_recovery_ticks = std::max(r_.worst_recovery_ticks, ticks);
+            r_.worst_recovery_steps = std::max(r_.worst_recovery_steps, steps);
+            if (!recovered() || steps > cfg_.recovery_steps_allowed)
+                failed(QStringLiteral("%1 after %2 steps (state %3, \"%4\")")
+                           .arg(recovered() ? QStringLiteral("green and idle only")
+                                            : QStringLiteral("still not green and idle"))
+                           .arg(steps)
+                           .arg(t_.S.Task_State)
+                           .arg(t_.F.Connection_Lbl.Caption()));
+            if (const QString stuck = stuck_control(); !stuck.isEmpty())
+                failed(QStringLiteral("green and idle, but ") + stuck);
+        }
+
+        faults_on();
+        calm_ = false;
+        schedule_user();
+    }
+
+    void fill_counts() {
+        r_.passes = pass_;
+        r_.elapsed_ms = clock_.elapsed();
+        r_.frames_answered = h_.board.frames_answered();
+        r_.exchanges = t_.Link_Count.Exchanges;
+        r_.overlaps = t_.Link_Count.Overlaps;
+        r_.max_in_flight = t_.Link_Count.Max_In_Flight;
+        r_.idle_poll_mean_ms = idle_polls_ ? idle_poll_total_ms_ / double(idle_polls_) : 0;
+        r_.tick_ms = tick_ms();
+    }
+
+  public:
+    Soak_Result run() {
+        clock_.start();
+        Set_Clock_Divider(t_, cfg_.clock_divider);
+        h_.board.set_clock_divider(cfg_.clock_divider);
+        h_.load();
+        // Wakes a blocking pass now and then, so the deadlines are seen even with the tick off.
+        wake_.start(20);
+        if (!h_.run_until([this] { return recovered(); }, 5000)) {
+            problem(QStringLiteral("the board did not connect at start"));
+            fill_counts();
+            return r_;
+        }
+
+        // The user's first act is a search of the loop, which the board lets through.
+        ++r_.actions[QStringLiteral("search")];
+        t_.F.Start_Bus_Cmd.click();
+        if (!h_.run_until([this] { return t_.F.Start_Bus_Cmd.Visible() && recovered(); }, 10000))
+            problem(QStringLiteral("the first search, without faults, did not end"));
+
+        QObject::connect(&h_.board, &loopsim::Board::byte_received, &context_, [this] {
+            check("during an exchange");
+            note_delays();
+            if (watching_bytes_ && first_byte_ms_ < 0) {
+                first_byte_ms_ = now_ms();
+                first_byte_step_ = steps_;
+            }
+        });
+        user_timer_.setSingleShot(true);
+        user_timer_.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&user_timer_, &QTimer::timeout, &context_, [this] { user_act(); });
+
+        const auto next_calm = [this] { return h_.board.frames_answered() + uniform(100, 250); };
+        const qint64 limit =
+            cfg_.time_limit_ms > 0 ? cfg_.time_limit_ms : 60000 + qint64(cfg_.frames) * 40;
+        faults_on();
+        schedule_user();
+        int calm_at = next_calm();
+        qint64 progress_at = 1000;
+        while (h_.board.frames_answered() < cfg_.frames) {
+            if (clock_.elapsed() > limit) {
+                problem(QStringLiteral("only %1 of %2 frames answered in %3 s")
+                            .arg(h_.board.frames_answered())
+                            .arg(cfg_.frames)
+                            .arg(limit / 1000));
+                break;
+            }
+            pass();
+            if (h_.board.frames_answered() >= calm_at && !sim_.pending) {
+                calm_phase();
+                calm_at = next_calm();
+            }
+            if (cfg_.progress && clock_.elapsed() >= progress_at) {
+                progress_at = clock_.elapsed() + 1000;
+                fill_counts();
+                cfg_.progress(r_);
+            }
+        }
+        r_.completed = h_.board.frames_answered() >= cfg_.frames;
+        // The run ends as every calm does: the board well and the tool idle and green.
+        calm_phase();
+        user_timer_.stop();
+        faults_off();
+
+        for (const Test_Dialogs::Message& m : h_.dialogs.messages)
+            if (m.title != Mode_Box_Title)
+                problem(QStringLiteral("message box \"%1\": %2").arg(m.title, m.prompt));
+        fill_counts();
+        return r_;
+    }
+
+  private:
     const Soak_Config cfg_;
     Harness h_;
     Tool& t_;
     std::mt19937 user_rng_;
     Soak_Result r_;
     QElapsedTimer clock_;
-    int pass_ = 0;
-    bool calm_ = false;
-    bool search_queued_ = false;
     Sim_Check sim_;
+    int pass_ = 0, delays_seen_ = 0;
     quint32 fault_round_ = 0;
-    quint64 overlaps_seen_ = 0;
-    int delays_seen_ = 0;
-    double last_delay_ms_ = -1e9;
-    bool watching_bytes_ = false;
-    double watch_until_ms_ = 0;
-    double first_byte_ms_ = -1;
-    quint64 first_byte_step_ = 0;
-    quint64 steps_ = 0;
-    quint64 idle_polls_ = 0;
+    bool calm_ = false, search_queued_ = false, watching_bytes_ = false;
+    quint64 overlaps_seen_ = 0, first_byte_step_ = 0, steps_ = 0, idle_polls_ = 0;
+    double last_delay_ms_ = -1e9, watch_until_ms_ = 0, first_byte_ms_ = -1;
     double idle_poll_total_ms_ = 0;
-
     // Declared after the harness, so they go before it.
     QObject context_;
-    QTimer user_timer_;
-    QTimer wake_;
+    QTimer user_timer_, wake_;
 };
-
-void Soak::check(const char* where) {
-    const Tool::Link_Counters& link = t_.Link_Count;
-    if (link.Overlaps != overlaps_seen_) {
-        problem(QStringLiteral("%1 exchange(s) asked for while another was in flight (%2)")
-                    .arg(link.Overlaps - overlaps_seen_)
-                    .arg(QLatin1String(where)));
-        overlaps_seen_ = link.Overlaps;
-    }
-    if (link.In_Flight > 1) problem(QStringLiteral("%1 exchanges in flight").arg(link.In_Flight));
-    const int s = t_.S.Task_State;
-    if (!Has_Step(s) && !(s == Task::Quit && t_.S.Quit_Flag)) {
-        ++r_.state_violations;
-        problem(QStringLiteral("Task_State %1 %2").arg(s).arg(QLatin1String(where)));
-    }
-}
-
-// The main loop's pass, as Main_Loop_Pass runs it, with the state of each step counted.
-void Soak::pass() {
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    if (t_.S.Task_Tick && !t_.S.Quit_Flag) {
-        t_.S.Task_Tick = false;
-        const int state = t_.S.Task_State;
-        ++r_.state_runs[state];
-        ++steps_;
-        const double begun = now_ms();
-        Bus_Task(t_);
-        if (state == Task::Idle_Status && t_.S.Task_State == Task::Idle_Status) {
-            const double took = now_ms() - begun;
-            ++idle_polls_;
-            idle_poll_total_ms_ += took;
-            r_.idle_poll_max_ms = std::max(r_.idle_poll_max_ms, took);
-        }
-        if (state == Task::Simulation_Stop) stop_step_ran();
-    }
-    after_pass();
-}
-
-void Soak::stop_step_ran() {
-    if (!sim_.pending || sim_.start) return;
-    sim_.pending = false;
-    const bool stopped = t_.F.Adr_Status_Cde.Caption() == Idle_Caption && !t_.S.Grid_Locked &&
-                         !t_.S.Simulation_Active;
-    if (!stopped) {
-        ++r_.sim_lost;
-        problem(QStringLiteral("the simulation stop clicked at pass %1 left it running")
-                    .arg(sim_.pass));
-    }
-}
-
-void Soak::after_pass() {
-    ++pass_;
-    check("after a pass");
-    note_delays();
-    // Between passes no step runs, so every request made during the last one has run.
-    search_queued_ = false;
-    if (!sim_.pending) return;
-    const Program_State& S = t_.S;
-    if (!sim_.start) {
-        if (S.Task_State == Task::Simulation_Stop) return; // its step comes on the next tick
-        sim_.pending = false;
-        ++r_.sim_lost;
-        problem(
-            QStringLiteral("the simulation stop clicked at pass %1 never ran state 8 (state %2)")
-                .arg(sim_.pass)
-                .arg(S.Task_State));
-        return;
-    }
-    sim_.pending = false;
-    const QString caption = t_.F.Adr_Status_Cde.Caption();
-    if (sim_.expect_called_off) {
-        ++r_.sim_called_off;
-        if (!S.Simulation_Active && caption == Idle_Caption) return;
-        ++r_.sim_lost;
-        problem(QStringLiteral("the simulation start clicked at pass %1 behind a search ran "
-                               "(state %2, caption \"%3\")")
-                    .arg(sim_.pass)
-                    .arg(S.Task_State)
-                    .arg(caption));
-        return;
-    }
-    const bool running =
-        S.Simulation_Active && S.Grid_Locked && caption == Stop_Caption &&
-        (S.Task_State == Task::Simulation_Poll || S.Task_State == Task::Led_Command);
-    if (running) return;
-    ++r_.sim_lost;
-    problem(QStringLiteral("the simulation start clicked at pass %1 was lost (state %2, active %3, "
-                           "caption \"%4\")")
-                .arg(sim_.pass)
-                .arg(S.Task_State)
-                .arg(bool(S.Simulation_Active))
-                .arg(caption));
-}
-
-void Soak::click_sim(bool by_key) {
-    const bool start = t_.F.Adr_Status_Cde.Caption() == Idle_Caption;
-    ++r_.sim_requests;
-    ++r_.actions[start ? QStringLiteral("simulation start") : QStringLiteral("simulation stop")];
-    sim_ = {true, start, start && search_queued_, pass_};
-    if (by_key)
-        Form_KeyDown(t_, vbKeyF9, 0);
-    else
-        t_.F.Adr_Status_Cde.click();
-}
-
-int Soak::pick(std::initializer_list<double> weights) {
-    std::discrete_distribution<int> d(weights);
-    return d(user_rng_);
-}
-
-void Soak::schedule_user(int min_ms, int max_ms) {
-    user_timer_.start(std::uniform_int_distribution<int>(min_ms, max_ms)(user_rng_));
-}
-
-// Mostly quick clicks, some of them during a step's waits; now and then a longer look.
-void Soak::schedule_user() {
-    const int tick = tick_ms();
-    switch (pick({55, 37, 8})) {
-    case 0:
-        return schedule_user(0, tick);
-    case 1:
-        return schedule_user(tick, 10 * tick);
-    default:
-        return schedule_user(10 * tick, 60 * tick);
-    }
-}
-
-void Soak::user_act() {
-    if (calm_ || t_.S.Quit_Flag) return;
-    // One simulation click at a time, so its outcome is its own.
-    if (sim_.pending) return schedule_user(1, tick_ms());
-    check("when the user acted");
-    if (watch_until_ms_ > 0) {
-        if (!t_.F.Led_On_Cde.Visible() && now_ms() < watch_until_ms_)
-            return schedule_user(1, tick_ms());
-        watch_until_ms_ = 0;
-        return schedule_user(0, 10 * tick_ms());
-    }
-
-    Bus_Form& F = t_.F;
-    const bool panel = F.Status_Frame.Visible();
-    const bool search = F.Start_Bus_Cmd.Visible();
-    const bool led = panel && F.Led_On_Cde.Visible();
-    const bool mode = panel && F.Opto_Check.Visible();
-    const bool sim = F.Adr_Status_Cde.Visible();
-
-    enum { Idle, Search, Grid, Led, Mode, Close, Sim };
-    const int action = pick(
-        {1, search ? 0.4 : 0, 3, led ? 2.0 : 0, mode ? 6.0 : 0, panel ? 0.3 : 0, sim ? 1.0 : 0});
-    const bool by_key = std::uniform_int_distribution<int>(0, 1)(user_rng_) == 1;
-    switch (action) {
-    case Idle:
-        ++r_.actions[QStringLiteral("idle")];
-        return schedule_user(10 * tick_ms(), 60 * tick_ms());
-    case Search:
-        ++r_.actions[QStringLiteral("search")];
-        if (t_.Bus_Busy > 0) search_queued_ = true;
-        if (by_key)
-            Form_KeyDown(t_, vbKeyF5, 0);
-        else
-            F.Start_Bus_Cmd.click();
-        break;
-    case Grid: {
-        ++r_.actions[QStringLiteral("grid click")];
-        // Mostly a detector whose type the grid shows, often one whose detection mode can be
-        // set (type index 3), sometimes any found cell or any cell at all.
-        QList<int> typed, with_mode;
-        for (int n = 1; n <= t_.S.Adr_Count && n <= 128; ++n) {
-            if (t_.S.Adr_Type[n - 1] != 0) typed.append(n);
-            if (t_.S.Adr_Type[n - 1] == 3) with_mode.append(n);
-        }
-        const auto any_of = [this](const QList<int>& cells) {
-            return cells.at(
-                std::uniform_int_distribution<int>(0, int(cells.size()) - 1)(user_rng_));
-        };
-        int n = std::uniform_int_distribution<int>(1, 128)(user_rng_);
-        switch (pick({typed.isEmpty() ? 0.0 : 4, with_mode.isEmpty() ? 0.0 : 3, 2, 1})) {
-        case 0:
-            n = any_of(typed);
-            break;
-        case 1:
-            n = any_of(with_mode);
-            break;
-        case 2:
-            n = std::uniform_int_distribution<int>(1, std::max<int>(t_.S.Adr_Count, 1))(user_rng_);
-            break;
-        }
-        const bool taken = !t_.S.Grid_Locked;
-        F.Adr_Box(n).click();
-        // Most of the time the user watches the panel fill in (the LED buttons come back at the
-        // end of the readout) before doing anything else.
-        if (taken && pick({3, 1}) == 0) {
-            watch_until_ms_ = now_ms() + 150.0 * tick_ms();
-            return schedule_user(tick_ms(), 2 * tick_ms());
-        }
-        break;
-    }
-    case Led: {
-        const bool on = std::uniform_int_distribution<int>(0, 1)(user_rng_) == 1;
-        ++r_.actions[on ? QStringLiteral("LED on") : QStringLiteral("LED off")];
-        (on ? F.Led_On_Cde : F.Led_Off_Cde).click();
-        break;
-    }
-    case Mode: {
-        ++r_.actions[QStringLiteral("mode box")];
-        Control& box =
-            std::uniform_int_distribution<int>(0, 1)(user_rng_) ? F.Opto_Check : F.Thermo_Check;
-        box.setValue(box.Value() ? 0 : 1);
-        // A later click before the next tick would replace the write, as a newer request does.
-        return schedule_user(2 * tick_ms(), 10 * tick_ms());
-    }
-    case Close:
-        ++r_.actions[QStringLiteral("panel closed")];
-        F.Close_Cmd.click();
-        break;
-    case Sim:
-        click_sim(by_key);
-        break;
-    }
-    schedule_user();
-}
-
-bool Soak::operation_ended() const {
-    const int s = t_.S.Task_State;
-    return !sim_.pending && !t_.S.Simulation_Active && t_.F.Start_Bus_Cmd.Visible() &&
-           (s == Task::Probe_Interface || s == Task::Read_Version || s == Task::Idle_Status);
-}
-
-bool Soak::recovered() const {
-    const Bus_Form& F = t_.F;
-    return t_.S.Task_State == Task::Idle_Status && t_.S.Connected &&
-           F.Emul_Frm.BackColor() == Green && F.Connection_Lbl.Caption() == Connected_Caption &&
-           F.Version_Lbl.Visible();
-}
-
-// With every operation ended, whatever an operation locks or hides while it runs must be back.
-QString Soak::stuck_control() const {
-    const Bus_Form& F = t_.F;
-    if (t_.S.Grid_Locked) return QStringLiteral("the grid is locked");
-    if (t_.S.Simulation_Active) return QStringLiteral("the simulation is marked running");
-    if (F.Adr_Status_Cde.Caption() != Idle_Caption)
-        return QStringLiteral("the simulation button says \"%1\"").arg(F.Adr_Status_Cde.Caption());
-    if (F.Lgd_Lbl(0).Visible()) return QStringLiteral("the legend is shown");
-    if (t_.Screen.MousePointer() != Screen_Pointer::Default)
-        return QStringLiteral("the pointer is an hourglass");
-    return {};
-}
-
-// Faults off, the operation in hand brought to its end, then the time from the board answering
-// normally again (back from a hang-up, its delayed answers out) to a green, idle panel.
-void Soak::calm_phase() {
-    calm_ = true;
-    user_timer_.stop();
-    watch_until_ms_ = 0;
-    faults_off();
-    ++r_.recoveries_checked;
-
-    const double start = now_ms();
-    const double delay_ms = std::ceil(double(Board_Delay_Ms) / t_.Clock_Divider) + 1;
-    // A search of the whole loop, or a readout whose every frame times out, fits in this.
-    const double end_limit = start + 600.0 * tick_ms() + 40.0 * Clock_Ms(t_, 2000);
-    double ended = -1, back = -1;
-    while (now_ms() < end_limit) {
-        if (back < 0 && !h_.board.hung_up()) back = now_ms();
-        if (!sim_.pending && t_.S.Simulation_Active && t_.F.Adr_Status_Cde.Visible() &&
-            t_.F.Adr_Status_Cde.Caption() == Stop_Caption)
-            click_sim(false);
-        if (ended < 0 && operation_ended()) ended = now_ms();
-        const bool flushed = now_ms() >= last_delay_ms_ + delay_ms;
-        if (ended >= 0 && back >= 0 && flushed) break;
-        pass();
-    }
-    if (ended < 0 || back < 0) {
-        ++r_.recoveries_failed;
-        problem(QStringLiteral("calm phase: %1 after %2 ms (state %3)")
-                    .arg(back < 0 ? QStringLiteral("the board stayed hung up")
-                                  : QStringLiteral("the operation in hand never ended"))
-                    .arg(now_ms() - start, 0, 'f', 0)
-                    .arg(t_.S.Task_State));
-    } else {
-        // An exchange the board dropped before the calm may still be waiting out its time-out:
-        // the count starts with the first byte the board gets, and answers, after this point.
-        const double limit = now_ms() + 100.0 * tick_ms() + 2.0 * Clock_Ms(t_, 2000);
-        first_byte_ms_ = -1;
-        watching_bytes_ = true;
-        while (!recovered() && now_ms() < limit)
-            pass();
-        watching_bytes_ = false;
-        // Judged on the steps run, which a stall of the whole process does not stretch; the
-        // time, in ticks, is only measured.
-        const bool spoke = first_byte_ms_ >= 0;
-        const double ticks = spoke ? std::max(0.0, now_ms() - first_byte_ms_) / tick_ms() : 0;
-        const int steps = spoke ? int(steps_ - first_byte_step_ + 1) : 0;
-        r_.worst_recovery_ticks = std::max(r_.worst_recovery_ticks, ticks);
-        r_.worst_recovery_steps = std::max(r_.worst_recovery_steps, steps);
-        if (!recovered() || steps > cfg_.recovery_steps_allowed) {
-            ++r_.recoveries_failed;
-            problem(QStringLiteral("calm phase: %1 after %2 steps (state %3, \"%4\")")
-                        .arg(recovered() ? QStringLiteral("green and idle only")
-                                         : QStringLiteral("still not green and idle"))
-                        .arg(steps)
-                        .arg(t_.S.Task_State)
-                        .arg(t_.F.Connection_Lbl.Caption()));
-        }
-        if (const QString stuck = stuck_control(); !stuck.isEmpty()) {
-            ++r_.recoveries_failed;
-            problem(QStringLiteral("calm phase: green and idle, but ") + stuck);
-        }
-    }
-
-    faults_on();
-    calm_ = false;
-    schedule_user();
-}
-
-void Soak::fill_counts() {
-    r_.passes = pass_;
-    r_.elapsed_ms = clock_.elapsed();
-    r_.frames_answered = h_.board.frames_answered();
-    r_.exchanges = t_.Link_Count.Exchanges;
-    r_.overlaps = t_.Link_Count.Overlaps;
-    r_.max_in_flight = t_.Link_Count.Max_In_Flight;
-    r_.idle_poll_mean_ms = idle_polls_ ? idle_poll_total_ms_ / double(idle_polls_) : 0;
-    r_.tick_ms = tick_ms();
-}
-
-Soak_Result Soak::run() {
-    clock_.start();
-    Set_Clock_Divider(t_, cfg_.clock_divider);
-    h_.board.set_clock_divider(cfg_.clock_divider);
-    h_.load();
-    // Wakes a blocking pass now and then, so the deadlines are seen even with the tick off.
-    wake_.start(20);
-    if (!h_.run_until([this] { return recovered(); }, 5000)) {
-        problem(QStringLiteral("the board did not connect at start"));
-        fill_counts();
-        return r_;
-    }
-
-    // The user's first act is a search of the loop, which the board lets through.
-    ++r_.actions[QStringLiteral("search")];
-    t_.F.Start_Bus_Cmd.click();
-    if (!h_.run_until([this] { return t_.F.Start_Bus_Cmd.Visible() && recovered(); }, 10000))
-        problem(QStringLiteral("the first search, without faults, did not end"));
-
-    QObject::connect(&h_.board, &loopsim::Board::byte_received, &context_, [this] {
-        check("during an exchange");
-        note_delays();
-        if (watching_bytes_ && first_byte_ms_ < 0) {
-            first_byte_ms_ = now_ms();
-            first_byte_step_ = steps_;
-        }
-    });
-    user_timer_.setSingleShot(true);
-    user_timer_.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&user_timer_, &QTimer::timeout, &context_, [this] { user_act(); });
-
-    const auto next_calm = [this] {
-        return h_.board.frames_answered() + std::uniform_int_distribution<int>(100, 250)(user_rng_);
-    };
-    const qint64 limit =
-        cfg_.time_limit_ms > 0 ? cfg_.time_limit_ms : 60000 + qint64(cfg_.frames) * 40;
-    faults_on();
-    schedule_user();
-    int calm_at = next_calm();
-    qint64 progress_at = 1000;
-    while (h_.board.frames_answered() < cfg_.frames) {
-        if (clock_.elapsed() > limit) {
-            problem(QStringLiteral("only %1 of %2 frames answered in %3 s")
-                        .arg(h_.board.frames_answered())
-                        .arg(cfg_.frames)
-                        .arg(limit / 1000));
-            break;
-        }
-        pass();
-        if (h_.board.frames_answered() >= calm_at && !sim_.pending) {
-            calm_phase();
-            calm_at = next_calm();
-        }
-        if (cfg_.progress && clock_.elapsed() >= progress_at) {
-            progress_at = clock_.elapsed() + 1000;
-            fill_counts();
-            cfg_.progress(r_);
-        }
-    }
-    r_.completed = h_.board.frames_answered() >= cfg_.frames;
-    // The run ends as every calm does: the board well and the tool idle and green.
-    calm_phase();
-    user_timer_.stop();
-    faults_off();
-
-    for (const Test_Dialogs::Message& m : h_.dialogs.messages)
-        if (m.title != Mode_Box_Title)
-            problem(QStringLiteral("message box \"%1\": %2").arg(m.title, m.prompt));
-    fill_counts();
-    return r_;
-}
 
 } // namespace
 
@@ -543,49 +480,46 @@ int Soak_Result::faults_total() const {
 }
 
 QString Soak_Result::report() const {
-    QString out;
-    const auto line = [&out](const QString& label, const QString& value) {
-        out += QStringLiteral("  %1 %2\n").arg(label, -32).arg(value);
+    QString out = QStringLiteral("soak, seed %1: %2\n")
+                      .arg(seed)
+                      .arg(clean() ? QStringLiteral("clean")
+                                   : QStringLiteral("%1 problem(s)%2")
+                                         .arg(problems)
+                                         .arg(completed ? "" : ", incomplete"));
+    const auto line = [&out](const QString& label, const QVariant& value) {
+        out += QStringLiteral("  %1 %2\n").arg(label, -32).arg(value.toString());
     };
-    out += QStringLiteral("soak, seed %1: %2\n")
-               .arg(seed)
-               .arg(clean() ? QStringLiteral("clean")
-                            : QStringLiteral("%1 problem(s)%2")
-                                  .arg(problems)
-                                  .arg(completed ? QString() : QStringLiteral(", incomplete")));
-    line(QStringLiteral("elapsed"), QStringLiteral("%1 s").arg(elapsed_ms / 1000.0, 0, 'f', 1));
-    line(QStringLiteral("main loop passes"), QString::number(passes));
-    line(QStringLiteral("frames answered"), QString::number(frames_answered));
-    line(QStringLiteral("exchanges"), QString::number(exchanges));
-    line(QStringLiteral("faults injected"), QString::number(faults_total()));
+    line("elapsed", QStringLiteral("%1 s").arg(elapsed_ms / 1000.0, 0, 'f', 1));
+    line("main loop passes", passes);
+    line("frames answered", frames_answered);
+    line("exchanges", exchanges);
+    line("faults injected", faults_total());
     for (auto it = faults.begin(); it != faults.end(); ++it)
-        line(QStringLiteral("  ") + it.key(), QString::number(it.value()));
-    line(QStringLiteral("idle poll (one exchange)"),
-         QStringLiteral("mean %1 ms, max %2 ms, tick %3 ms")
-             .arg(idle_poll_mean_ms, 0, 'f', 3)
-             .arg(idle_poll_max_ms, 0, 'f', 3)
-             .arg(tick_ms));
-    line(QStringLiteral("interleaved exchanges"), QString::number(overlaps));
-    line(QStringLiteral("most exchanges in flight"), QString::number(max_in_flight));
-    line(QStringLiteral("task state violations"), QString::number(state_violations));
-    line(QStringLiteral("recoveries checked / failed"),
+        line("  " + it.key(), it.value());
+    line("idle poll (one exchange)", QStringLiteral("mean %1 ms, max %2 ms, tick %3 ms")
+                                         .arg(idle_poll_mean_ms, 0, 'f', 3)
+                                         .arg(idle_poll_max_ms, 0, 'f', 3)
+                                         .arg(tick_ms));
+    line("interleaved exchanges", overlaps);
+    line("most exchanges in flight", max_in_flight);
+    line("task state violations", state_violations);
+    line("recoveries checked / failed",
          QStringLiteral("%1 / %2").arg(recoveries_checked).arg(recoveries_failed));
-    line(QStringLiteral("worst recovery"), QStringLiteral("%1 steps, %2 ticks of time")
-                                               .arg(worst_recovery_steps)
-                                               .arg(worst_recovery_ticks, 0, 'f', 1));
-    line(QStringLiteral("simulation requests / lost"),
-         QStringLiteral("%1 / %2 (%3 rightly called off)")
-             .arg(sim_requests)
-             .arg(sim_lost)
-             .arg(sim_called_off));
-    out += QStringLiteral("  user actions:\n");
+    line("worst recovery", QStringLiteral("%1 steps, %2 ticks of time")
+                               .arg(worst_recovery_steps)
+                               .arg(worst_recovery_ticks, 0, 'f', 1));
+    line("simulation requests / lost", QStringLiteral("%1 / %2 (%3 rightly called off)")
+                                           .arg(sim_requests)
+                                           .arg(sim_lost)
+                                           .arg(sim_called_off));
+    out += "  user actions:\n";
     for (auto it = actions.begin(); it != actions.end(); ++it)
-        line(QStringLiteral("  ") + it.key(), QString::number(it.value()));
-    out += QStringLiteral("  steps run per task state:\n");
+        line("  " + it.key(), it.value());
+    out += "  steps run per task state:\n";
     for (const auto& [state, n] : state_runs)
-        line(QStringLiteral("  state %1").arg(state), QString::number(n));
+        line(QStringLiteral("  state %1").arg(state), n);
     for (const QString& p : first_problems)
-        out += QStringLiteral("  ! ") + p + QLatin1Char('\n');
+        out += "  ! " + p + '\n';
     return out;
 }
 
