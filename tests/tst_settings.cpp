@@ -19,7 +19,9 @@ namespace {
 
 const char* const File_Name = "Kalvenor-2.cfg";
 const QByteArray No_File = "<no file>";
+const QByteArray Stored = " 5\r\n 2\r\n";
 constexpr int U = 99; // phase code left as it was
+const QList<int> Defaults = {1, 1, 1};
 
 QByteArray Read_All(const QString& path) {
     QFile f(path);
@@ -48,19 +50,12 @@ struct In_Dir {
 
 // Root writes anywhere; for the length of a test it acts as an ordinary user instead, so a
 // read-only directory is read-only for it too. Restored on destruction.
-class As_Ordinary_User {
-  public:
-    As_Ordinary_User() : was_root_(geteuid() == 0) {
-        if (was_root_) ok_ = seteuid(65534) == 0; // nobody
-    }
+struct As_Ordinary_User {
+    const bool was_root = geteuid() == 0;
+    const bool ok = !was_root || seteuid(65534) == 0; // nobody
     ~As_Ordinary_User() {
-        if (was_root_ && ok_ && seteuid(0) != 0) qFatal("cannot become root again");
+        if (was_root && ok && seteuid(0) != 0) qFatal("cannot become root again");
     }
-    bool ok() const { return ok_; }
-
-  private:
-    bool was_root_;
-    bool ok_ = true;
 };
 
 QList<int> Read_Back() {
@@ -80,8 +75,8 @@ class Tst_Settings : public QObject {
     void readConfig_data() {
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QList<int>>("want"); // port, phase, phase code
-        auto row = [](const char* name, const char* content, QList<int> want) {
-            QTest::newRow(name) << QByteArray(content) << want;
+        auto row = [](const char* name, const QByteArray& content, QList<int> want) {
+            QTest::newRow(name) << content << want;
         };
         row("first start, no file", No_File, {1, 1, 1});
         row("17 then 2", "17\r\n2\r\n", {1, 2, U});
@@ -98,6 +93,16 @@ class Tst_Settings : public QObject {
         row("blanks, line feeds", " 5 \n\t2 \n", {5, 2, U});
         row("phase 3", "3\r\n3\r\n", {3, 1, U});
         row("phase -1", "3\r\n-1\r\n", {1, 1, 1});
+        // Bytes that are not text: what reads as numbers is taken, the defaults for the rest.
+        using B = QByteArray;
+        row("zero bytes only", B(16, '\0'), {1, 1, 1});
+        row("zero byte after the port", B("5\0\r\n2\r\n", 7), {5, 2, U});
+        row("zero byte after the phase", B("5\r\n2\0\r\n", 7), {1, 1, 1});
+        row("bytes 0x80 to 0xFF", B("\x80\x9F\xC3\xA9\xFF\r\n\xFE\r\n"), {1, 1, 1});
+        row("UTF-8 mark before the lines", B("\xEF\xBB\xBF 5\r\n 2\r\n"), {1, 2, U});
+        row("UTF-16 text", B("\xFF\xFE\x35\0\r\0\n\0\x32\0\r\0\n\0", 14), {1, 1, 1});
+        row("lone carriage returns", B("5\r2\r"), {5, 2, U});
+        row("escape and bell", B("\x1B[2J\a\r\n2\r\n"), {1, 2, U});
     }
     void readConfig() {
         QFETCH(QByteArray, content);
@@ -118,7 +123,7 @@ class Tst_Settings : public QObject {
         Write_Config(a);
         {
             In_Dir second;
-            QCOMPARE(Read_Back(), (QList<int>{1, 1, 1}));
+            QCOMPARE(Read_Back(), Defaults);
         }
         QCOMPARE(Read_All(first.file()), QByteArray("\x20\x34\x0D\x0A\x20\x32\x0D\x0A"));
     }
@@ -126,7 +131,7 @@ class Tst_Settings : public QObject {
     void directoryInPlaceOfFile() {
         In_Dir in;
         QVERIFY(QDir(in.dir.path()).mkdir(File_Name));
-        QCOMPARE(Read_Back(), (QList<int>{1, 1, 1}));
+        QCOMPARE(Read_Back(), Defaults);
         Tool t;
         Write_Config(t);
         QVERIFY(QFileInfo(in.file()).isDir() && in.entries() == QStringList{File_Name});
@@ -134,7 +139,7 @@ class Tst_Settings : public QObject {
 
     void unwritableDirectory() {
         In_Dir in;
-        QVERIFY(Write_All(in.file(), " 5\r\n 2\r\n"));
+        QVERIFY(Write_All(in.file(), Stored));
         // Readable and searchable by everyone (the ordinary user root turns into), writable by
         // no one.
         QVERIFY(QFile::setPermissions(in.dir.path(), QFile::ReadOwner | QFile::ExeOwner |
@@ -142,12 +147,12 @@ class Tst_Settings : public QObject {
         QCOMPARE(Read_Back(), (QList<int>{5, 2, U}));
         {
             As_Ordinary_User user;
-            if (!user.ok()) QSKIP("cannot drop root's rights here");
+            if (!user.ok) QSKIP("cannot drop root's rights here");
             Tool t;
             t.S.Com_Port = 9;
             Write_Config(t);
         }
-        QCOMPARE(Read_All(in.file()), QByteArray(" 5\r\n 2\r\n"));
+        QCOMPARE(Read_All(in.file()), Stored);
         QCOMPARE(in.entries(), QStringList{File_Name});
     }
 
@@ -157,18 +162,16 @@ class Tst_Settings : public QObject {
         QTest::addColumn<QByteArray>("head");
         QTest::addColumn<qint64>("size"); // the head is extended with zero bytes to this size
         QTest::addColumn<QList<int>>("want");
+        auto row = [](const char* name, const QByteArray& head, qint64 size, QList<int> want) {
+            QTest::newRow(name) << head << size << want;
+        };
         const qint64 GiB = qint64(1) << 30;
-        QTest::newRow("1 GiB of zero bytes") << QByteArray() << GiB << QList<int>{1, 1, 1};
-        QTest::newRow("two lines, then 1 GiB")
-            << QByteArray(" 5\r\n 2\r\n") << GiB << QList<int>{5, 2, U};
-        QTest::newRow("port field of 2 MiB digits") << QByteArray(2 << 20, '7') + "\r\n 2\r\n"
-                                                    << qint64(0) << QList<int>{1, 1, 1};
-        QTest::newRow("2 MiB of blanks before the first field")
-            << QByteArray(2 << 20, ' ') + "5\r\n 2\r\n"
-            << qint64(0) << QList<int>{1, 1, 1};
-        QTest::newRow("2 MiB of blanks before the phase")
-            << "5\r\n" + QByteArray(2 << 20, ' ') + "2\r\n"
-            << qint64(0) << QList<int>{1, 1, 1};
+        const QByteArray blanks(2 << 20, ' ');
+        row("1 GiB of zero bytes", {}, GiB, Defaults);
+        row("two lines, then 1 GiB", Stored, GiB, {5, 2, U});
+        row("port field of 2 MiB digits", QByteArray(2 << 20, '7') + "\r\n 2\r\n", 0, Defaults);
+        row("2 MiB of blanks before the first field", blanks + "5\r\n 2\r\n", 0, Defaults);
+        row("2 MiB of blanks before the phase", "5\r\n" + blanks + "2\r\n", 0, Defaults);
     }
     void hugeFile() {
         QFETCH(QByteArray, head);
@@ -185,40 +188,13 @@ class Tst_Settings : public QObject {
         QCOMPARE(QFileInfo(in.file()).size(), before);
     }
 
-    // Bytes that are not text: the reader takes what it can read as numbers, falls back to the
-    // defaults for the rest, and never crashes.
-    void binaryContent_data() {
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<QList<int>>("want");
-        auto row = [](const char* name, QByteArray content, QList<int> want) {
-            QTest::newRow(name) << content << want;
-        };
-        using B = QByteArray;
-        row("zero bytes only", B(16, '\0'), {1, 1, 1});
-        row("zero byte after the port", B("5\0\r\n2\r\n", 7), {5, 2, U});
-        row("zero byte after the phase", B("5\r\n2\0\r\n", 7), {1, 1, 1});
-        row("bytes 0x80 to 0xFF", B("\x80\x9F\xC3\xA9\xFF\r\n\xFE\r\n"), {1, 1, 1});
-        row("UTF-8 mark before the lines", B("\xEF\xBB\xBF 5\r\n 2\r\n"), {1, 2, U});
-        row("UTF-16 text", B("\xFF\xFE\x35\0\r\0\n\0\x32\0\r\0\n\0", 14), {1, 1, 1});
-        row("lone carriage returns", B("5\r2\r"), {5, 2, U});
-        row("escape and bell", B("\x1B[2J\a\r\n2\r\n"), {1, 2, U});
-    }
-    void binaryContent() {
-        QFETCH(QByteArray, content);
-        QFETCH(QList<int>, want);
-        In_Dir in;
-        QVERIFY(Write_All(in.file(), content));
-        QCOMPARE(Read_Back(), want);
-        QCOMPARE(Read_All(in.file()), content);
-    }
-
     // A pipe in the file's place would block an ordinary opening for as long as nobody writes.
     void pipeInPlaceOfFile() {
         In_Dir in;
         QVERIFY(mkfifo(QFile::encodeName(in.file()).constData(), 0600) == 0);
         QElapsedTimer clock;
         clock.start();
-        QCOMPARE(Read_Back(), (QList<int>{1, 1, 1}));
+        QCOMPARE(Read_Back(), Defaults);
         QVERIFY(clock.elapsed() < 5000);
     }
 
@@ -227,12 +203,10 @@ class Tst_Settings : public QObject {
     // was there, and never a mix. The removal lands at a different moment in each round.
     void fileVanishesWhileRead() {
         In_Dir in;
-        const QByteArray stored = " 5\r\n 2\r\n";
-        const QByteArray defaults = " 1\r\n 1\r\n";
         const QByteArray path = QFile::encodeName(in.file());
         int read_whole = 0, found_missing = 0;
         for (int round = 0; round < 300; ++round) {
-            QVERIFY(Write_All(in.file(), stored));
+            QVERIFY(Write_All(in.file(), Stored));
             std::atomic<bool> go{false};
             std::thread remover([&] {
                 while (!go.load()) {
@@ -247,8 +221,8 @@ class Tst_Settings : public QObject {
             if (got == QList<int>{5, 2, U}) {
                 ++read_whole;
             } else {
-                QCOMPARE(got, (QList<int>{1, 1, 1}));
-                QCOMPARE(Read_All(in.file()), defaults);
+                QCOMPARE(got, Defaults);
+                QCOMPARE(Read_All(in.file()), QByteArray(" 1\r\n 1\r\n"));
                 ++found_missing;
                 QVERIFY(QFile::remove(in.file()));
             }
@@ -260,7 +234,7 @@ class Tst_Settings : public QObject {
     // and leaves nothing else behind. Works for root too.
     void failedWriteKeepsOldFile() {
         In_Dir in;
-        QVERIFY(Write_All(in.file(), " 5\r\n 2\r\n"));
+        QVERIFY(Write_All(in.file(), Stored));
         rlimit old_limit{};
         QVERIFY(getrlimit(RLIMIT_FSIZE, &old_limit) == 0);
         const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
@@ -272,7 +246,7 @@ class Tst_Settings : public QObject {
         Write_Config(t);
         setrlimit(RLIMIT_FSIZE, &old_limit);
         std::signal(SIGXFSZ, old_handler);
-        QCOMPARE(Read_All(in.file()), QByteArray(" 5\r\n 2\r\n"));
+        QCOMPARE(Read_All(in.file()), Stored);
         QCOMPARE(in.entries(), QStringList{File_Name}); // no temporary left behind
     }
 
