@@ -53,13 +53,17 @@ class Driver : public QObject {
 
     bool reached() const { return fired_; }
     // Bytes the board took in after quitting had begun, beyond the one of an exchange then
-    // under way (written before, perhaps not read yet).
-    int Late_Bytes() const {
-        if (!board_ || !quit_seen_) return 0;
-        const int late = board_->received().size() - rx_at_quit_;
-        return std::max(0, late - in_flight_at_quit_);
+    // under way (written before, perhaps not read yet), and boxes opened since: each named on
+    // standard error.
+    int Late_Faults() const {
+        const int bytes =
+            board_ && quit_seen_ ? board_->received().size() - rx_at_quit_ - in_flight_at_quit_ : 0;
+        if (bytes > 0)
+            std::fprintf(stderr, "FAULT: %d bytes written after quitting began\n", bytes);
+        if (late_boxes_ > 0)
+            std::fprintf(stderr, "FAULT: %d boxes opened after quitting began\n", late_boxes_);
+        return std::max(0, bytes) + late_boxes_;
     }
-    int Late_Boxes() const { return late_boxes_; }
 
   protected:
     bool eventFilter(QObject* o, QEvent* e) override {
@@ -97,39 +101,38 @@ class Driver : public QObject {
     }
 
     // Moves the tool one stage on towards the wait; true once it is in it.
+    // Moves from stage `from` to the next once `ready`, doing `f` from the event loop.
+    template <typename F> void Step(int from, bool ready, F f) {
+        if (stage_ != from || !ready) return;
+        stage_ = from + 1;
+        Later(f);
+    }
+
     bool In_Wait() {
         Bus_Form& f = t_.F;
         if (wait_ == "exchange") return t_.Link_Count.In_Flight > 0;
         if (wait_ == "port error") return Modal("Msg_Box") != nullptr;
         if (wait_ == "rearm") {
-            if (stage_ == 0 && Idle_Connected()) {
-                stage_ = 1;
-                Later([this] { Press_F5(); });
-            }
+            Step(0, Idle_Connected(), [this] { Press_F5(); });
             return stage_ == 1 && t_.Tempo_Depth > 0;
         }
         if (wait_ == "readout pause" || wait_ == "refusal") {
-            if (stage_ == 0 && Idle_Connected()) {
-                stage_ = 1;
-                // The search would have found the type 3 detector at address 2; it takes 13 s.
+            // The search would have found the type 3 detector at address 2; it takes 13 s.
+            Step(0, Idle_Connected(), [this] {
                 t_.S.Adr_Type[1] = 3;
-                Later([this] { t_.F.Adr_Box(2).click(); });
-            }
+                t_.F.Adr_Box(2).click();
+            });
             if (wait_ == "readout pause")
                 return stage_ == 1 && t_.S.Task_State == Task::Read_Identity && t_.Tempo_Depth > 0;
             // Row 14, the detection mode, is the last the readout shows.
-            if (stage_ == 1 && f.Param_Lbl(14).Visible() && Idle_Connected() &&
-                f.Opto_Check.Visible() && !t_.S.Check_Lock) {
-                stage_ = 2;
-                Later([this] { Untick_Both(); });
-            }
+            Step(1,
+                 f.Param_Lbl(14).Visible() && Idle_Connected() && f.Opto_Check.Visible() &&
+                     !t_.S.Check_Lock,
+                 [this] { Untick_Both(); });
             return stage_ == 2 && Modal("Msg_Box") != nullptr;
         }
         if (wait_ == "port dialog" || wait_ == "port retry") {
-            if (stage_ == 0) {
-                stage_ = 1;
-                Later([this] { s_.window().action(t_.F.Serial_Com_Port_Mnu)->trigger(); });
-            }
+            Step(0, true, [this] { s_.window().action(t_.F.Serial_Com_Port_Mnu)->trigger(); });
             auto* input = qobject_cast<QInputDialog*>(Modal("Input_Box"));
             if (wait_ == "port dialog") return input != nullptr;
             if (stage_ == 1 && input) {
@@ -140,14 +143,10 @@ class Driver : public QObject {
             return stage_ == 2 && Modal("Msg_Box") != nullptr;
         }
         if (wait_ == "about") {
-            if (stage_ == 0) {
-                stage_ = 1;
-                Later([this] { s_.window().action(t_.F.About_Mnu)->trigger(); });
-            }
+            Step(0, true, [this] { s_.window().action(t_.F.About_Mnu)->trigger(); });
             return Modal("frmAbout") != nullptr;
         }
         Give_Up("FAULT: no wait called '%s'\n");
-        return false;
     }
 
     [[noreturn]] void Give_Up(const char* why) {
@@ -233,53 +232,28 @@ int Run_Child(int argc, char** argv) {
         if (wait == "exchange") board->set_silent(true);
     }
 
-    int status = 0;
-    int late_bytes = 0;
-    int late_boxes = 0;
-    int running_timers = 0;
-    bool reached = false;
-    {
-        auto session = std::make_unique<Session>(make_qt_serial_port());
-        Driver driver(*session, board.get(), wait, way);
-        session->Start();
-        status = session->Run();
-        reached = driver.reached();
-        running_timers = Running_Timers(session->tool().F);
-        session.reset();
-        // Whatever the tool wrote reaches the board on its next reads.
-        QEventLoop settle;
-        QTimer::singleShot(30, &settle, &QEventLoop::quit);
-        settle.exec();
-        late_bytes = driver.Late_Bytes();
-        late_boxes = driver.Late_Boxes();
-    }
-    if (!reached) return 4;
-    if (late_bytes > 0) {
-        std::fprintf(stderr, "FAULT: %d bytes written after quitting began\n", late_bytes);
-        return 3;
-    }
-    if (running_timers > 0) return 3;
-    if (late_boxes > 0) {
-        std::fprintf(stderr, "FAULT: %d boxes opened after quitting began\n", late_boxes);
-        return 3;
-    }
-    return status;
+    auto session = std::make_unique<Session>(make_qt_serial_port());
+    Driver driver(*session, board.get(), wait, way);
+    session->Start();
+    const int status = session->Run();
+    int faults = Running_Timers(session->tool().F);
+    session.reset();
+    // Whatever the tool wrote reaches the board on its next reads.
+    QEventLoop settle;
+    QTimer::singleShot(30, &settle, &QEventLoop::quit);
+    settle.exec();
+    faults += driver.Late_Faults();
+    return !driver.reached() ? 4 : faults > 0 ? 3 : status;
 }
 
 // ---- the test ----
 
 const std::map<QString, int> Signals = {
-    {QStringLiteral("SIGTERM"), SIGTERM},
-    {QStringLiteral("SIGINT"), SIGINT},
-    {QStringLiteral("SIGHUP"), SIGHUP},
-};
+    {"SIGTERM", SIGTERM}, {"SIGINT", SIGINT}, {"SIGHUP", SIGHUP}};
 
 // Starts the child in `wait` and returns once it has printed the marker (false if it never
 // did, its standard error then in `err`).
 bool Start_In_Wait(QProcess& child, const QString& wait, const QString& way, QByteArray* err) {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    child.setProcessEnvironment(env);
     child.start(QCoreApplication::applicationFilePath(), {Child_Flag, wait, way});
     QByteArray out;
     QElapsedTimer limit;
@@ -392,6 +366,7 @@ void Tst_Quit::cleanupTestCase() {
 }
 
 int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
     if (argc == 4 && qstrcmp(argv[1], Child_Flag) == 0) return Run_Child(argc, argv);
     QCoreApplication app(argc, argv);
     Tst_Quit test;
