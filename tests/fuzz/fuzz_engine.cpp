@@ -24,7 +24,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 
 namespace {
 
@@ -62,23 +61,17 @@ class No_Dialogs : public Dialogs {
 class Script {
   public:
     Script(const uint8_t* data, size_t size) : data_(data), size_(std::min(size, Max_Script)) {}
-    bool Done() const { return op_ >= size_; }
-    bool Answers_Done() const { return answer_ >= size_; }
-    uint8_t Next_Op() { return Take(&op_); }
-    uint8_t Next_Answer() { return Take(&answer_); }
+    bool Done() const { return pos_[0] >= size_; }
+    bool Answers_Done() const { return pos_[1] >= size_; }
+    uint8_t Next_Op() { return Take(pos_[0]); }
+    uint8_t Next_Answer() { return Take(pos_[1]); }
 
   private:
-    uint8_t Take(size_t* pos) {
-        if (*pos >= size_) return 0;
-        const uint8_t b = data_[*pos];
-        *pos += 2;
-        return b;
-    }
+    uint8_t Take(size_t& pos) { return pos < size_ ? data_[(pos += 2) - 2] : 0; }
 
     const uint8_t* data_;
     size_t size_;
-    size_t op_ = 0;
-    size_t answer_ = 1;
+    size_t pos_[2] = {0, 1}; // actions, answers
 };
 
 // Replies as a board that works would, tracking where a command frame is so that a frame's
@@ -88,22 +81,17 @@ class Good_Board {
     QByteArray Answer(uint8_t byte, int reply_len, uint8_t data, uint8_t status) {
         if (reply_len >= 2) {
             frame_pos_ = 0;
-            QByteArray r;
-            r.append(static_cast<char>(status));
-            r.append(static_cast<char>(data));
-            if (reply_len > 2) r.append('\0');
-            return r;
+            const char reply[] = {static_cast<char>(status), static_cast<char>(data), 0};
+            return QByteArray(reply, reply_len > 2 ? 3 : 2);
         }
-        if (frame_pos_ == 0 && byte >= 0x40 && byte <= 0x43) {
-            frame_pos_ = 1;
-            return QByteArray(1, static_cast<char>(byte));
-        }
-        if (frame_pos_ > 0) {
+        if (frame_pos_ > 0)
             frame_pos_ = frame_pos_ < 3 ? frame_pos_ + 1 : 0;
-            return QByteArray(1, static_cast<char>(byte));
-        }
-        if (byte == 0x02) return QByteArray(1, static_cast<char>(0x30 | (data & 0x0F)));
-        if (byte == 0x08) return QByteArray(1, static_cast<char>(data & 0x10));
+        else if (byte >= 0x40 && byte <= 0x43)
+            frame_pos_ = 1;
+        else if (byte == 0x02)
+            byte = 0x30 | (data & 0x0F);
+        else if (byte == 0x08)
+            byte = data & 0x10;
         return QByteArray(1, static_cast<char>(byte));
     }
     void Reset() { frame_pos_ = 0; }
@@ -158,11 +146,13 @@ class Run {
   private:
     // The board's answer to one byte; while the script lasts, the script chooses it.
     std::optional<QByteArray> Answer(uint8_t byte) {
-        const int reply_len = port_->RThreshold();
+        const auto good = [&](uint8_t data, uint8_t status) {
+            return board_.Answer(byte, port_->RThreshold(), data, status);
+        };
+        const auto next_data = [this] { return Data_Bytes[data_index_++ % std::size(Data_Bytes)]; };
         if (good_left_ > 0 || script_.Done() || script_.Answers_Done()) {
             if (good_left_ > 0) --good_left_;
-            const uint8_t data = Data_Bytes[data_index_++ % std::size(Data_Bytes)];
-            return board_.Answer(byte, reply_len, data, good_status_);
+            return good(next_data(), good_status_);
         }
         const uint8_t c = script_.Next_Answer();
         switch (c % 8) {
@@ -173,12 +163,11 @@ class Run {
             good_left_ = c >> 3;
             good_status_ = 0;
             data_index_ = script_.Next_Answer();
-            return board_.Answer(byte, reply_len, Data_Bytes[data_index_++ % std::size(Data_Bytes)],
-                                 0);
+            return good(next_data(), 0);
         case 3: // a run of well-formed answers whose frames are refused
             good_left_ = c >> 3;
             good_status_ = static_cast<uint8_t>(script_.Next_Answer() | 1);
-            return board_.Answer(byte, reply_len, 0, good_status_);
+            return good(0, good_status_);
         case 4: { // raw bytes
             QByteArray raw;
             for (int n = (c >> 3) % 6; n > 0; --n)
@@ -188,13 +177,13 @@ class Run {
         case 5: { // the right echo, and a user action while the tool waits for it
             const uint8_t what = script_.Next_Answer();
             Queue_Action(what, script_.Next_Answer());
-            return board_.Answer(byte, reply_len, 0, 0);
+            return good(0, 0);
         }
         case 6: // the line goes away
             port_->Hang_Up();
             return std::nullopt;
         default: // the right answer, after the tool has given up on it
-            port_->Deliver_Later(board_.Answer(byte, reply_len, 0, 0), 1 + (c >> 3) % 3);
+            port_->Deliver_Later(good(0, 0), 1 + (c >> 3) % 3);
             return std::nullopt;
         }
     }
@@ -219,17 +208,13 @@ class Run {
             f.Adr_Box(1 + arg % 4).click();
             break;
         case 3:
-            if (f.Status_Frame.Visible()) {
-                Control& led = arg & 1 ? f.Led_On_Cde : f.Led_Off_Cde;
-                if (led.Visible()) led.click();
-            }
+        case 4: {
+            Control& c = what % 8 == 3 ? (arg & 1 ? f.Led_On_Cde : f.Led_Off_Cde)
+                                       : (arg & 1 ? f.Opto_Check : f.Thermo_Check);
+            if (!f.Status_Frame.Visible() || !c.Visible()) break;
+            what % 8 == 3 ? c.click() : c.setValue(c.Value() ? 0 : 1);
             break;
-        case 4:
-            if (f.Status_Frame.Visible()) {
-                Control& box = arg & 1 ? f.Opto_Check : f.Thermo_Check;
-                if (box.Visible()) box.setValue(box.Value() ? 0 : 1);
-            }
-            break;
+        }
         case 5:
             Form_KeyDown(t_, vbKeyF9, 0);
             break;
@@ -241,7 +226,6 @@ class Run {
                 port_->Hang_Up();
             else
                 port_->Set_Open_Fails(arg & 2);
-            break;
         }
     }
 
