@@ -55,51 +55,6 @@ class No_Dialogs : public Dialogs {
     void Show_About() override {}
 };
 
-// Two interleaved streams: the even bytes are the user's actions and the task's passes, the odd
-// bytes the board's answers, so a change in one does not shift the meaning of the other. The
-// script ends with its actions; a board whose answers run out before that answers well.
-class Script {
-  public:
-    Script(const uint8_t* data, size_t size) : data_(data), size_(std::min(size, Max_Script)) {}
-    bool Done() const { return pos_[0] >= size_; }
-    bool Answers_Done() const { return pos_[1] >= size_; }
-    uint8_t Next_Op() { return Take(pos_[0]); }
-    uint8_t Next_Answer() { return Take(pos_[1]); }
-
-  private:
-    uint8_t Take(size_t& pos) { return pos < size_ ? data_[(pos += 2) - 2] : 0; }
-
-    const uint8_t* data_;
-    size_t size_;
-    size_t pos_[2] = {0, 1}; // actions, answers
-};
-
-// Replies as a board that works would, tracking where a command frame is so that a frame's
-// bytes are echoed and its last byte gets the two-byte reply.
-class Good_Board {
-  public:
-    QByteArray Answer(uint8_t byte, int reply_len, uint8_t data, uint8_t status) {
-        if (reply_len >= 2) {
-            frame_pos_ = 0;
-            const char reply[] = {static_cast<char>(status), static_cast<char>(data), 0};
-            return QByteArray(reply, reply_len > 2 ? 3 : 2);
-        }
-        if (frame_pos_ > 0)
-            frame_pos_ = frame_pos_ < 3 ? frame_pos_ + 1 : 0;
-        else if (byte >= 0x40 && byte <= 0x43)
-            frame_pos_ = 1;
-        else if (byte == 0x02)
-            byte = 0x30 | (data & 0x0F);
-        else if (byte == 0x08)
-            byte = data & 0x10;
-        return QByteArray(1, static_cast<char>(byte));
-    }
-    void Reset() { frame_pos_ = 0; }
-
-  private:
-    int frame_pos_ = 0;
-};
-
 // The reply data bytes a run of good answers cycles through: every type code the search knows,
 // and the alarm and fault bits the simulation reads.
 constexpr uint8_t Data_Bytes[] = {0x13, 0x19, 0x1A, 0x17, 0x21, 0x42, 0x00,
@@ -125,7 +80,7 @@ bool Has_Step(int state) {
 
 class Run {
   public:
-    Run(const uint8_t* data, size_t size) : script_(data, size) {
+    Run(const uint8_t* data, size_t size) : data_(data), size_(std::min(size, Max_Script)) {
         port_ = new Memory_Port;
         t_.Comm1.reset(port_);
         t_.Dlg = &dialogs_;
@@ -136,7 +91,7 @@ class Run {
     }
 
     void Go() {
-        while (!script_.Done()) {
+        while (!Done(Ops)) {
             Top_Level_Op();
             Check();
         }
@@ -144,17 +99,41 @@ class Run {
     }
 
   private:
+    // Two interleaved streams: the even bytes are the user's actions and the task's passes, the
+    // odd bytes the board's answers, so a change in one does not shift the meaning of the other.
+    // The script ends with its actions; a board whose answers run out before that answers well.
+    enum Stream { Ops, Answers };
+    bool Done(Stream s) const { return pos_[s] >= size_; }
+    uint8_t Next(Stream s) { return pos_[s] < size_ ? data_[(pos_[s] += 2) - 2] : 0; }
+
+    // Replies as a board that works would, tracking where a command frame is so that a frame's
+    // bytes are echoed and its last byte gets the two-byte reply.
+    QByteArray Good(uint8_t byte, uint8_t data, uint8_t status) {
+        const int reply_len = port_->RThreshold();
+        if (reply_len >= 2) {
+            frame_pos_ = 0;
+            const char reply[] = {static_cast<char>(status), static_cast<char>(data), 0};
+            return QByteArray(reply, reply_len > 2 ? 3 : 2);
+        }
+        if (frame_pos_ > 0)
+            frame_pos_ = frame_pos_ < 3 ? frame_pos_ + 1 : 0;
+        else if (byte >= 0x40 && byte <= 0x43)
+            frame_pos_ = 1;
+        else if (byte == 0x02)
+            byte = 0x30 | (data & 0x0F);
+        else if (byte == 0x08)
+            byte = data & 0x10;
+        return QByteArray(1, static_cast<char>(byte));
+    }
+
     // The board's answer to one byte; while the script lasts, the script chooses it.
     std::optional<QByteArray> Answer(uint8_t byte) {
-        const auto good = [&](uint8_t data, uint8_t status) {
-            return board_.Answer(byte, port_->RThreshold(), data, status);
-        };
         const auto next_data = [this] { return Data_Bytes[data_index_++ % std::size(Data_Bytes)]; };
-        if (good_left_ > 0 || script_.Done() || script_.Answers_Done()) {
+        if (good_left_ > 0 || Done(Ops) || Done(Answers)) {
             if (good_left_ > 0) --good_left_;
-            return good(next_data(), good_status_);
+            return Good(byte, next_data(), good_status_);
         }
-        const uint8_t c = script_.Next_Answer();
+        const uint8_t c = Next(Answers);
         switch (c % 8) {
         case 0:
             return std::nullopt;
@@ -162,28 +141,28 @@ class Run {
         case 2:
             good_left_ = c >> 3;
             good_status_ = 0;
-            data_index_ = script_.Next_Answer();
-            return good(next_data(), 0);
+            data_index_ = Next(Answers);
+            return Good(byte, next_data(), 0);
         case 3: // a run of well-formed answers whose frames are refused
             good_left_ = c >> 3;
-            good_status_ = static_cast<uint8_t>(script_.Next_Answer() | 1);
-            return good(0, good_status_);
+            good_status_ = static_cast<uint8_t>(Next(Answers) | 1);
+            return Good(byte, 0, good_status_);
         case 4: { // raw bytes
             QByteArray raw;
             for (int n = (c >> 3) % 6; n > 0; --n)
-                raw.append(static_cast<char>(script_.Next_Answer()));
+                raw.append(static_cast<char>(Next(Answers)));
             return raw;
         }
         case 5: { // the right echo, and a user action while the tool waits for it
-            const uint8_t what = script_.Next_Answer();
-            Queue_Action(what, script_.Next_Answer());
-            return good(0, 0);
+            const uint8_t what = Next(Answers);
+            Queue_Action(what, Next(Answers));
+            return Good(byte, 0, 0);
         }
         case 6: // the line goes away
             port_->Hang_Up();
             return std::nullopt;
         default: // the right answer, after the tool has given up on it
-            port_->Deliver_Later(good(0, 0), 1 + (c >> 3) % 3);
+            port_->Deliver_Later(Good(byte, 0, 0), 1 + (c >> 3) % 3);
             return std::nullopt;
         }
     }
@@ -230,7 +209,7 @@ class Run {
     }
 
     void Top_Level_Op() {
-        const uint8_t op = script_.Next_Op();
+        const uint8_t op = Next(Ops);
         switch (op % 8) {
         case 0:
         case 1:
@@ -242,8 +221,8 @@ class Run {
                 Main_Loop_Tick();
             break;
         default: {
-            const uint8_t what = script_.Next_Op();
-            User_Action(what, script_.Next_Op());
+            const uint8_t what = Next(Ops);
+            User_Action(what, Next(Ops));
             break;
         }
         }
@@ -287,7 +266,7 @@ class Run {
     void Recover() {
         good_left_ = 0;
         good_status_ = 0x01;
-        board_.Reset();
+        frame_pos_ = 0;
         port_->Set_Open_Fails(false);
         bool stop_asked = false;
         for (int n = 0; n < Recovery_Passes; ++n) {
@@ -309,8 +288,10 @@ class Run {
     Tool t_;
     No_Dialogs dialogs_;
     Memory_Port* port_ = nullptr;
-    Script script_;
-    Good_Board board_;
+    const uint8_t* data_;
+    size_t size_;
+    size_t pos_[2] = {0, 1};
+    int frame_pos_ = 0;
     int good_left_ = 0;
     uint8_t good_status_ = 0;
     unsigned data_index_ = 0;
