@@ -84,9 +84,8 @@ class Soak {
     // A delayed answer goes out long after the exchange it belongs to: the calm waits for it.
     void note_delays() {
         const int n = h_.board.faults_injected().value(QStringLiteral("delay"));
-        if (n == delays_seen_) return;
+        if (n != delays_seen_) last_delay_ms_ = now_ms();
         delays_seen_ = n;
-        last_delay_ms_ = now_ms();
     }
 
     void check(const char* where) {
@@ -172,15 +171,13 @@ class Soak {
     void click_sim(bool by_key) {
         const bool start = t_.F.Adr_Status_Cde.Caption() == Idle_Caption;
         ++r_.sim_requests;
-        ++r_.actions[start ? QStringLiteral("simulation start")
-                           : QStringLiteral("simulation stop")];
+        ++r_.actions[QLatin1String(start ? "simulation start" : "simulation stop")];
         sim_ = {true, start, start && search_queued_, pass_};
         by_key ? Form_KeyDown(t_, vbKeyF9, 0) : t_.F.Adr_Status_Cde.click();
     }
 
     int pick(std::initializer_list<double> weights) {
-        std::discrete_distribution<int> d(weights);
-        return d(user_rng_);
+        return std::discrete_distribution<int>(weights)(user_rng_);
     }
 
     void schedule_user(int min_ms, int max_ms) { user_timer_.start(uniform(min_ms, max_ms)); }
@@ -254,7 +251,7 @@ class Soak {
         }
         case Led: {
             const bool on = coin();
-            ++r_.actions[on ? QStringLiteral("LED on") : QStringLiteral("LED off")];
+            ++r_.actions[QLatin1String(on ? "LED on" : "LED off")];
             (on ? F.Led_On_Cde : F.Led_Off_Cde).click();
             break;
         }
