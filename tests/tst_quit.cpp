@@ -43,7 +43,12 @@ class Driver : public QObject {
   public:
     Driver(Session& s, loopsim::Board* board, QString wait, QString way)
         : s_(s), t_(s.tool()), board_(board), wait_(std::move(wait)), way_(std::move(way)) {
-        QObject::connect(&t_.F, &Bus_Form::unloaded, this, [this] { Quitting_Began(); });
+        QObject::connect(&t_.F, &Bus_Form::unloaded, this, [this] {
+            if (quit_seen_) return;
+            quit_seen_ = true;
+            if (board_) rx_at_quit_ = board_->received().size();
+            in_flight_at_quit_ = t_.Link_Count.In_Flight;
+        });
         qApp->installEventFilter(this);
         poll_.setTimerType(Qt::PreciseTimer);
         QObject::connect(&poll_, &QTimer::timeout, this, [this] { Poll(); });
@@ -72,13 +77,6 @@ class Driver : public QObject {
     }
 
   private:
-    void Quitting_Began() {
-        if (quit_seen_) return;
-        quit_seen_ = true;
-        if (board_) rx_at_quit_ = board_->received().size();
-        in_flight_at_quit_ = t_.Link_Count.In_Flight;
-    }
-
     bool Idle_Connected() const {
         return t_.S.Connected && t_.S.Task_State == Task::Idle_Status && t_.Bus_Busy == 0;
     }
@@ -88,32 +86,32 @@ class Driver : public QObject {
         return m && m->isVisible() && m->objectName() == QLatin1String(name) ? m : nullptr;
     }
 
-    // Runs from the event loop, not inside this poll: a wait started inside the poll would
-    // never see the poll again.
-    template <typename F> void Later(F f) {
-        QMetaObject::invokeMethod(this, f, Qt::QueuedConnection);
-    }
-
     void Poll() {
         if (fired_) return;
         if (limit_.elapsed() > 15000) Give_Up("FAULT: the wait '%s' was never reached\n");
         if (In_Wait()) Fire();
     }
 
-    // Moves the tool one stage on towards the wait; true once it is in it.
-    // Moves from stage `from` to the next once `ready`, doing `f` from the event loop.
+    // Moves from stage `from` to the next once `ready`, doing `f` from the event loop, not
+    // inside this poll: a wait started inside the poll would never see the poll again.
     template <typename F> void Step(int from, bool ready, F f) {
         if (stage_ != from || !ready) return;
         stage_ = from + 1;
-        Later(f);
+        QMetaObject::invokeMethod(this, f, Qt::QueuedConnection);
     }
+
+    // Moves the tool one stage on towards the wait; true once it is in it.
 
     bool In_Wait() {
         Bus_Form& f = t_.F;
         if (wait_ == "exchange") return t_.Link_Count.In_Flight > 0;
         if (wait_ == "port error") return Modal("Msg_Box") != nullptr;
         if (wait_ == "rearm") {
-            Step(0, Idle_Connected(), [this] { Press_F5(); });
+            Step(0, Idle_Connected(), [this] {
+                QKeyEvent press(QEvent::KeyPress, Qt::Key_F5, Qt::NoModifier);
+                QWidget* focus = s_.window().focusWidget();
+                QApplication::sendEvent(focus ? focus : &s_.window(), &press);
+            });
             return stage_ == 1 && t_.Tempo_Depth > 0;
         }
         if (wait_ == "readout pause" || wait_ == "refusal") {
@@ -128,7 +126,12 @@ class Driver : public QObject {
             Step(1,
                  f.Param_Lbl(14).Visible() && Idle_Connected() && f.Opto_Check.Visible() &&
                      !t_.S.Check_Lock,
-                 [this] { Untick_Both(); });
+                 [this] {
+                     Control& opto = t_.F.Opto_Check;
+                     Control& thermo = t_.F.Thermo_Check;
+                     if (opto.Value() && thermo.Value()) opto.setValue(0);
+                     (opto.Value() ? opto : thermo).setValue(0);
+                 });
             return stage_ == 2 && Modal("Msg_Box") != nullptr;
         }
         if (wait_ == "port dialog" || wait_ == "port retry") {
@@ -153,18 +156,6 @@ class Driver : public QObject {
         std::fprintf(stderr, why, qPrintable(wait_));
         std::fflush(stderr);
         std::_Exit(4);
-    }
-
-    void Press_F5() {
-        QKeyEvent press(QEvent::KeyPress, Qt::Key_F5, Qt::NoModifier);
-        QApplication::sendEvent(
-            s_.window().focusWidget() ? s_.window().focusWidget() : &s_.window(), &press);
-    }
-
-    void Untick_Both() {
-        Bus_Form& f = t_.F;
-        if (f.Opto_Check.Value() && f.Thermo_Check.Value()) f.Opto_Check.setValue(0);
-        (f.Opto_Check.Value() ? f.Opto_Check : f.Thermo_Check).setValue(0);
     }
 
     void Fire() {
