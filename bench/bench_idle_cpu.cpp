@@ -83,6 +83,23 @@ double bare_loop_share(const QString& device, int ms, int& answers) {
     return 100.0 * used / (ms / 1000.0);
 }
 
+// Starts the simulator publishing COM<com> in `dir` and waits for the link to appear.
+void start_sim(QProcess& sim, const QString& path, const QString& dir, const char* com,
+               const QStringList& extra = {}) {
+    sim.setWorkingDirectory(dir);
+    sim.setStandardOutputFile(QProcess::nullDevice());
+    sim.start(path, QStringList{"--dir", dir, "--com", com} + extra);
+    sim.waitForStarted();
+    for (int i = 0; i < 100 && !QFileInfo(dir + "/COM" + com).isSymLink(); ++i)
+        QThread::msleep(50);
+}
+
+void stop(QProcess& p) {
+    p.terminate();
+    if (!p.waitForFinished(3000)) p.kill();
+    p.waitForFinished();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -98,13 +115,8 @@ int main(int argc, char** argv) {
     const QString sim_path = QFileInfo(args.value(1, build + "loopsim")).absoluteFilePath();
     QTemporaryDir dir;
     QProcess sim, tool;
-    sim.setWorkingDirectory(dir.path());
-    sim.setStandardOutputFile(QProcess::nullDevice());
     sim.setReadChannel(QProcess::StandardError);
-    sim.start(sim_path, {"--dir", dir.path(), "--com", "1", "--trace"});
-    sim.waitForStarted();
-    for (int i = 0; i < 100 && !QFileInfo(dir.filePath("COM1")).isSymLink(); ++i)
-        QThread::msleep(50);
+    start_sim(sim, sim_path, dir.path(), "1", {"--trace"});
     // A real display when there is one: the lamps repaint on every poll, and that counts.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     if (!env.contains("QT_QPA_PLATFORM") && !env.contains("DISPLAY") &&
@@ -143,26 +155,16 @@ int main(int argc, char** argv) {
     const double seconds = double(wall.elapsed()) / 1000.0;
     const double tool_used = cpu_seconds(tool.processId()) - tool_before;
     const double sim_used = cpu_seconds(sim.processId()) - sim_before;
-    for (QProcess* p : {&tool, &sim}) {
-        p->terminate();
-        if (!p->waitForFinished(3000)) p->kill();
-        p->waitForFinished();
-    }
+    stop(tool);
+    stop(sim);
 
     QProcess quiet_sim;
-    quiet_sim.setWorkingDirectory(dir.path());
-    quiet_sim.setStandardOutputFile(QProcess::nullDevice());
     quiet_sim.setStandardErrorFile(QProcess::nullDevice());
-    quiet_sim.start(sim_path, {"--dir", dir.path(), "--com", "2"});
-    quiet_sim.waitForStarted();
-    for (int i = 0; i < 100 && !QFileInfo(dir.filePath("COM2")).isSymLink(); ++i)
-        QThread::msleep(50);
+    start_sim(quiet_sim, sim_path, dir.path(), "2");
     int floor_answers = 0;
     const double floor_share =
         bare_loop_share(dir.filePath("COM2"), measure_s * 1000, floor_answers);
-    quiet_sim.terminate();
-    if (!quiet_sim.waitForFinished(3000)) quiet_sim.kill();
-    quiet_sim.waitForFinished();
+    stop(quiet_sim);
 
     std::printf("bench_idle_cpu: %s idling against %s for %.1f s\n", qPrintable(tool_path),
                 qPrintable(sim_path), seconds);
