@@ -17,7 +17,6 @@
 #include <atomic>
 #include <cstdio>
 #include <fcntl.h>
-#include <functional>
 #include <poll.h>
 #include <sched.h>
 #include <termios.h>
@@ -55,7 +54,7 @@ struct Echo_Board {
 };
 
 // Nanoseconds for n exchanges, or -1 when one of them fails.
-qint64 time_block(int n, const std::function<bool(uint8_t)>& exchange) {
+template <typename Exchange> qint64 time_block(int n, const Exchange& exchange) {
     QElapsedTimer e;
     e.start();
     for (int i = 0; i < n; ++i)
@@ -139,7 +138,5 @@ int main(int argc, char** argv) {
     std::printf("  median ratio of the blocks    : %9.2f (goal >= 0.5)\n", median);
     Print_Figure("exchanges/s, Exchange_Byte vs raw termios (median block ratio)", tool_rate, "1/s",
                  plain_rate, ">= 0.5", 0, median);
-    t.Comm1->Close();
-    ::close(fd);
     return 0;
 }
