@@ -66,6 +66,13 @@ QList<int> Read_Back() {
     return {t.S.Com_Port, t.S.Phase_Number, t.S.Phase_Code};
 }
 
+void Write_Back(int port, int phase = 0) {
+    Tool t;
+    t.S.Com_Port = port;
+    t.S.Phase_Number = phase;
+    Write_Config(t);
+}
+
 } // namespace
 
 class Tst_Settings : public QObject {
@@ -117,10 +124,7 @@ class Tst_Settings : public QObject {
     void pathFollowsCurrentDirectory() {
         In_Dir first;
         QCOMPARE(Config_Path(), QDir::toNativeSeparators(first.file()));
-        Tool a;
-        a.S.Com_Port = 4;
-        a.S.Phase_Number = 2;
-        Write_Config(a);
+        Write_Back(4, 2);
         {
             In_Dir second;
             QCOMPARE(Read_Back(), Defaults);
@@ -132,8 +136,7 @@ class Tst_Settings : public QObject {
         In_Dir in;
         QVERIFY(QDir(in.dir.path()).mkdir(File_Name));
         QCOMPARE(Read_Back(), Defaults);
-        Tool t;
-        Write_Config(t);
+        Write_Back(0);
         QVERIFY(QFileInfo(in.file()).isDir() && in.entries() == QStringList{File_Name});
     }
 
@@ -148,9 +151,7 @@ class Tst_Settings : public QObject {
         {
             As_Ordinary_User user;
             if (!user.ok) QSKIP("cannot drop root's rights here");
-            Tool t;
-            t.S.Com_Port = 9;
-            Write_Config(t);
+            Write_Back(9);
         }
         QCOMPARE(Read_All(in.file()), Stored);
         QCOMPARE(in.entries(), QStringList{File_Name});
@@ -241,9 +242,7 @@ class Tst_Settings : public QObject {
         rlimit small = old_limit;
         small.rlim_cur = 4;
         QVERIFY(setrlimit(RLIMIT_FSIZE, &small) == 0);
-        Tool t;
-        t.S.Com_Port = 12;
-        Write_Config(t);
+        Write_Back(12);
         setrlimit(RLIMIT_FSIZE, &old_limit);
         std::signal(SIGXFSZ, old_handler);
         QCOMPARE(Read_All(in.file()), Stored);
