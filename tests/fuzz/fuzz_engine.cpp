@@ -210,22 +210,14 @@ class Run {
 
     void Top_Level_Op() {
         const uint8_t op = Next(Ops);
-        switch (op % 8) {
-        case 0:
-        case 1:
-        case 2:
-            Pass();
-            break;
-        case 3: // ticks of nothing, through the real main loop and its timer
+        if (op % 8 < 3) return Pass();
+        if (op % 8 == 3) { // ticks of nothing, through the real main loop and its timer
             for (int n = 1 + (op >> 3) % 4; n > 0 && !t_.S.Quit_Flag; --n)
                 Main_Loop_Tick();
-            break;
-        default: {
-            const uint8_t what = Next(Ops);
-            User_Action(what, Next(Ops));
-            break;
+            return;
         }
-        }
+        const uint8_t what = Next(Ops);
+        User_Action(what, Next(Ops));
     }
 
     void Pass() {
