@@ -203,14 +203,12 @@ class Soak {
 
         Bus_Form& F = t_.F;
         const bool panel = F.Status_Frame.Visible();
-        const bool search = F.Start_Bus_Cmd.Visible();
-        const bool led = panel && F.Led_On_Cde.Visible();
-        const bool mode = panel && F.Opto_Check.Visible();
-        const bool sim = F.Adr_Status_Cde.Visible();
 
         enum { Idle, Search, Grid, Led, Mode, Close, Sim };
-        const int action = pick({1, search ? 0.4 : 0, 3, led ? 2.0 : 0, mode ? 6.0 : 0,
-                                 panel ? 0.3 : 0, sim ? 1.0 : 0});
+        const int action = pick({1, F.Start_Bus_Cmd.Visible() ? 0.4 : 0, 3,
+                                 panel && F.Led_On_Cde.Visible() ? 2.0 : 0,
+                                 panel && F.Opto_Check.Visible() ? 6.0 : 0, panel ? 0.3 : 0,
+                                 F.Adr_Status_Cde.Visible() ? 1.0 : 0});
         const bool by_key = coin();
         switch (action) {
         case Idle:
