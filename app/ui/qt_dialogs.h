@@ -20,7 +20,6 @@ class Qt_Dialogs : public Dialogs {
     // The program is ending: every open box closes as if cancelled, and none opens from now on
     // (a message box answers OK, an input box an empty text, at once).
     void Quit();
-    bool Quitting() const { return quitting_; }
 
   private:
     // Runs the box modally unless the program is ending; Quit can end it while it runs.

@@ -19,8 +19,6 @@ class Quit_Signals : public QObject {
     Quit_Signals(const Quit_Signals&) = delete;
     Quit_Signals& operator=(const Quit_Signals&) = delete;
 
-    bool Listening() const { return notifier_ != nullptr; }
-
   private:
     void Heard();
 
