@@ -1,12 +1,12 @@
 #include "app/settings.h"
 
 #include "app/numeric_text.h"
+#include "app/regular_file.h"
 #include "app/tool.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -173,17 +173,8 @@ void Read_Config(Tool& t) {
 }
 
 void Write_Config(Tool& t) {
-    // The new content replaces the old file only once it is complete, so a failed write (disk
-    // full, read-only directory) leaves the previous settings intact. Failure is silent.
-    // Unbuffered: a buffered short write (file size limit, full disk) can go unnoticed until
-    // after the commit has replaced the old file.
-    QSaveFile file(Config_Path());
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return;
+    // Failure is silent: the settings stay in effect for this run only.
     const QByteArray content = ' ' + QByteArray::number(t.S.Com_Port) + "\r\n " +
                                QByteArray::number(t.S.Phase_Number) + "\r\n";
-    if (file.write(content) != content.size() || file.error() != QFileDevice::NoError) {
-        file.cancelWriting();
-        return;
-    }
-    file.commit();
+    Write_Regular_File(Config_Path(), content);
 }

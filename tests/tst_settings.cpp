@@ -10,8 +10,12 @@
 #include <QtTest>
 #include <atomic>
 #include <csignal>
+#include <optional>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <thread>
 #include <unistd.h>
 
@@ -42,7 +46,8 @@ struct In_Dir {
     }
     QString file() const { return dir.filePath(File_Name); }
     QStringList entries() const {
-        return QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries);
+        return QDir(dir.path())
+            .entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System | QDir::Hidden);
     }
     QTemporaryDir dir;
     QString old;
@@ -140,21 +145,86 @@ class Tst_Settings : public QObject {
         QVERIFY(QFileInfo(in.file()).isDir() && in.entries() == QStringList{File_Name});
     }
 
-    void unwritableDirectory() {
+    // What sits at the settings name decides whether the write may go there: only a regular file
+    // is written (the one a link leads to included), or a new one where nothing is; a device,
+    // pipe, socket or directory, or a link to one or to nothing, is never replaced. Root writes
+    // anywhere: the directory rows act as an ordinary user, the file made writable for them.
+    void whatWriteReplaces_data() {
+        QTest::addColumn<QString>("at_name"); // what sits at the settings name
+        QTest::addColumn<bool>("read_only_dir");
+        QTest::addColumn<QByteArray>("content"); // the regular file's, after the write
+        auto row = [](const char* name, const char* at, bool ro, const QByteArray& content) {
+            QTest::newRow(name) << QString(at) << ro << content;
+        };
+        const QByteArray Written = " 9\r\n 1\r\n";
+        row("nothing", "nothing", false, Written);
+        row("regular file", "file", false, Written);
+        row("link to a regular file", "link file", false, Written);
+        row("link to a FIFO", "link fifo", false, {});
+        row("link to a socket", "link socket", false, {});
+        row("link to a directory", "link dir", false, {});
+        row("link to a character device", "link device", false, {});
+        row("link to nothing", "link nothing", false, {});
+        row("FIFO", "fifo", false, {});
+        row("socket", "socket", false, {});
+        row("read-only directory, writable file", "file", true, Written);
+        row("read-only directory, read-only file", "read-only file", true, Stored);
+        row("read-only directory, no file", "nothing", true, No_File);
+    }
+    void whatWriteReplaces() {
+        QFETCH(QString, at_name);
+        QFETCH(bool, read_only_dir);
+        QFETCH(QByteArray, content);
         In_Dir in;
-        QVERIFY(Write_All(in.file(), Stored));
-        // Readable and searchable by everyone (the ordinary user root turns into), writable by
-        // no one.
-        QVERIFY(QFile::setPermissions(in.dir.path(), QFile::ReadOwner | QFile::ExeOwner |
-                                                         QFile::ReadOther | QFile::ExeOther));
-        QCOMPARE(Read_Back(), (QList<int>{5, 2, U}));
-        {
-            As_Ordinary_User user;
-            if (!user.ok) QSKIP("cannot drop root's rights here");
-            Write_Back(9);
+        QTemporaryDir elsewhere;
+        const bool link = at_name.startsWith("link ");
+        const QString kind = link ? at_name.mid(5) : at_name;
+        const QString object = link ? elsewhere.filePath("target") : in.file();
+        const QByteArray path = QFile::encodeName(object);
+        if (kind.endsWith("file")) QVERIFY(Write_All(object, Stored));
+        if (kind.endsWith("file"))
+            QFile::setPermissions(object,
+                                  QFileDevice::Permissions(kind == "file" ? 0x6666 : 0x4444));
+        if (kind == "fifo") QVERIFY(mkfifo(path.constData(), 0666) == 0);
+        if (kind == "dir") QVERIFY(QDir().mkdir(object));
+        if (kind == "device" && mknod(path.constData(), S_IFCHR | 0666, makedev(1, 3)) != 0)
+            QSKIP("only root makes a device node");
+        int sock = -1;
+        if (kind == "socket") {
+            sockaddr_un a{};
+            a.sun_family = AF_UNIX;
+            qstrncpy(a.sun_path, path.constData(), sizeof a.sun_path);
+            sock = socket(AF_UNIX, SOCK_STREAM, 0);
+            QVERIFY(bind(sock, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0);
         }
-        QCOMPARE(Read_All(in.file()), Stored);
-        QCOMPARE(in.entries(), QStringList{File_Name});
+        if (link) QVERIFY(QFile::link(object, in.file()));
+        struct stat before {};
+        lstat(path.constData(), &before);
+        if (read_only_dir)
+            QVERIFY(QFile::setPermissions(in.dir.path(), QFileDevice::Permissions(0x5555)));
+        {
+            std::optional<As_Ordinary_User> user;
+            if (read_only_dir && !user.emplace().ok) QSKIP("cannot drop root's rights here");
+            Write_Back(9, 1);
+        }
+        if (sock >= 0) close(sock);
+
+        if (link) QVERIFY(QFileInfo(in.file()).isSymLink());
+        struct stat after {};
+        const bool exists = lstat(path.constData(), &after) == 0;
+        if (!content.isEmpty())
+            QCOMPARE(Read_All(object), content);
+        else if (kind == "nothing")
+            QVERIFY(!exists); // no file made at the end of the link
+        else                  // not replaced
+            QVERIFY(exists && after.st_ino == before.st_ino && after.st_mode == before.st_mode);
+        // Nothing left behind, and nothing made beside the target.
+        QCOMPARE(in.entries().size(), int(kind != "nothing" || !content.startsWith("<")));
+        QCOMPARE(
+            QDir(elsewhere.path())
+                .entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System | QDir::Hidden)
+                .size(),
+            int(link && kind != "nothing"));
     }
 
     // Whatever the size, the reader looks at a bounded start of the file: the first two fields
