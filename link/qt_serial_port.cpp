@@ -5,6 +5,7 @@
 #include <QSerialPort>
 
 #ifdef Q_OS_UNIX
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #endif
 
@@ -26,6 +27,10 @@ class Qt_Serial_Port final : public Serial_Port {
         port_.setStopBits(QSerialPort::OneStop);
         port_.setFlowControl(QSerialPort::NoFlowControl);
         if (!port_.open(QIODevice::ReadWrite)) return false;
+        if (!Lock_Device()) {
+            port_.close();
+            return false;
+        }
         failed_ = false;
         error_link_ = connect(&port_, &QSerialPort::errorOccurred, this, &Qt_Serial_Port::on_error);
         return true;
@@ -64,6 +69,17 @@ class Qt_Serial_Port final : public Serial_Port {
     QString Device_Name(int number) const override { return Com_Device_Name(number); }
 
   private:
+    // One tool per device. Qt's own lock is named after the path it was given, so two links to
+    // one device in two directories get two locks, and the exclusive mode of the terminal does
+    // not stop root. A lock on the device itself does, whatever name led to it.
+    bool Lock_Device() {
+#ifdef Q_OS_UNIX
+        return ::flock(static_cast<int>(port_.handle()), LOCK_EX | LOCK_NB) == 0;
+#else
+        return true; // Windows opens a COM port for one program only
+#endif
+    }
+
     // Bytes the driver holds but Qt has not fetched yet (its notifier only runs from the event
     // loop) are taken in, so a count or a drain sees everything that has arrived.
     void pull_pending() {

@@ -86,6 +86,22 @@ class Tst_Link : public QObject {
         QVERIFY(h.dialogs.messages.isEmpty());
     }
 
+    // Two tools started in different directories whose COM1 links lead to the same device: the
+    // second is refused, root or not, until the first lets the device go.
+    void one_tool_per_device() {
+        Harness h;
+        h.open();
+        QVERIFY(h.t.Comm1->PortOpen());
+        QTemporaryDir other;
+        QVERIFY(QFile::link(h.board.terminal_path(), other.filePath("COM1")));
+        QDir::setCurrent(other.path());
+        auto second = make_qt_serial_port();
+        QVERIFY(!second->Open(1));
+        h.t.Comm1->Close();
+        QVERIFY(second->Open(1));
+        QDir::setCurrent(h.dir.path());
+    }
+
     void hang_up_then_return_reconnects() {
         Harness h;
         Wire_Link_Events(h.t);
