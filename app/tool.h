@@ -5,6 +5,7 @@
 #include "app/program_state.h"
 #include "link/serial_port.h"
 
+#include <QDeadlineTimer>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -35,6 +36,15 @@ struct Tool {
     // Soak runs and the engine fuzzer run the engine's whole clock (task tick, pauses, reply
     // time-out) this many times faster, to get through many exchanges; the tool runs at 1.
     int Clock_Divider = 1;
+
+    // After a reply time-out the board may still be answering the request that failed: the next
+    // request waits until the line has been quiet for a while, and what comes meanwhile is
+    // thrown away (Exchange_Byte).
+    struct Late_Reply_Guard {
+        bool Armed = false;
+        QDeadlineTimer Quiet_Until; // moved on by every byte that comes, up to Give_Up
+        QDeadlineTimer Give_Up;
+    } Late_Guard;
 
     // Kept by the byte exchange itself, so a run can prove that two exchanges never overlapped.
     struct Link_Counters {

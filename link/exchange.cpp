@@ -1,8 +1,10 @@
 #include "link/exchange.h"
 
 #include "app/tool.h"
+#include "link/tempo.h"
 
 #include <QCoreApplication>
+#include <QTimer>
 #include <algorithm>
 
 namespace {
@@ -12,6 +14,49 @@ namespace {
 // has no reason to wake up every 75 ms.
 void enable(QTimer& timer) {
     if (!timer.isActive()) timer.start();
+}
+
+// A reply that comes later than this after its time-out is still taken for a late one; the line
+// may chatter for at most Late_Limit_Ms before the next request goes out regardless.
+constexpr int Late_Quiet_Ms = 1000;
+constexpr int Late_Limit_Ms = 3000;
+
+void Arm_Late_Guard(Tool& t) {
+    Tool::Late_Reply_Guard& g = t.Late_Guard;
+    g.Armed = true;
+    g.Give_Up = QDeadlineTimer(Clock_Ms(t, Late_Limit_Ms), Qt::PreciseTimer);
+    g.Quiet_Until = QDeadlineTimer(Clock_Ms(t, Late_Quiet_Ms), Qt::PreciseTimer);
+}
+
+// The request that timed out may still be answered: its bytes must not become the reply to the
+// next one. Waits, handling events, until the line has been quiet long enough, and drains what
+// comes meanwhile.
+void Wait_Line_Quiet(Tool& t, Serial_Port& port) {
+    Tool::Late_Reply_Guard& g = t.Late_Guard;
+    if (!g.Armed) return;
+    g.Armed = false;
+    Program_State& S = t.S;
+    port.setRThreshold(1);
+    QTimer wake;
+    wake.setSingleShot(true);
+    wake.setTimerType(Qt::PreciseTimer);
+    bool woke = false;
+    QObject::connect(&wake, &QTimer::timeout, &wake, [&woke] { woke = true; });
+    for (;;) {
+        if (port.InBufferCount() > 0) {
+            S.Rx_Bytes = port.Input();
+            g.Quiet_Until =
+                std::min(QDeadlineTimer(Clock_Ms(t, Late_Quiet_Ms), Qt::PreciseTimer), g.Give_Up);
+        }
+        const qint64 left = g.Quiet_Until.remainingTime();
+        if (left <= 0 || S.Quit_Flag || !port.PortOpen()) break;
+        woke = false;
+        S.Reply_Received = false;
+        wake.start(int(left));
+        while (!woke && !S.Reply_Received && !S.Quit_Flag)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    S.Reply_Received = false;
 }
 
 } // namespace
@@ -35,6 +80,13 @@ bool Exchange_Byte(Tool& t, uint8_t byte_out, uint8_t reply_len) {
     S.Link_Busy = true;
     count.Max_In_Flight = std::max(count.Max_In_Flight, ++count.In_Flight);
 
+    Wait_Line_Quiet(t, *port);
+    if (S.Quit_Flag || !port->PortOpen()) {
+        --count.In_Flight;
+        S.Link_Busy = false;
+        return false;
+    }
+
     while (port->InBufferCount() >= 1)
         S.Rx_Bytes = port->Input();
 
@@ -57,6 +109,7 @@ bool Exchange_Byte(Tool& t, uint8_t byte_out, uint8_t reply_len) {
 
         ok = !S.Time_Out_Flag && !S.Quit_Flag && port->InBufferCount() > 0;
         if (ok) S.Rx_Bytes = port->Input();
+        if (S.Time_Out_Flag && !ok) Arm_Late_Guard(t);
     }
 
     --count.In_Flight;

@@ -6,6 +6,7 @@
 #include "link/exchange.h"
 #include "link/frames.h"
 #include "link/qt_serial_port.h"
+#include "link/tempo.h"
 #include "support/harness.h"
 #include "support/link_wiring.h"
 
@@ -158,6 +159,36 @@ class Tst_Link : public QObject {
         QCOMPARE(receive_on, 0);
         QVERIFY(!h.t.F.Send_Shp.Visible());
         QVERIFY(!h.t.S.Link_Busy);
+    }
+
+    // A board that answers after the reply time-out reads as a silent one: the late byte of a
+    // failed exchange is never taken for the answer to the next request (0x31, the version, read
+    // as a status with its short-circuit bit). One that answers just in time connects. On a clock
+    // five times faster: a 400 ms time-out.
+    void late_board_data() {
+        QTest::addColumn<int>("delay_ms");
+        QTest::addColumn<bool>("connects");
+        QTest::newRow("2.5 s") << 500 << false;
+        QTest::newRow("2.2 s") << 440 << false;
+        QTest::newRow("1.6 s, in time") << 320 << true;
+    }
+    void late_board() {
+        QFETCH(int, delay_ms);
+        QFETCH(bool, connects);
+        Harness h;
+        Wire_Link_Events(h.t);
+        Set_Clock_Divider(h.t, 5);
+        h.board.set_reply_delay(delay_ms);
+        bool ever_green = false, ever_short = false;
+        QObject::connect(&h.t.F.Emul_Frm, &Control::changed, &h.t.F,
+                         [&] { ever_green |= h.t.F.Emul_Frm.BackColor() == RGB(0, 255, 0); });
+        QObject::connect(&h.t.F.Cc_Lbl, &Control::changed, &h.t.F,
+                         [&] { ever_short |= h.t.F.Cc_Lbl.Visible(); });
+        h.open();
+        h.run_until([&] { return h.board.received().size() >= 5; }, 8000);
+        QCOMPARE(ever_green, connects);
+        QVERIFY(!ever_short);
+        if (!connects) QCOMPARE(h.board.received(), QByteArray(5, 0x01));
     }
 
     // Replies that come while no exchange waits, before an opening and before a byte, are thrown
