@@ -32,6 +32,28 @@ bool Frame_Status(Tool& t, bool frame_ok, uint8_t* status) {
     return true;
 }
 
+QString Fault_Text(Tool::Link_Fault fault) {
+    switch (fault) {
+    case Tool::Link_Fault::Wrong_Echo:
+        return QString::fromUtf8("écho incorrect");
+    case Tool::Link_Fault::Port_Closed:
+        return QString::fromUtf8("port fermé");
+    case Tool::Link_Fault::No_Reply:
+        return QString::fromUtf8("pas de réponse");
+    case Tool::Link_Fault::None:
+        break;
+    }
+    return QString::fromUtf8("réponse incomplète");
+}
+
+// The search ends here, on a failure: the count shown is not the loop's, and the user is told
+// where and why beside it.
+void Search_Cut_Short(Tool& t, const QString& why) {
+    t.Search_Stop =
+        QString::fromUtf8("Recherche interrompue\nen %1 : %2").arg(Three_Digits(t.S.Cur_Adr), why);
+    t.S.Task_State = Task::Search_End;
+}
+
 void Start_Type_Reading(Tool& t) {
     t.S.Search_Step = Type_Reading;
     t.F.Current_Operation_Lbl.setCaption(QStringLiteral("Lecture type Adresses"));
@@ -41,10 +63,8 @@ void Start_Type_Reading(Tool& t) {
 void Search_Probe(Tool& t) {
     uint8_t status = 0;
     if (!Frame_Status(t, Send_Frame(t, 0x80 + t.S.Phase_Code, t.S.Cur_Adr, 0x01, true, false),
-                      &status)) {
-        t.S.Task_State = Task::Search_End;
-        return;
-    }
+                      &status))
+        return Search_Cut_Short(t, Fault_Text(t.Last_Fault));
     if (status != 0) {
         t.S.Search_Step = Second_Attempt;
         return;
@@ -60,10 +80,8 @@ void Search_Probe(Tool& t) {
 void Search_Second_Attempt(Tool& t) {
     uint8_t status = 0;
     if (!Frame_Status(t, Send_Frame(t, 0x80 + t.S.Phase_Code, 0xC8, t.S.Cur_Adr, true, false),
-                      &status)) {
-        t.S.Task_State = Task::Search_End;
-        return;
-    }
+                      &status))
+        return Search_Cut_Short(t, Fault_Text(t.Last_Fault));
     if (status == 0)
         t.S.Search_Step = Probe;
     else if (t.S.Adr_Count > 0)
@@ -74,10 +92,8 @@ void Search_Second_Attempt(Tool& t) {
 
 void Search_Type_Reading(Tool& t) {
     const bool ok = Send_Frame(t, 0x13, t.S.Cur_Adr, 0x00, false, false);
-    if (!ok || !t.S.Rx_Has(2) || t.S.Rx(0) != 0) {
-        t.S.Task_State = Task::Search_End;
-        return;
-    }
+    if (!ok || !t.S.Rx_Has(2)) return Search_Cut_Short(t, Fault_Text(t.Last_Fault));
+    if (t.S.Rx(0) != 0) return Search_Cut_Short(t, QString::fromUtf8("type refusé"));
     const uint8_t code = t.S.Rx(1);
     const uint8_t index = Type_Index(code);
     if (index == 4) ++t.S.Type4_Counter;
@@ -140,6 +156,8 @@ void Start_Bus_Cmd_Click(Tool& t) {
         t.F.Cc_Lbl.setVisible(false);
         t.F.Start_Bus_Cmd.setVisible(false);
         t.F.Adr_Status_Cde.setVisible(false);
+        t.F.Search_Stop_Lbl.setVisible(false);
+        t.Search_Stop.clear();
         for (int n = 1; n <= 128; ++n) {
             t.F.Adr_Box(n).setBackColor(Cell_Grey);
             t.F.Adr_Box(n).setCaption(Cell_Caption(n, QStringLiteral("???")));
@@ -148,6 +166,11 @@ void Start_Bus_Cmd_Click(Tool& t) {
         }
 
         if (!Rearm_Bus(t)) {
+            // The grid is reset and the old count still shows: say the search never began.
+            t.F.Search_Stop_Lbl.setCaption(
+                QString::fromUtf8("Recherche impossible\nréarmement : ") +
+                Fault_Text(t.Last_Fault));
+            t.F.Search_Stop_Lbl.setVisible(true);
             t.F.Start_Bus_Cmd.setVisible(true);
             t.S.Task_State = Task::Probe_Interface;
             return;
@@ -220,4 +243,6 @@ void Search_End(Tool& t) {
     t.F.Current_Operation_Lbl.setCaption(QStringLiteral("Attente Commande"));
     t.S.Grid_Locked = false;
     if (t.S.Adr_Count > 0) t.F.Adr_Status_Cde.setVisible(true);
+    t.F.Search_Stop_Lbl.setCaption(t.Search_Stop);
+    t.F.Search_Stop_Lbl.setVisible(!t.Search_Stop.isEmpty());
 }

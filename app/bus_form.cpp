@@ -34,6 +34,7 @@ Bus_Form::Bus_Form()
       }),
       Current_Operation_Lbl(K::Label, "Current_Operation_Lbl", -1, &Status_Frm),
       Cur_Adr_Lbl(K::Label, "Cur_Adr_Lbl", -1, &Status_Frm),
+      Search_Stop_Lbl(K::Label, "Search_Stop_Lbl", -1, &Status_Frm),
       Connection_Lbl(K::Label, "Connection_Lbl", -1, &Emul_Frm),
       Version_Lbl(K::Label, "Version_Lbl", -1, &Emul_Frm),
       Cc_Lbl(K::Label, "Cc_Lbl", -1, &Emul_Frm), Param_Lbl([this](int i) {
@@ -137,6 +138,12 @@ Bus_Form::Bus_Form()
     design(Current_Operation_Lbl, "Attente Commande", 96, 192, 6636, 300);
     design(Cur_Adr_Lbl, "Label1", 9696, 192, 4908, 300);
     Cur_Adr_Lbl.setVisible(false);
+    // Between the two status texts, on two lines, in the colour of a communication fault.
+    design(Search_Stop_Lbl, "", 6816, 150, 2820, 408);
+    Search_Stop_Lbl.setForeColor(0x0000FFFF);
+    Search_Stop_Lbl.setTransparent(true);
+    Search_Stop_Lbl.setFont(font(8.25, true));
+    Search_Stop_Lbl.setVisible(false);
 
     design(Connection_Lbl, QString::fromUtf8("Déconnecté"), 96, 192, 1356, 204);
     Connection_Lbl.setFont(font(8.25, true));
@@ -198,8 +205,8 @@ QList<Control*> Bus_Form::All_Controls() const {
     for (int i = 0; i <= 3; ++i)
         all << &self->Lgd_Shp(i) << &self->Lgd_Lbl(i);
     all << &self->Send_Shp << &self->Receive_Shp << &self->Phase_Option(1) << &self->Phase_Option(2)
-        << &self->Current_Operation_Lbl << &self->Cur_Adr_Lbl << &self->Connection_Lbl
-        << &self->Version_Lbl << &self->Cc_Lbl;
+        << &self->Current_Operation_Lbl << &self->Cur_Adr_Lbl << &self->Search_Stop_Lbl
+        << &self->Connection_Lbl << &self->Version_Lbl << &self->Cc_Lbl;
     for (int i = 0; i <= 15; ++i)
         all << &self->Param_Lbl(i) << &self->Value_Lbl(i);
     all << &self->Led_On_Cde << &self->Led_Off_Cde << &self->Opto_Check << &self->Thermo_Check

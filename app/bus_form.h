@@ -38,6 +38,7 @@ class Bus_Form : public QObject {
     // Inside Status_Frm
     Control Current_Operation_Lbl;
     Control Cur_Adr_Lbl;
+    Control Search_Stop_Lbl; // where and why the last search was cut short
 
     // Inside Emul_Frm
     Control Connection_Lbl;

@@ -46,6 +46,12 @@ struct Tool {
         QDeadlineTimer Give_Up;
     } Late_Guard;
 
+    // Why the last exchange or command failed, for the operations that tell the user.
+    enum class Link_Fault { None, No_Reply, Wrong_Echo, Port_Closed } Last_Fault = Link_Fault::None;
+
+    // Where and why the search under way was cut short; empty while it goes well.
+    QString Search_Stop;
+
     // Kept by the byte exchange itself, so a run can prove that two exchanges never overlapped.
     struct Link_Counters {
         quint64 Exchanges = 0; // asked for, overlapping ones included

@@ -72,9 +72,11 @@ bool Exchange_Byte(Tool& t, uint8_t byte_out, uint8_t reply_len) {
     // byte would land in the middle of its frame.
     if (S.Link_Busy) {
         ++count.Overlaps;
+        t.Last_Fault = Tool::Link_Fault::No_Reply;
         return false;
     }
     // A closed port, or a program that is quitting, answers like a silent board, only at once.
+    t.Last_Fault = Tool::Link_Fault::Port_Closed;
     if (S.Quit_Flag || !port || !port->PortOpen()) return false;
 
     S.Link_Busy = true;
@@ -110,6 +112,11 @@ bool Exchange_Byte(Tool& t, uint8_t byte_out, uint8_t reply_len) {
         ok = !S.Time_Out_Flag && !S.Quit_Flag && port->InBufferCount() > 0;
         if (ok) S.Rx_Bytes = port->Input();
         if (S.Time_Out_Flag && !ok) Arm_Late_Guard(t);
+        // A port that went away meanwhile stays the reason.
+        if (ok)
+            t.Last_Fault = Tool::Link_Fault::None;
+        else if (port->PortOpen())
+            t.Last_Fault = Tool::Link_Fault::No_Reply;
     }
 
     --count.In_Flight;

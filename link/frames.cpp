@@ -4,7 +4,10 @@
 #include "link/exchange.h"
 
 bool Send_Command(Tool& t, uint8_t cmd, uint8_t expected) {
-    return Exchange_Byte(t, cmd, 1) && t.S.Rx_Has(1) && t.S.Rx(0) == expected;
+    if (!Exchange_Byte(t, cmd, 1)) return false;
+    if (t.S.Rx_Has(1) && t.S.Rx(0) == expected) return true;
+    t.Last_Fault = Tool::Link_Fault::Wrong_Echo;
+    return false;
 }
 
 bool Send_Frame(Tool& t, uint8_t p0, uint8_t p1, uint8_t p2, bool flag_a, bool flag_b) {

@@ -1,6 +1,7 @@
 #include "addresses/search.h"
 #include "addresses_fixture.h"
 #include "engine/requests.h"
+#include "link/tempo.h"
 
 #include <QtTest>
 
@@ -192,6 +193,56 @@ class Tst_Search : public QObject {
         QCOMPARE(h.t.F.Current_Operation_Lbl.Caption(), QStringLiteral("Attente Commande"));
         QVERIFY(h.run_until([&h] { return h.t.S.Task_State == Task::Idle_Status; }, 5000));
         QCOMPARE(log.text(), QStringLiteral("04 01"));
+    }
+
+    // A search cut short says where and why beside the count, until the next search; one that
+    // ends by itself says nothing more. 20 detectors; a clock five times faster.
+    void stop_reason_data() {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("count"); // Cur_Adr_Lbl afterwards
+        QTest::addColumn<QString>("hint");  // empty: hidden
+        const QString found = QString::fromUtf8(" %1 Adresses trouvées");
+        QTest::newRow("whole loop") << "" << found.arg(20) << "";
+        QTest::newRow("no answer to the probe of 12")
+            << "silent 12" << found.arg(11)
+            << QString::fromUtf8("Recherche interrompue\nen 012 : pas de réponse");
+        QTest::newRow("wrong echo reading the type of 1")
+            << "wrong echo" << found.arg(20)
+            << QString::fromUtf8("Recherche interrompue\nen 001 : écho incorrect");
+        QTest::newRow("type of 7 refused")
+            << "refused 7" << found.arg(20)
+            << QString::fromUtf8("Recherche interrompue\nen 007 : type refusé");
+        QTest::newRow("re-arm not answered")
+            << "re-arm" << found.arg(20)
+            << QString::fromUtf8("Recherche impossible\nréarmement : pas de réponse");
+    }
+    void stop_reason() {
+        QFETCH(QString, fault);
+        QFETCH(QString, count);
+        QFETCH(QString, hint);
+        loopsim::Loop loop;
+        for (int a = 1; a <= 20; ++a)
+            loop.detectors[a] = Make_Detector(0x13);
+        if (fault.startsWith("silent")) loop.detectors[12].silent.insert(0x81);
+        if (fault.startsWith("refused")) loop.detectors[7].refused.insert(0x13);
+        Harness h(loop);
+        Set_Clock_Divider(h.t, 5);
+        h.board.set_clock_divider(5);
+        QVERIFY(Start_Connected(h));
+        if (fault == "re-arm") {
+            h.t.F.Start_Bus_Cmd.click();
+            QVERIFY(h.run_until([&h] { return Search_Over(h); }, 30000));
+            h.board.loop().rearm_answers = false;
+        }
+        Wire_Log log(h);
+        log.on_byte = [&](quint8 b) {
+            if (b == 0x40 && fault == "wrong echo") h.board.set_wrong_echo(3);
+        };
+        h.t.F.Search_Stop_Lbl.setVisible(true); // left by an earlier search
+        h.t.F.Start_Bus_Cmd.click();
+        QVERIFY(h.run_until([&h] { return Search_Over(h); }, 30000));
+        QCOMPARE(h.t.F.Cur_Adr_Lbl.Caption(), count);
+        QCOMPARE(h.t.F.Search_Stop_Lbl.Visible() ? h.t.F.Search_Stop_Lbl.Caption() : "", hint);
     }
 
     // A search owns the bus to its end: LED and mode requests from a panel left open are dropped.
