@@ -1,6 +1,7 @@
 #include "addresses/identity.h"
 
 #include "addresses/params.h"
+#include "addresses/search.h"
 #include "app/tool.h"
 #include "link/frames.h"
 #include "link/tempo.h"
@@ -40,6 +41,17 @@ class Readout {
             if (!Read_Param(t_, p.row, p.code, QString::fromUtf8(p.name), selection_)) return false;
         }
         return true;
+    }
+
+    // The type the search read for this found cell, read again when the board may have changed
+    // since: the cell is corrected and the readout goes by what the detector says it is now.
+    // False when the type cannot be read (no detector is shown) or a newer selection came.
+    bool Confirm_Type() {
+        uint8_t code = 0;
+        const bool good = Read_Byte(0x13, &code);
+        if (Moved() || !good) return false;
+        Set_Cell_Type(t_, adr_, code);
+        return Pause();
     }
 
   private:
@@ -120,11 +132,15 @@ void Read_Identity(Tool& t) {
 
     // Sel_Adr is 0 until the first grid click; such a readout reads nothing.
     const bool on_grid = adr >= 1 && adr <= 128;
-    const uint8_t type_index = on_grid ? t.S.Adr_Type[adr - 1] : 0;
     f.Param_Lbl(1).setCaption(QString::fromUtf8("Type détecteur"));
-    f.Value_Lbl(1).setCaption(on_grid ? f.Adr_Box(adr).Caption().mid(4) : QStringLiteral("???"));
-
-    if (type_index != 0) Readout(t, adr).Read_Details(type_index);
+    Readout readout(t, adr);
+    const bool stale = on_grid && adr <= t.S.Adr_Count && t.Type_Epoch[adr - 1] != t.Board_Epoch;
+    if (!stale || readout.Confirm_Type()) {
+        const uint8_t type_index = on_grid ? t.S.Adr_Type[adr - 1] : 0;
+        f.Value_Lbl(1).setCaption(on_grid ? f.Adr_Box(adr).Caption().mid(4)
+                                          : QStringLiteral("???"));
+        if (type_index != 0) readout.Read_Details(type_index);
+    }
 
     t.Screen.setMousePointer(Screen_Pointer::Default);
     t.S.Task_State = Task::Probe_Interface;

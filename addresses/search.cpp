@@ -100,6 +100,7 @@ void Search_Type_Reading(Tool& t) {
     const uint8_t adr = t.S.Cur_Adr;
     t.F.Adr_Box(adr).setCaption(Cell_Caption(adr, Type_Name(code, t.S.Type4_Counter)));
     t.S.Adr_Type[adr - 1] = index;
+    t.Type_Epoch[adr - 1] = t.Board_Epoch;
     if (index == 4 && t.S.Type4_Counter >= 8) t.S.Type4_Counter = 0;
     t.F.Cur_Adr_Lbl.setCaption(Position_Caption(adr) + QStringLiteral(" Type adresse =") +
                                QLatin1Char(' ') + QString::number(code));
@@ -144,6 +145,17 @@ QString Type_Name(uint8_t type_code, uint8_t type4_counter) {
     default:
         return QStringLiteral("???");
     }
+}
+
+void Set_Cell_Type(Tool& t, uint8_t adr, uint8_t code) {
+    const uint8_t index = Type_Index(code);
+    t.S.Adr_Type[adr - 1] = index;
+    t.Type_Epoch[adr - 1] = t.Board_Epoch;
+    // As the search numbers them: 1 to 8, then 1 again, along the addresses.
+    int muro = 0;
+    for (int a = 1; a <= adr; ++a)
+        muro += t.S.Adr_Type[a - 1] == 4;
+    t.F.Adr_Box(adr).setCaption(Cell_Caption(adr, Type_Name(code, uint8_t((muro + 7) % 8 + 1))));
 }
 
 void Start_Bus_Cmd_Click(Tool& t) {

@@ -8,6 +8,10 @@ bool Rearm_Bus(Tool& t);
 void Search_Addresses(Tool& t); // state 3
 void Search_End(Tool& t);       // state 4
 
+// Shows type `code` in the cell of a found address and keeps its index, outside a search: a
+// MURO-S takes the running number that its place among the grid's MURO-S gives it.
+void Set_Cell_Type(Tool& t, uint8_t adr, uint8_t code);
+
 // Type index and grid name of a type code; index 4 names take Type4_Counter.
 uint8_t Type_Index(uint8_t type_code);
 QString Type_Name(uint8_t type_code, uint8_t type4_counter);

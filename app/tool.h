@@ -6,6 +6,7 @@
 #include "link/serial_port.h"
 
 #include <QDeadlineTimer>
+#include <array>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -48,6 +49,12 @@ struct Tool {
 
     // Why the last exchange or command failed, for the operations that tell the user.
     enum class Link_Fault { None, No_Reply, Wrong_Echo, Port_Closed } Last_Fault = Link_Fault::None;
+
+    // Moves on whenever the tool may have lost sight of the board it searched: a port opened, a
+    // lost port back, a declared disconnection. A type that the search read under an older count
+    // may now belong to another detector; the readout of that cell reads it again first.
+    uint32_t Board_Epoch = 0;
+    std::array<uint32_t, 128> Type_Epoch{}; // element n-1 for address n
 
     // Where and why the search under way was cut short; empty while it goes well.
     QString Search_Stop;

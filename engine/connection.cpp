@@ -15,6 +15,7 @@ void Reopen_Lost_Port(Tool& t) {
     Serial_Port* port = t.Comm1.get();
     if (!t.Port_Wanted || !port || port->PortOpen()) return;
     if (!port->Open(t.S.Com_Port)) return;
+    ++t.Board_Epoch; // the device was away: what is behind it now may be another loop
     while (port->InBufferCount() > 0)
         t.S.Rx_Bytes = port->Input();
 }
@@ -38,6 +39,7 @@ void Probe_Interface(Tool& t) {
     F.Emul_Frm.setBackColor(Yellow);
     S.Connected = false;
     S.Probe_Retries = 3;
+    ++t.Board_Epoch;
 }
 
 void Read_Version(Tool& t) {

@@ -12,6 +12,7 @@ void Open_Com_Port(Tool& t) {
     F.Version_Lbl.setVisible(false);
     S.Connected = false;
     S.Task_State = Task::Probe_Interface;
+    ++t.Board_Epoch; // another port, or the same one again: maybe another board
 
     t.Port_Wanted = false;
     Serial_Port* port = t.Comm1.get();

@@ -58,6 +58,7 @@ inline loopsim::Detector Make_Detector(int type_code) {
 // The grid as a search would leave it for address `adr`.
 inline void Mark_Found(Tool& t, int adr, int type_index, const QString& name) {
     t.S.Adr_Type[adr - 1] = uint8_t(type_index);
+    t.Type_Epoch[adr - 1] = t.Board_Epoch;
     t.F.Adr_Box(adr).setCaption(QStringLiteral("%1\n").arg(adr, 3, 10, QLatin1Char('0')) + name);
 }
 

@@ -6,6 +6,7 @@
 #include "addresses_fixture.h"
 #include "app/tool.h"
 #include "engine/requests.h"
+#include "link/tempo.h"
 
 #include <QSet>
 #include <QtTest>
@@ -206,6 +207,50 @@ class Tst_Readout : public QObject {
         QCOMPARE(Panel(h.t), panel);
         QVERIFY(h.t.F.Led_On_Cde.Visible() && h.t.F.Led_Off_Cde.Visible());
         QCOMPARE(h.t.Screen.MousePointer(), int(Screen_Pointer::Default));
+    }
+
+    // The board goes after a search (the disconnection is declared) and may come back with another
+    // loop behind it: a readout of a found cell reads its type again first, shows the detector as
+    // it is now and corrects the cell; a type that cannot be read shows no detector at all.
+    void board_gone_and_back_data() {
+        QTest::addColumn<int>("code"); // at address 2 when the board is back; 0: type refused
+        QTest::addColumn<QString>("cell");
+        QTest::addColumn<QString>("wire");
+        const QString type_read = Hex({0x40, 0x13, 2, 0}) + " P";
+        QTest::newRow("another detector")
+            << 0x1A << "DLX508B" << Join({type_read, Identity_Wire(2), Params_Wire(2, true), "01"});
+        QTest::newRow("the same detector")
+            << 0x13 << "KOR" << Join({type_read, Identity_Wire(2), Params_Wire(2, false), "01"});
+        QTest::newRow("type refused") << 0 << "KOR" << Hex({0x40, 0x13, 2, 0, 0x01});
+    }
+    void board_gone_and_back() {
+        QFETCH(int, code);
+        QFETCH(QString, cell);
+        QFETCH(QString, wire);
+        loopsim::Loop loop;
+        for (int a = 1; a <= 3; ++a)
+            loop.detectors[a] = Make_Detector(0x13);
+        Harness h(loop);
+        Set_Clock_Divider(h.t, 5);
+        QVERIFY(Start_Connected(h));
+        h.t.F.Start_Bus_Cmd.click();
+        QVERIFY(h.run_until([&h] { return h.t.S.Adr_Type[2] == 1 && Readout_Over(h); }, 10000));
+        h.board.hang_up();
+        QVERIFY(h.run_until([&h] { return !h.t.S.Connected; }, 5000));
+        if (code)
+            h.board.loop().detectors[2] = Make_Detector(code);
+        else
+            h.board.loop().detectors[2].refused.insert(0x13);
+        QVERIFY(h.board.come_back());
+        QVERIFY(h.run_until([&h] { return Readout_Over(h) && h.t.S.Connected; }, 5000));
+        Wire_Log log(h);
+        log.clear();
+
+        QVERIFY(Run_Readout(h, 2));
+        QCOMPARE(log.text(), wire);
+        QCOMPARE(h.t.F.Adr_Box(2).Caption(), "002\n" + cell);
+        QCOMPARE(h.t.F.Value_Lbl(1).Caption(), code ? cell : "???");
+        QCOMPARE(h.t.F.Opto_Check.Visible(), code == 0x1A);
     }
 
     // Cell 9 is clicked while cell 5's readout waits for its second serial byte: that readout stops

@@ -39,6 +39,7 @@ bool Found(Harness& h, int count, const std::map<int, int>& states = {}, QList<i
     h.t.S.Adr_Count = uint8_t(count);
     for (int a = 1; a <= count; ++a) {
         h.t.S.Adr_Type[a - 1] = uint8_t(types.value(a - 1, 2));
+        h.t.Type_Epoch[a - 1] = h.t.Board_Epoch;
         h.t.F.Adr_Box(a).setBackColor(Found_Colour);
     }
     h.t.F.Adr_Status_Cde.setVisible(true);
