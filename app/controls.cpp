@@ -49,6 +49,12 @@ void Control::setAlignment(int a) {
     emit changed();
 }
 
+void Control::setToolTipText(const QString& t) {
+    if (t == tool_tip_) return;
+    tool_tip_ = t;
+    emit changed();
+}
+
 void Control::Move(int left, int top) {
     Move(left, top, width_, height_);
 }

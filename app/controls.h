@@ -55,6 +55,9 @@ class Control : public QObject {
     void setTransparent(bool t);
     int Alignment() const { return alignment_; } // 0 left, 1 right, 2 centre
     void setAlignment(int a);
+    // Shown when the mouse rests on the control; empty for none.
+    const QString& ToolTipText() const { return tool_tip_; }
+    void setToolTipText(const QString& t);
 
     int Left() const { return left_; }
     int Top() const { return top_; }
@@ -106,6 +109,7 @@ class Control : public QObject {
     Font_Spec font_;
     bool transparent_ = false;
     int alignment_ = 0;
+    QString tool_tip_;
     int left_ = 0, top_ = 0, width_ = 0, height_ = 0;
     int x1_ = 0, y1_ = 0, x2_ = 0, y2_ = 0;
     int border_width_ = 1;

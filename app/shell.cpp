@@ -76,6 +76,7 @@ void Wire_Handlers(Tool& t) {
     Connect_Timer(t, f.Timer_Time_Out, Timer_Time_Out_Timer);
     Connect_Timer(t, f.Send_Timer, Send_Timer_Timer);
     Connect_Timer(t, f.Receive_Timer, Receive_Timer_Timer);
+    Connect_Timer(t, t.Port_Retry, Port_Retry_Timer_Timer);
 
     // However the window goes (close box, Quit, the bus task after Quit), the program ends.
     Tool* tp = &t;

@@ -6,6 +6,7 @@
 #include "link/serial_port.h"
 
 #include <QDeadlineTimer>
+#include <QTimer>
 #include <array>
 #include <deque>
 #include <functional>
@@ -23,6 +24,10 @@ struct Tool {
     // Set while the port chosen by the last Open_Com_Port was opened: if the device then goes
     // away (unplugged, hung up), the probe of the board reopens it by itself.
     bool Port_Wanted = false;
+    // The device the port was last opened on, as COM Com_Port named it then.
+    QString Port_Device;
+    // After a failed opening, the same port is tried again on each timeout.
+    QTimer Port_Retry;
 
     // User requests that reach the bus are not run while a bus step (or the re-arm started by a
     // click) is under way: they wait here and run, in order, as soon as it has ended, so that

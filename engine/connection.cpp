@@ -1,6 +1,7 @@
 #include "engine/connection.h"
 
 #include "app/tool.h"
+#include "link/com_port.h"
 #include "link/exchange.h"
 #include "link/frames.h"
 
@@ -14,11 +15,22 @@ const Vb_Color Yellow = RGB(255, 255, 0);
 void Reopen_Lost_Port(Tool& t) {
     Serial_Port* port = t.Comm1.get();
     if (!t.Port_Wanted || !port || port->PortOpen()) return;
-    if (!port->Open(t.S.Com_Port)) return;
-    ++t.Board_Epoch; // the device was away: what is behind it now may be another loop
-    while (port->InBufferCount() > 0)
-        t.S.Rx_Bytes = port->Input();
+    Open_Device(t);
 }
+
+namespace {
+
+// The board does not answer on the device the port was opened on. If COM<n> names another one
+// now (a COM<n> link made after the tool fell back on /dev/ttyS<n-1>), that is the one meant.
+void Follow_Port_Name(Tool& t) {
+    Serial_Port* port = t.Comm1.get();
+    if (!t.Port_Wanted || !port || !port->PortOpen()) return;
+    if (port->Device_Name(t.S.Com_Port) == t.Port_Device) return;
+    port->Close();
+    Open_Device(t); // or tried again before each step, as a lost port is
+}
+
+} // namespace
 
 void Probe_Interface(Tool& t) {
     Program_State& S = t.S;
@@ -29,6 +41,7 @@ void Probe_Interface(Tool& t) {
         return;
     }
 
+    Follow_Port_Name(t);
     // Only a probe before any port opening meets 0 here; it declares the disconnection at once.
     if (S.Probe_Retries > 0) --S.Probe_Retries;
     if (S.Probe_Retries > 0) return;

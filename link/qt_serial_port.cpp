@@ -13,7 +13,7 @@ namespace {
 
 class Qt_Serial_Port final : public Serial_Port {
   public:
-    Qt_Serial_Port() {
+    explicit Qt_Serial_Port(const QString& fallback) : fallback_(fallback) {
         connect(&port_, &QSerialPort::readyRead, this, [this] { check_threshold(); });
     }
     ~Qt_Serial_Port() override { Close(); }
@@ -66,7 +66,7 @@ class Qt_Serial_Port final : public Serial_Port {
         return PortOpen();
     }
 
-    QString Device_Name(int number) const override { return Com_Device_Name(number); }
+    QString Device_Name(int number) const override { return Com_Device_Name(number, fallback_); }
 
   private:
     // One tool per device. Qt's own lock is named after the path it was given, so two links to
@@ -113,6 +113,7 @@ class Qt_Serial_Port final : public Serial_Port {
         emit Comm_Event();
     }
 
+    const QString fallback_;
     QSerialPort port_;
     QMetaObject::Connection error_link_;
     bool failed_ = false;
@@ -120,18 +121,19 @@ class Qt_Serial_Port final : public Serial_Port {
 
 } // namespace
 
-std::unique_ptr<Serial_Port> make_qt_serial_port() {
-    return std::make_unique<Qt_Serial_Port>();
+std::unique_ptr<Serial_Port> make_qt_serial_port(const QString& fallback) {
+    return std::make_unique<Qt_Serial_Port>(fallback);
 }
 
-QString Com_Device_Name(int number) {
+QString Com_Device_Name(int number, const QString& fallback) {
 #ifdef Q_OS_WIN
+    Q_UNUSED(fallback);
     return QStringLiteral("COM%1").arg(number);
 #else
     const QString local = QDir::current().absoluteFilePath(QStringLiteral("COM%1").arg(number));
     // A link left behind by a device that is gone still names the port the user chose.
     const QFileInfo info(local);
     if (info.exists() || info.isSymLink()) return local;
-    return QStringLiteral("/dev/ttyS%1").arg(number - 1);
+    return fallback.arg(number - 1);
 #endif
 }

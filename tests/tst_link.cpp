@@ -67,6 +67,40 @@ class Tst_Link : public QObject {
         QCOMPARE(h.board.received(), QByteArray());
     }
 
+    // COM1 does not exist at the start: the tool reports a port it cannot open once and keeps
+    // trying it, or falls back on a silent /dev/ttyS0. Once COM1 appears it connects, and the
+    // interface panel names the device. On a clock five times faster: a retry every 400 ms.
+    void port_that_comes_later_data() {
+        QTest::addColumn<bool>("fallback_opens");
+        QTest::newRow("no fallback device") << false;
+        QTest::newRow("silent fallback device") << true;
+    }
+    void port_that_comes_later() {
+        QFETCH(bool, fallback_opens);
+        Harness h;
+        QTemporaryDir elsewhere;
+        loopsim::Board fallback;
+        if (fallback_opens) {
+            QVERIFY(fallback.start(elsewhere.path(), 9));
+            fallback.set_silent(true);
+            QVERIFY(QFile::link(fallback.terminal_path(), elsewhere.filePath("ttyS0")));
+        }
+        h.t.Comm1 = make_qt_serial_port(elsewhere.filePath("ttyS%1"));
+        QVERIFY(QFile::rename(h.board.link_path(), h.dir.filePath("away")));
+        Wire_Link_Events(h.t);
+        Set_Clock_Divider(h.t, 5);
+        h.open();
+        h.run_for(1000);
+        QVERIFY(!h.t.S.Connected);
+        QVERIFY(QFile::rename(h.dir.filePath("away"), h.board.link_path()));
+        QVERIFY(h.run_until([&] { return h.t.S.Task_State == Task::Idle_Status; }, 5000));
+        QCOMPARE(h.dialogs.messages.size(), fallback_opens ? 0 : 1);
+        QCOMPARE(h.board.received().left(2), bytes({0x01, 0x02}));
+        QVERIFY2(h.t.F.Emul_Frm.ToolTipText().endsWith(
+                     h.board.link_path() + QString::fromUtf8(" → ") + h.board.terminal_path()),
+                 qPrintable(h.t.F.Emul_Frm.ToolTipText()));
+    }
+
     void other_port_closes_first() {
         Harness h;
         loopsim::Board second;

@@ -246,6 +246,7 @@ void Main_Window::apply(Control& c, QWidget* w) {
         break;
     }
 
+    if (w->toolTip() != c.ToolTipText()) w->setToolTip(c.ToolTipText());
     if (c.Kind() != Control_Kind::Line) {
         const QRect r = tw.Rect(c.Left(), c.Top(), c.Width(), c.Height());
         if (w->geometry() != r) w->setGeometry(r);

@@ -1,5 +1,6 @@
 #include "support/link_wiring.h"
 
+#include "link/com_port.h"
 #include "link/exchange.h"
 #include "link/tempo.h"
 #include "support/harness.h"
@@ -12,7 +13,7 @@ void Wire_Link_Events(Tool& t) {
     const std::pair<QTimer*, void (*)(Tool&)> timers[] = {
         {&f.Timer_Tache, Timer_Tache_Timer},       {&f.Tempo, Tempo_Timer},
         {&f.Timer_Time_Out, Timer_Time_Out_Timer}, {&f.Send_Timer, Send_Timer_Timer},
-        {&f.Receive_Timer, Receive_Timer_Timer},
+        {&f.Receive_Timer, Receive_Timer_Timer},   {&t.Port_Retry, Port_Retry_Timer_Timer},
     };
     for (const auto& [timer, handler] : timers)
         QObject::connect(timer, &QTimer::timeout, &f, [tp, handler = handler] { handler(*tp); });
