@@ -61,6 +61,9 @@ struct Tool {
     uint32_t Board_Epoch = 0;
     std::array<uint32_t, 128> Type_Epoch{}; // element n-1 for address n
 
+    // Simulation polls in a row that got no byte back at all.
+    int Silent_Polls = 0;
+
     // Where and why the search under way was cut short; empty while it goes well.
     QString Search_Stop;
 
@@ -70,5 +73,6 @@ struct Tool {
         int In_Flight = 0;
         int Max_In_Flight = 0;
         quint64 Overlaps = 0; // asked for while another was waiting for its reply
+        quint64 Replies = 0;  // exchanges that got bytes back in time
     } Link_Count;
 };

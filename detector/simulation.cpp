@@ -1,6 +1,7 @@
 #include "detector/simulation.h"
 
 #include "app/tool.h"
+#include "engine/connection.h"
 #include "engine/requests.h"
 #include "link/frames.h"
 #include "link/tempo.h"
@@ -21,6 +22,25 @@ constexpr Vb_Color Standby_Color = RGB(0, 255, 0);
 constexpr uint8_t Poll_Command = 0x10;
 constexpr uint8_t State_Alarm = 0x01;
 constexpr uint8_t State_Point_Fault = 0x08;
+
+// As many polls in a row without a byte as the probe allows failures once connected.
+constexpr int Silent_Polls_For_Disconnection = 3;
+
+// A board that stops answering during a run would leave the panel green while every cell turns
+// yellow one by one. Polls that get no byte at all, in a row, declare it gone, as the probe does;
+// polling goes on, and the first answer shows the board connected again. Its version is read
+// again by the probe once the run is over.
+void Watch_Board(Tool& t, bool heard) {
+    if (heard) {
+        t.Silent_Polls = 0;
+        if (!t.S.Connected) {
+            t.F.Connection_Lbl.setCaption(QString::fromUtf8("Connecté "));
+            t.F.Emul_Frm.setBackColor(RGB(0, 255, 0));
+        }
+        return;
+    }
+    if (++t.Silent_Polls == Silent_Polls_For_Disconnection) Declare_Disconnection(t);
+}
 
 void Show_Legend(Tool& t, bool visible) {
     for (int i = 0; i <= 3; ++i) {
@@ -50,6 +70,7 @@ void Start_Simulation(Tool& t) {
     t.S.Simulation_Active = true;
     t.S.Led_Address = 0;
     t.S.Alarm_Latch.fill(false);
+    t.Silent_Polls = 0;
 
     Run_User_Request(t, [&t] {
         // Only a search asked for just before this click hides the button: it has re-armed the
@@ -90,7 +111,9 @@ void Simulation_Poll(Tool& t) {
     if (S.Sim_Address < 1 || S.Sim_Address > 128) S.Sim_Address = 1;
     const uint8_t adr = S.Sim_Address;
 
+    const quint64 replies = t.Link_Count.Replies;
     const bool answered = Send_Frame(t, Poll_Command, adr, 0x00, false, false) && S.Rx_Has(2);
+    Watch_Board(t, t.Link_Count.Replies != replies);
     bool alarm = false;
     Vb_Color colour;
     if (!answered || S.Rx(0) != 0) {

@@ -34,7 +34,6 @@ void Follow_Port_Name(Tool& t) {
 
 void Probe_Interface(Tool& t) {
     Program_State& S = t.S;
-    Bus_Form& F = t.F;
 
     if (Send_Command(t, 0x01, 0x01)) {
         S.Task_State = S.Connected ? Task::Idle_Status : Task::Read_Version;
@@ -46,12 +45,17 @@ void Probe_Interface(Tool& t) {
     if (S.Probe_Retries > 0) --S.Probe_Retries;
     if (S.Probe_Retries > 0) return;
 
+    Declare_Disconnection(t);
+}
+
+void Declare_Disconnection(Tool& t) {
+    Bus_Form& F = t.F;
     F.Cc_Lbl.setVisible(false);
     F.Connection_Lbl.setCaption(QString::fromUtf8("Deconnecté"));
     F.Version_Lbl.setVisible(false);
     F.Emul_Frm.setBackColor(Yellow);
-    S.Connected = false;
-    S.Probe_Retries = 3;
+    t.S.Connected = false;
+    t.S.Probe_Retries = 3;
     ++t.Board_Epoch;
 }
 

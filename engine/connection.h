@@ -7,6 +7,10 @@ struct Tool;
 // user picks a port again.
 void Reopen_Lost_Port(Tool& t);
 
+// The board is taken for gone: the interface panel turns yellow, the short circuit and the
+// version are no longer shown, and the version will be read again.
+void Declare_Disconnection(Tool& t);
+
 void Probe_Interface(Tool& t); // state 1
 void Read_Version(Tool& t);    // state 2
 void Idle_Status(Tool& t);     // state 9

@@ -113,10 +113,12 @@ bool Exchange_Byte(Tool& t, uint8_t byte_out, uint8_t reply_len) {
         if (ok) S.Rx_Bytes = port->Input();
         if (S.Time_Out_Flag && !ok) Arm_Late_Guard(t);
         // A port that went away meanwhile stays the reason.
-        if (ok)
+        if (ok) {
             t.Last_Fault = Tool::Link_Fault::None;
-        else if (port->PortOpen())
+            ++count.Replies;
+        } else if (port->PortOpen()) {
             t.Last_Fault = Tool::Link_Fault::No_Reply;
+        }
     }
 
     --count.In_Flight;

@@ -205,6 +205,31 @@ class Tst_Simulation : public QObject {
         QCOMPARE(int(h.t.S.Sel_Adr), 3);
     }
 
+    // The board dies during a run: after three polls without a byte the panel says so while the
+    // polling goes on, and the first answer turns it green again; once the run is stopped the
+    // probe reads the version again. On a clock five times faster.
+    void boardLostDuringRun() {
+        Harness h;
+        Set_Clock_Divider(h.t, 5);
+        h.board.set_clock_divider(5);
+        QVERIFY(Found(h, 4));
+        const Control& panel = h.t.F.Emul_Frm;
+        h.t.F.Adr_Status_Cde.click();
+        QVERIFY(Wire_Is(h, Polls({1, 2, 3, 4})));
+        h.board.set_silent(true);
+        QVERIFY(h.run_until([&] { return panel.BackColor() == RGB(255, 255, 0); }, 10000));
+        QCOMPARE(h.board.received().count(char(0x40)), 4 + 3);
+        QVERIFY(!h.t.F.Version_Lbl.Visible() && !h.t.S.Connected);
+        QVERIFY(h.run_until([&] { return h.board.received().count(char(0x40)) == 4 + 4; }, 5000));
+        h.board.set_silent(false);
+        QVERIFY(h.run_until([&] { return panel.BackColor() == RGB(0, 255, 0); }, 5000));
+        QCOMPARE(h.t.F.Connection_Lbl.Caption(), QString::fromUtf8("Connecté "));
+        h.t.F.Adr_Status_Cde.click();
+        QVERIFY(h.run_until([&] { return Stopped(h) && h.t.S.Connected; }, 5000));
+        QVERIFY(h.board.received().endsWith(bytes({0x01, 0x02})));
+        QVERIFY(h.t.F.Version_Lbl.Visible());
+    }
+
     void stopDuringSlowReply_data() {
         QTest::addColumn<int>("trigger"); // byte whose arrival at the board brings the click
         QTest::addColumn<QByteArray>("wire");
