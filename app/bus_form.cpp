@@ -139,10 +139,10 @@ Bus_Form::Bus_Form()
     design(Cur_Adr_Lbl, "Label1", 9696, 192, 4908, 300);
     Cur_Adr_Lbl.setVisible(false);
     // Between the two status texts, on two lines, in the colour of a communication fault.
-    design(Search_Stop_Lbl, "", 6816, 150, 2820, 408);
+    design(Search_Stop_Lbl, "", 6816, 135, 2820, 420);
     Search_Stop_Lbl.setForeColor(0x0000FFFF);
     Search_Stop_Lbl.setTransparent(true);
-    Search_Stop_Lbl.setFont(font(8.25, true));
+    Search_Stop_Lbl.setFont(font(7.5, true));
     Search_Stop_Lbl.setVisible(false);
 
     design(Connection_Lbl, QString::fromUtf8("Déconnecté"), 96, 192, 1356, 204);
