@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QWidget>
+#include <algorithm>
 #include <cmath>
 
 namespace look {
@@ -31,10 +32,10 @@ QColor Color(Vb_Color c) {
     return Color(c, QApplication::palette());
 }
 
-QFont Font(const Font_Spec& f) {
+QFont Font(const Font_Spec& f, double zoom) {
     QFont font(f.Name);
     font.setStyleHint(QFont::SansSerif);
-    font.setPointSizeF(f.Size);
+    font.setPointSizeF(f.Size * zoom);
     font.setBold(f.Bold);
     return font;
 }
@@ -54,8 +55,16 @@ void Install_Font_Substitutes() {
                                 QStringLiteral("DejaVu Sans")});
 }
 
-Twips Twips::Of(const QWidget* w) {
-    return Twips(w->logicalDpiX(), w->logicalDpiY());
+Twips Twips::Of(const QWidget* w, double zoom) {
+    return Twips(w->logicalDpiX() * zoom, w->logicalDpiY() * zoom);
+}
+
+double Fit_Zoom(QSize client, QSize chrome, QSize available) {
+    if (client.isEmpty()) return 1.0;
+    const double x = double(available.width() - chrome.width()) / client.width();
+    const double y = double(available.height() - chrome.height()) / client.height();
+    // Never below a third: a screen that small gets what fits, rather than nothing readable.
+    return std::clamp(std::min(x, y), 1.0 / 3, 1.0);
 }
 
 int Twips::X(int twips) const {

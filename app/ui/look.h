@@ -5,6 +5,7 @@
 #include <QFont>
 #include <QPalette>
 #include <QRect>
+#include <QSize>
 
 class QWidget;
 
@@ -16,23 +17,28 @@ namespace look {
 QColor Color(Vb_Color c, const QPalette& system);
 QColor Color(Vb_Color c);
 
-QFont Font(const Font_Spec& f);
+// The font at `zoom` times its size.
+QFont Font(const Font_Spec& f, double zoom = 1.0);
 
 // Fonts the designs name that a Linux desktop rarely has, mapped to near metrics.
 void Install_Font_Substitutes();
 
-// pixels = twips x logical DPI / 1440, each coordinate rounded on its own.
+// pixels = twips x logical DPI x zoom / 1440, each coordinate rounded on its own.
 class Twips {
   public:
-    explicit Twips(int dpi_x = 96, int dpi_y = 96) : dpi_x_(dpi_x), dpi_y_(dpi_y) {}
-    static Twips Of(const QWidget* w);
+    explicit Twips(double dpi_x = 96, double dpi_y = 96) : dpi_x_(dpi_x), dpi_y_(dpi_y) {}
+    static Twips Of(const QWidget* w, double zoom = 1.0);
     int X(int twips) const;
     int Y(int twips) const;
     QRect Rect(int left, int top, int width, int height) const;
     QPoint Point(int x, int y) const { return {X(x), Y(y)}; }
 
   private:
-    int dpi_x_, dpi_y_;
+    double dpi_x_, dpi_y_;
 };
+
+// The zoom, at most 1, that fits a window of `client` (the part that scales) and `chrome` (menu
+// bar, window frame) within `available`, keeping its proportions.
+double Fit_Zoom(QSize client, QSize chrome, QSize available);
 
 } // namespace look

@@ -17,6 +17,7 @@
 #include <QPointer>
 #include <QScreen>
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -47,9 +48,31 @@ void set_colours(QWidget* w, const QColor& back, const QColor& fore) {
     if (pal != w->palette() || !w->testAttribute(Qt::WA_SetPalette)) w->setPalette(pal);
 }
 
-void set_font(QWidget* w, const Font_Spec& wanted) {
-    const QFont f = look::Font(wanted);
+void set_font(QWidget* w, const QFont& f) {
     if (f != w->font() || !w->testAttribute(Qt::WA_SetFont)) w->setFont(f);
+}
+
+void set_font(QWidget* w, const Font_Spec& wanted, double zoom) {
+    set_font(w, look::Font(wanted, zoom));
+}
+
+// A word wider than its label (a type name in a grid cell, drawn with a font wider than the
+// designed one) would break at its hyphen or be cut: the font is narrowed until it fits.
+QFont fit_words(QFont f, const QString& caption, int width) {
+    const auto widest = [&caption](const QFont& font) {
+        const QFontMetrics fm(font);
+        int w = 0;
+        for (const QString& line : caption.split(QLatin1Char('\n')))
+            if (!line.contains(QLatin1Char(' '))) w = std::max(w, fm.horizontalAdvance(line));
+        return w;
+    };
+    // Advances round to whole pixels where the label's layout does not: narrowed a step at a time
+    // until the word fits with a pixel to spare.
+    const int room = width - 2;
+    for (int stretch = 100 * room / std::max(widest(f), 1); widest(f) > room && stretch >= 50;
+         stretch -= 3)
+        f.setStretch(std::min(stretch, 99));
+    return f;
 }
 
 // The transmit and receive lamps, which blink with every byte on the line.
@@ -184,7 +207,7 @@ void Main_Window::bind(Control& c, QWidget* w) {
 }
 
 void Main_Window::apply(Control& c, QWidget* w) {
-    const look::Twips tw = look::Twips::Of(this);
+    const look::Twips tw = look::Twips::Of(this, zoom_);
     const QColor back = look::Color(c.BackColor());
     const QColor fore = look::Color(c.ForeColor());
 
@@ -196,29 +219,33 @@ void Main_Window::apply(Control& c, QWidget* w) {
                                 : c.Alignment() == 1 ? Qt::AlignRight
                                                      : Qt::AlignLeft;
         if (l->alignment() != (h | Qt::AlignTop)) l->setAlignment(h | Qt::AlignTop);
-        set_font(l, c.Font());
+        set_font(l, fit_words(look::Font(c.Font(), zoom_), c.Caption(), tw.X(c.Width())));
         set_colours(l, back, fore);
-        l->setAutoFillBackground(!c.Transparent());
+        // Rows of labels stand closer than a line of their text is high: one filled with the
+        // colour its container has anyway would only cut the descenders of the row above.
+        const Control* box = c.Container();
+        l->setAutoFillBackground(!c.Transparent() && !(box && box->BackColor() == c.BackColor()));
         break;
     }
     case Control_Kind::Button: {
         auto* b = static_cast<Vb_Button*>(w);
         b->setText(c.Caption());
-        set_font(b, c.Font());
+        set_font(b, c.Font(), zoom_);
         break;
     }
     case Control_Kind::Frame: {
         auto* f = static_cast<Vb_Frame*>(w);
         f->setCaption(c.Caption());
-        set_font(f, c.Font());
+        set_font(f, c.Font(), zoom_);
         set_colours(f, back, fore);
         break;
     }
     case Control_Kind::Check:
     case Control_Kind::Option: {
         auto* b = static_cast<Vb_Toggle*>(w);
+        b->setIndicatorScale(zoom_);
         b->setText(c.Caption());
-        set_font(b, c.Font());
+        set_font(b, c.Font(), zoom_);
         set_colours(b, back, fore);
         b->setAutoFillBackground(!c.Transparent());
         b->setChecked(c.Value() != 0);
@@ -235,8 +262,9 @@ void Main_Window::apply(Control& c, QWidget* w) {
         break;
     }
     case Control_Kind::Line: {
-        static_cast<Vb_Line*>(w)->setLine(tw.Point(c.X1(), c.Y1()), tw.Point(c.X2(), c.Y2()),
-                                          c.BorderWidth(), fore);
+        const int width = std::max(1, int(std::lround(c.BorderWidth() * zoom_)));
+        static_cast<Vb_Line*>(w)->setLine(tw.Point(c.X1(), c.Y1()), tw.Point(c.X2(), c.Y2()), width,
+                                          fore);
         break;
     }
     case Control_Kind::Picture:
@@ -248,7 +276,11 @@ void Main_Window::apply(Control& c, QWidget* w) {
 
     if (w->toolTip() != c.ToolTipText()) w->setToolTip(c.ToolTipText());
     if (c.Kind() != Control_Kind::Line) {
-        const QRect r = tw.Rect(c.Left(), c.Top(), c.Width(), c.Height());
+        QRect r = tw.Rect(c.Left(), c.Top(), c.Width(), c.Height());
+        // A label that paints no background of its own may reach below its box, so that the
+        // descenders of its line are not cut where the box is lower than the font's line.
+        if (c.Kind() == Control_Kind::Label && !w->autoFillBackground())
+            r.setHeight(std::max(r.height(), w->fontMetrics().height()));
         if (w->geometry() != r) w->setGeometry(r);
     }
     if (!is_lamp(c) && w->isHidden() == c.Visible()) w->setVisible(c.Visible());
@@ -324,11 +356,28 @@ void Main_Window::follow_pointer() {
         QApplication::restoreOverrideCursor();
 }
 
+void Main_Window::Set_Zoom(double zoom) {
+    if (zoom == zoom_) return;
+    zoom_ = zoom;
+    const look::Twips tw = look::Twips::Of(this, zoom_);
+    client_->setFixedSize(tw.X(Bus_Form::ScaleWidth), tw.Y(Bus_Form::ScaleHeight));
+    for (auto it = controls_.begin(); it != controls_.end(); ++it)
+        apply(*it.value(), const_cast<QWidget*>(it.key()));
+    adjustSize();
+}
+
 void Main_Window::Show_Centred() {
     adjustSize();
     if (QScreen* s = screen()) {
         const QRect avail = s->availableGeometry();
-        move(avail.center() - QPoint(width() / 2, height() / 2));
+        // A screen smaller than the window (a laptop at 125 % or more) gets the whole window,
+        // scaled down; the window frame is not known before it is shown, so room is left for it.
+        const look::Twips full = look::Twips::Of(this);
+        const QSize client(full.X(Bus_Form::ScaleWidth), full.Y(Bus_Form::ScaleHeight));
+        const QSize chrome = size() - client_->size() + QSize(Frame_Allowance_X, Frame_Allowance_Y);
+        Set_Zoom(look::Fit_Zoom(client, chrome, avail.size()));
+        QPoint top_left = avail.center() - QPoint(width() / 2, height() / 2);
+        move(std::max(top_left.x(), avail.left()), std::max(top_left.y(), avail.top()));
     }
     show();
     if (QWidget* start = widgets_.value(&t_.F.Start_Bus_Cmd)) start->setFocus();

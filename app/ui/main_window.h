@@ -22,8 +22,15 @@ class Main_Window : public QMainWindow {
     QAction* action(const Control& c) const { return actions_.value(&c); }
     QWidget* client() const { return client_; }
 
-    // Centres the window on its screen, shows it and gives the focus to Start_Bus_Cmd.
+    // Centres the window on its screen, scaled down when the screen is too small for it, shows
+    // it and gives the focus to Start_Bus_Cmd.
     void Show_Centred();
+    // Draws the window's content at `zoom` times its size (1: as designed).
+    void Set_Zoom(double zoom);
+    double zoom() const { return zoom_; }
+    // What the window frame takes, in pixels, before the window manager has said.
+    static constexpr int Frame_Allowance_X = 8;
+    static constexpr int Frame_Allowance_Y = 40;
 
     // Where key presses go before the focused control sees them (Form_KeyDown).
     std::function<void(Tool&, int key_code, int shift)> Key_Down;
@@ -50,4 +57,5 @@ class Main_Window : public QMainWindow {
     QHash<const Control*, QAction*> actions_;
     QHash<const Control*, int> last_z_;
     bool wait_cursor_ = false;
+    double zoom_ = 1.0;
 };

@@ -7,6 +7,9 @@
 #include <QStylePainter>
 #include <qdrawutil.h>
 
+#include <algorithm>
+#include <cmath>
+
 Vb_Label::Vb_Label(QWidget* parent) : QLabel(parent) {
     setTextFormat(Qt::PlainText);
     setWordWrap(true);
@@ -103,7 +106,15 @@ QRect Vb_Toggle::indicator_rect() const {
         check ? QStyle::PM_IndicatorWidth : QStyle::PM_ExclusiveIndicatorWidth, &opt, this);
     const int h = style()->pixelMetric(
         check ? QStyle::PM_IndicatorHeight : QStyle::PM_ExclusiveIndicatorHeight, &opt, this);
-    return QRect(1, (height() - h) / 2, w, h);
+    const int sw = std::max(1, int(std::lround(w * indicator_scale_)));
+    const int sh = std::max(1, int(std::lround(h * indicator_scale_)));
+    return QRect(1, (height() - sh) / 2, sw, sh);
+}
+
+void Vb_Toggle::setIndicatorScale(double scale) {
+    if (scale == indicator_scale_) return;
+    indicator_scale_ = scale;
+    update();
 }
 
 void Vb_Toggle::paintEvent(QPaintEvent*) {
@@ -115,9 +126,10 @@ void Vb_Toggle::paintEvent(QPaintEvent*) {
     opt.rect = indicator_rect();
     p.drawPrimitive(kind_ == Check ? QStyle::PE_IndicatorCheckBox : QStyle::PE_IndicatorRadioButton,
                     opt);
-    const int spacing = style()->pixelMetric(kind_ == Check ? QStyle::PM_CheckBoxLabelSpacing
-                                                            : QStyle::PM_RadioButtonLabelSpacing,
-                                             &opt, this);
+    const int spacing = int(std::lround(
+        indicator_scale_ * style()->pixelMetric(kind_ == Check ? QStyle::PM_CheckBoxLabelSpacing
+                                                               : QStyle::PM_RadioButtonLabelSpacing,
+                                                &opt, this)));
     const QRect text = rect().adjusted(opt.rect.right() + 1 + spacing, 0, 0, 0);
     const int flags = Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap | Qt::TextShowMnemonic;
     p.drawItemText(text, flags, palette(), isEnabled(), this->text(), QPalette::WindowText);
@@ -213,5 +225,11 @@ void Vb_Picture::setPicture(const QPixmap& pix) {
 void Vb_Picture::paintEvent(QPaintEvent*) {
     if (picture_.isNull()) return;
     QPainter p(this);
-    p.drawPixmap(1, 1, picture_);
+    // Shrunk with the window when it is drawn smaller than designed.
+    QSize shown = picture_.size();
+    const QSize room = size() - QSize(2, 2);
+    if (!room.isEmpty() && (shown.width() > room.width() || shown.height() > room.height()))
+        shown.scale(room, Qt::KeepAspectRatio);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    p.drawPixmap(QRect(QPoint(1, 1), shown), picture_);
 }

@@ -63,6 +63,8 @@ class Vb_Toggle : public QAbstractButton {
     enum Kind { Check, Option };
     Vb_Toggle(Kind kind, QWidget* parent);
     Kind kind() const { return kind_; }
+    // The box or circle drawn at this scale of the style's own, with the window's content.
+    void setIndicatorScale(double scale);
 
   protected:
     void paintEvent(QPaintEvent*) override;
@@ -72,6 +74,7 @@ class Vb_Toggle : public QAbstractButton {
   private:
     QRect indicator_rect() const;
     Kind kind_;
+    double indicator_scale_ = 1.0;
 };
 
 // Filled shape without a border: rectangle, square, oval or circle (the model's Shape values).
