@@ -60,6 +60,8 @@ void Open_Com_Port(Tool& t) {
 
     if (!Open_Device(t)) {
         F.Timer_Tache.stop();
+        // No probe will run to declare the board gone and hide it.
+        F.Cc_Lbl.setVisible(false);
         const QString prompt = QString::fromUtf8("Le port Com") + QString::number(S.Com_Port) +
                                QString::fromUtf8(" n'existe pas ou n'est pas libre !");
         if (t.Dlg) S.Last_Result = t.Dlg->Msg_Box(prompt, vbExclamation, "Erreur Port Com");
