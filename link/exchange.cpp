@@ -109,7 +109,11 @@ bool Exchange_Byte(Tool& t, uint8_t byte_out, uint8_t reply_len) {
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         F.Timer_Time_Out.stop();
 
-        ok = !S.Time_Out_Flag && !S.Quit_Flag && port->InBufferCount() > 0;
+        // A whole reply counts even when the time-out has fired too: it fires in the event loop
+        // of any box left open meanwhile, and it is the board's silence it measures, not the
+        // time the box stayed open.
+        const int waiting = port->InBufferCount();
+        ok = !S.Quit_Flag && waiting > 0 && (waiting >= reply_len || !S.Time_Out_Flag);
         if (ok) S.Rx_Bytes = port->Input();
         if (S.Time_Out_Flag && !ok) Arm_Late_Guard(t);
         // A port that went away meanwhile stays the reason.
