@@ -181,9 +181,10 @@ void Form_Load(Tool& t) {
 
 void Main_Loop_Pass(Tool& t) {
     // Once Quit is raised nothing may be left to wake a blocking wait (the timers stop with the
-    // window), so a pass that starts after it only handles what is already pending.
-    QCoreApplication::processEvents(t.S.Quit_Flag ? QEventLoop::AllEvents
-                                                  : QEventLoop::WaitForMoreEvents);
+    // window), so a pass that starts after it only handles what is already pending; so does one
+    // whose tick came during the last step, which is followed at once by the next.
+    QCoreApplication::processEvents(t.S.Quit_Flag || t.S.Task_Tick ? QEventLoop::AllEvents
+                                                                   : QEventLoop::WaitForMoreEvents);
     t.S.Last_Result = t.F.Unloaded() ? 0 : 1; // windows still open
     if (t.S.Task_Tick && !t.S.Quit_Flag) {
         t.S.Task_Tick = false;
