@@ -49,6 +49,7 @@ class Tst_Link : public QObject {
         Wire_Link_Events(h.t);
         h.open();
         QVERIFY(h.t.F.Timer_Tache.isActive());
+        h.t.F.Cc_Lbl.setVisible(true); // left by the board of the port that was open
         // A link to nothing, so no real serial port of the machine can answer for it.
         QFile::link(h.dir.filePath("nothing"), h.dir.filePath(QStringLiteral("COM%1").arg(number)));
         h.t.S.Com_Port = uint8_t(number);
@@ -61,6 +62,7 @@ class Tst_Link : public QObject {
         QCOMPARE(h.dialogs.messages[0].title, QStringLiteral("Erreur Port Com"));
         QVERIFY(!h.t.F.Timer_Tache.isActive());
         QVERIFY(!h.t.Comm1->PortOpen());
+        QVERIFY(!h.t.F.Cc_Lbl.Visible());
         QCOMPARE(h.t.S.Task_State, int16_t(Task::Probe_Interface));
         h.board.clear_traffic();
         h.run_for(300);
@@ -265,6 +267,19 @@ class Tst_Link : public QObject {
         QCOMPARE(nested, 0);
         QCOMPARE(h.t.S.Rx_Bytes, bytes({0x01}));
         QCOMPARE(h.board.received(), bytes({0x01}));
+    }
+
+    // A box held open while an exchange waits: the reply that came in time counts, though the
+    // time-out has fired in the box's own event loop. On a clock five times faster.
+    void reply_in_time_behind_an_open_box() {
+        Harness h;
+        Open_Quiet(h);
+        Set_Clock_Divider(h.t, 5);
+        h.board.set_reply_delay(50);
+        h.dialogs.while_open = [] { QTest::qWait(700); };
+        QTimer::singleShot(10, &h.t.F, [&] { h.t.Dlg->Show_About(); });
+        QVERIFY(Send_Command(h.t, 0x01, 0x01));
+        QCOMPARE(h.dialogs.about_shown, 1);
     }
 
     // Frame bytes go out unescaped and every reply byte is kept; a frame stops at the first byte
