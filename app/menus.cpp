@@ -34,7 +34,21 @@ void Serial_Com_Port_Mnu_Click(Tool& t) {
     // Reopening the port in the middle of an exchange would hand that exchange the new port's
     // bytes: it waits for the running step to end.
     Tool* tp = &t;
-    Run_User_Request(t, [tp] { Open_Com_Port(*tp); });
+    Run_User_Request(t, [tp] {
+        End_Operation_For_Reopening(*tp);
+        Open_Com_Port(*tp);
+    });
+}
+
+void End_Operation_For_Reopening(Tool& t) {
+    // The opening sends the task to state 1, which would leave a search or a simulation with the
+    // grid locked, its buttons hidden and its captions up for good: it ends first, as it ends
+    // itself (neither end step talks to the board).
+    if (t.S.Task_State == Task::Search_Addresses)
+        t.Search_Stop = QString::fromUtf8("Recherche interrompue\nen %1 : port rouvert")
+                            .arg(t.S.Cur_Adr, 3, 10, QLatin1Char('0'));
+    if (Search_Under_Way(t)) Search_End(t);
+    if (t.S.Simulation_Active) Stop_Simulation_Now(t);
 }
 
 void Phase_Option_Click(Tool& t, int index) {

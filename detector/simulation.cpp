@@ -151,3 +151,8 @@ void Simulation_Stop(Tool& t) {
     S.Simulation_Active = false;
     if (S.Adr_Count > 0) t.F.Adr_Status_Cde.setVisible(true);
 }
+
+void Stop_Simulation_Now(Tool& t) {
+    Show_Legend(t, false);
+    Simulation_Stop(t);
+}

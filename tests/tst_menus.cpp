@@ -6,6 +6,7 @@
 #include "app/ui/about_dialog.h"
 #include "app/ui/qt_dialogs.h"
 #include "engine/requests.h"
+#include "link/tempo.h"
 #include "support/harness.h"
 
 #include <QApplication>
@@ -125,6 +126,45 @@ class Tst_Menus : public QObject {
         }
         QCOMPARE(int(h.t.S.Task_State), int(Task::Probe_Interface));
         QCOMPARE(h.dialogs.messages.size(), 1); // COM7 cannot be opened here
+    }
+
+    // The port reopened during a search or a simulation ends it as it ends itself: nothing it
+    // locked or hid stays so, and F5 starts a new search. On a clock five times faster.
+    void reopenEndsTheOperation_data() {
+        QTest::addColumn<bool>("simulation");
+        QTest::newRow("search") << false;
+        QTest::newRow("simulation") << true;
+    }
+    void reopenEndsTheOperation() {
+        QFETCH(bool, simulation);
+        Loaded h(1);
+        Set_Clock_Divider(h.t, 5);
+        QVERIFY(h.run_until([&] { return h.t.S.Task_State == Task::Idle_Status; }, 5000));
+        if (simulation) {
+            h.t.S.Adr_Count = 3;
+            h.t.F.Adr_Status_Cde.setVisible(true);
+            h.t.F.Adr_Status_Cde.click();
+        } else {
+            h.t.F.Start_Bus_Cmd.click();
+        }
+        QVERIFY(h.run_until(
+            [&] {
+                return h.board.received().count(char(0x40)) +
+                           h.board.received().count(char(0x41)) >=
+                       4;
+            },
+            5000));
+        h.dialogs.answers = QStringList{"1"};
+        h.t.F.Serial_Com_Port_Mnu.click();
+        QVERIFY(h.run_until([&] { return h.t.S.Task_State == Task::Idle_Status; }, 5000));
+        const Bus_Form& f = h.t.F;
+        QVERIFY(!h.t.S.Grid_Locked && !h.t.S.Simulation_Active && !f.Lgd_Lbl(0).Visible());
+        QVERIFY(f.Start_Bus_Cmd.Visible() && f.Adr_Status_Cde.Visible());
+        QCOMPARE(f.Adr_Status_Cde.Caption(), QStringLiteral("ETAT DES ADRESSES (F9)"));
+        QCOMPARE(f.Current_Operation_Lbl.Caption(), QStringLiteral("Attente Commande"));
+        QCOMPARE(f.Search_Stop_Lbl.Visible(), !simulation);
+        Form_KeyDown(h.t, vbKeyF5, 0);
+        QVERIFY(h.run_until([&] { return h.t.S.Task_State == Task::Search_Addresses; }, 5000));
     }
 
     void phaseOptions() {
