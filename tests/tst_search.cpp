@@ -245,7 +245,8 @@ class Tst_Search : public QObject {
         QCOMPARE(h.t.F.Search_Stop_Lbl.Visible() ? h.t.F.Search_Stop_Lbl.Caption() : "", hint);
     }
 
-    // A search owns the bus to its end: LED and mode requests from a panel left open are dropped.
+    // A search owns the bus to its end: LED and mode requests from a panel left open are dropped,
+    // and the boxes show again what the detector holds.
     void panel_requests_during_search_dropped() {
         Harness h(Loop_Of({0x1A, 0x1A, 0x1A}));
         QVERIFY(Start_Connected(h));
@@ -263,6 +264,11 @@ class Tst_Search : public QObject {
         QVERIFY(h.t.F.Adr_Status_Cde.Visible());
         for (const QByteArray& frame : {bytes({0x41, 0x82}), bytes({0x41, 0x96})})
             QVERIFY(!h.board.received().contains(frame));
+        // A box whose write is dropped shows the mode the detector has, not the click.
+        QVERIFY(h.t.F.Opto_Check.Value() == 1 && h.t.S.Sensor_Mode == 0);
+        h.t.F.Param_Lbl(0).setVisible(false); // as between a grid click and its readout
+        h.t.F.Thermo_Check.setValue(0);
+        QVERIFY(h.t.F.Thermo_Check.Value() == 1 && h.t.S.Sensor_Mode == 0);
     }
 };
 
