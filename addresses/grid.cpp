@@ -5,11 +5,10 @@
 
 namespace {
 
-void Select_Cell(Tool& t, int index) {
-    // A search may have started between the click and now.
-    if (t.S.Grid_Locked) return;
+// What the user sees of a click, at once, even while a step is under way: the rows hidden, the
+// panel captioned and placed beside the cell, the LED buttons hidden until the readout ends.
+void Open_Panel(Tool& t, int index) {
     Bus_Form& f = t.F;
-
     for (int r = f.Param_Lbl.LBound(); r <= f.Param_Lbl.UBound(); ++r) {
         f.Param_Lbl(r).setVisible(false);
         f.Value_Lbl(r).setVisible(false);
@@ -27,10 +26,19 @@ void Select_Cell(Tool& t, int index) {
     if (top + panel.Height() > Bus_Form::ScaleHeight) top = centre_y - panel.Height();
     panel.Move(left, top);
 
-    t.S.Sel_Adr = static_cast<uint8_t>(index);
     f.Led_On_Cde.setVisible(false);
     f.Led_Off_Cde.setVisible(false);
     panel.setVisible(true);
+}
+
+// The selection and the readout, once the bus is free.
+void Select_Cell(Tool& t, int index) {
+    // A search may have started between the click and now.
+    if (t.S.Grid_Locked) return;
+    t.S.Sel_Adr = static_cast<uint8_t>(index);
+    // A readout that ended meanwhile, stopped by this click, has shown them again.
+    t.F.Led_On_Cde.setVisible(false);
+    t.F.Led_Off_Cde.setVisible(false);
     t.S.Check_Lock = false;
     t.S.Task_State = Task::Read_Identity;
 }
@@ -42,5 +50,6 @@ void Adr_Box_Click(Tool& t, int index) {
     // Counted now, not when the selection is made: a readout under way sees it and stops
     // before it shows another detector's values under the new address.
     ++t.S.Selection_Count;
+    Open_Panel(t, index);
     Run_User_Request(t, [&t, index] { Select_Cell(t, index); });
 }
