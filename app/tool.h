@@ -63,6 +63,8 @@ struct Tool {
 
     // Simulation polls in a row that got no byte back at all.
     int Silent_Polls = 0;
+    // The LED the tool had lit when a simulation started: its first poll switches it off.
+    uint8_t Led_Lit_Before_Run = 0;
 
     // Where and why the search under way was cut short; empty while it goes well.
     QString Search_Stop;

@@ -2,6 +2,7 @@
 
 #include "app/tool.h"
 #include "engine/connection.h"
+#include "engine/led.h"
 #include "engine/requests.h"
 #include "link/frames.h"
 #include "link/tempo.h"
@@ -42,6 +43,13 @@ void Watch_Board(Tool& t, bool heard) {
     if (++t.Silent_Polls == Silent_Polls_For_Disconnection) Declare_Disconnection(t);
 }
 
+// A run that ends before its first poll has not switched it off: it is still the tool's.
+void Keep_Led_Lit_Before_Run(Tool& t) {
+    if (t.Led_Lit_Before_Run == 0) return;
+    t.S.Led_Address = t.Led_Lit_Before_Run;
+    t.Led_Lit_Before_Run = 0;
+}
+
 void Show_Legend(Tool& t, bool visible) {
     for (int i = 0; i <= 3; ++i) {
         t.F.Lgd_Lbl(i).setVisible(visible);
@@ -68,6 +76,9 @@ void Start_Simulation(Tool& t) {
     t.S.Grid_Locked = true;
     t.S.Sim_Address = 1;
     t.S.Simulation_Active = true;
+    // The tool keeps at most one LED lit: the one lit before the run is switched off by its first
+    // poll, which cannot happen in this handler.
+    t.Led_Lit_Before_Run = t.S.Led_Address;
     t.S.Led_Address = 0;
     t.S.Alarm_Latch.fill(false);
     t.Silent_Polls = 0;
@@ -79,6 +90,7 @@ void Start_Simulation(Tool& t) {
             Show_Legend(t, false);
             t.F.Adr_Status_Cde.setCaption(Idle_Caption);
             t.S.Simulation_Active = false;
+            Keep_Led_Lit_Before_Run(t);
             if (t.S.Task_State != Task::Search_Addresses) {
                 // The re-arm failed: nothing else will unlock the grid or reset the status line.
                 t.S.Grid_Locked = false;
@@ -108,6 +120,12 @@ void Adr_Status_Cde_Click(Tool& t) {
 
 void Simulation_Poll(Tool& t) {
     Program_State& S = t.S;
+    if (const uint8_t lit = t.Led_Lit_Before_Run) {
+        t.Led_Lit_Before_Run = 0;
+        // Refused or unanswered, it stays the tool's to switch off at the next alarm.
+        if (!Switch_Led_Off(t, lit)) S.Led_Address = lit;
+        Tempo_Wait(t, 100);
+    }
     if (S.Sim_Address < 1 || S.Sim_Address > 128) S.Sim_Address = 1;
     const uint8_t adr = S.Sim_Address;
 
@@ -140,6 +158,7 @@ void Simulation_Poll(Tool& t) {
 
 void Simulation_Stop(Tool& t) {
     Program_State& S = t.S;
+    Keep_Led_Lit_Before_Run(t);
     t.F.Adr_Status_Cde.setCaption(Idle_Caption);
     t.F.Start_Bus_Cmd.setVisible(true);
     for (int adr = 1; adr <= S.Adr_Count && adr <= 128; ++adr)

@@ -22,13 +22,19 @@ bool accepted(const Tool& t) {
 
 } // namespace
 
+bool Switch_Led_Off(Tool& t, uint8_t address) {
+    const bool ok = Send_Frame(t, Led_Code, address, Led_Off, true, false);
+    t.S.Last_Result = ok;
+    show_mark(t, address, false);
+    return ok && accepted(t);
+}
+
 void Led_Command(Tool& t) {
     Program_State& S = t.S;
 
     if (S.Led_Request > 0) {
         if (S.Led_Address > 0) {
-            S.Last_Result = Send_Frame(t, Led_Code, S.Led_Address, Led_Off, true, false);
-            show_mark(t, S.Led_Address, false);
+            Switch_Led_Off(t, S.Led_Address);
             Tempo_Wait(t, 100);
         }
         const bool ok = Send_Frame(t, Led_Code, S.Sel_Adr, Led_On, true, false);

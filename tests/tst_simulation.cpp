@@ -174,7 +174,7 @@ class Tst_Simulation : public QObject {
     }
 
     // Each alarm lights its LED once a run, the second switching the first off; polling goes
-    // on; a new run forgets the LED lit before and lights it again.
+    // on; a new run first switches off the LED lit before it, then lights the alarms' again.
     void alarmLeds() {
         Harness h;
         QVERIFY(Found(h, 4, {{2, 0x01}, {3, 0x09}}));
@@ -189,7 +189,9 @@ class Tst_Simulation : public QObject {
         QVERIFY(h.run_until([&] { return Stopped(h); }, 5000));
         QCOMPARE(int(t.S.Led_Address), 3);
         t.F.Adr_Status_Cde.click();
-        QVERIFY(Wire_Is(h, run + Polls({4, 1, 2, 3, 4}) + Probe + run + Polls({4})));
+        QVERIFY(Wire_Is(h, run + Polls({4, 1, 2, 3, 4}) + Probe + Led(3, false) + run +
+                               Polls({4})));
+        QCOMPARE(int(t.S.Led_Address), 3);
     }
 
     // With one address found, address 1 is polled at every tick; the grid is deaf meanwhile.
