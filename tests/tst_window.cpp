@@ -14,6 +14,9 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QStyleOptionButton>
 #include <QWindow>
 #include <QtTest>
 
@@ -144,6 +147,81 @@ class Tst_Window : public QObject {
             s.t.F.Adr_Box(9).setCaption(QStringLiteral("009\n") + name);
             QWidget* cell = s.find("Adr_Box(9)");
             QVERIFY2(cell->fontMetrics().horizontalAdvance(name) < cell->width(), name);
+        }
+    }
+
+    // Every caption the tool shows, in full with the fonts the scripts install: wrapped at blanks
+    // only, within the area its control draws text in.
+    void captions_fit_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("captions");
+        const auto row = [](const char* name, const char* captions) {
+            QTest::newRow(name) << QString(name) << QString::fromUtf8(captions).split('|');
+        };
+        row("Start_Bus_Cmd", "RECHERCHER ADRESSES (F5)");
+        row("Adr_Status_Cde", "ETAT DES ADRESSES (F9)|ARRÊT SIMULATION");
+        row("Phase_Frm", "Protocole");
+        row("Status_Frm", "Status");
+        row("Emul_Frm", "Emulateur de Bus");
+        row("Status_Frame", "Etat|Position 128");
+        row("Adr_Box(128)", "128\n???|128\nKOR|128\nDLX508B|128\nKTRW|128\nZEPHA|128\nMURO-S8");
+        row("Current_Operation_Lbl", "Attente Commande|Rearmement...Patienter...|Recherches "
+                                     "Adresses raccordées|Lecture type Adresses|SIMULATION "
+                                     "GESTION BUS PAR ECS");
+        row("Cur_Adr_Lbl",
+            "Position = 128|Position = 128 Type adresse = 255| 128 Adresses trouvées");
+        row("Search_Stop_Lbl", "Recherche interrompue\nen 128 : réponse incomplète|Recherche "
+                               "impossible\nréarmement : écho incorrect");
+        row("Connection_Lbl", "Déconnecté|Deconnecté|Connecté ");
+        row("Version_Lbl", "(Ver.15.15)");
+        row("Cc_Lbl", "COURT-CIRCUIT");
+        row("Lgd_Lbl(0)", "=Veille");
+        row("Lgd_Lbl(1)", "=Défaut com");
+        row("Lgd_Lbl(2)", "=Défaut du point");
+        row("Lgd_Lbl(3)", "=point en Alarme");
+        row("Phase_Option(1)", "Phase 1");
+        row("Param_Lbl(2)",
+            "Type détecteur|Version PCB|Version Soft|N° série|Valeur Initiale|Seuil "
+            "Alarme|Seuil Défaut|Nombre de requêtes|Nombre de conv.Défaut|Largeur "
+            "Strobe|Type de moyenne|Délai ampli|Mode détection");
+        row("Param_Lbl(12)", "Nombre de vérification Défaut");
+        row("Value_Lbl(14)", "Optique Thermovélo|Optique Statique|Statique|???|255|15.15|"
+                             "085965535");
+        row("Led_On_Cde", "LED ON");
+        row("Led_Off_Cde", "LED OFF");
+        row("Opto_Check", "Optique (EN54-7)");
+        row("Thermo_Check", "Thermique (EN54-5)");
+        row("Close_Cmd", "FERMER");
+    }
+    void captions_fit() {
+        QFETCH(QString, name);
+        QFETCH(QStringList, captions);
+        Shown s;
+        QWidget* w = s.find(name);
+        Control* c = nullptr;
+        for (Control* each : s.t.F.All_Controls())
+            if (s.w->widget(*each) == w) c = each;
+        QVERIFY2(w && c, qPrintable(name));
+        if (!QFontInfo(w->font()).family().startsWith("Liberation Sans"))
+            QFAIL("Liberation Sans is missing: scripts/test installs fonts-liberation2");
+        QRect area = w->rect();
+        if (auto* b = qobject_cast<QPushButton*>(w)) {
+            QStyleOptionButton o;
+            o.initFrom(b);
+            area = b->style()->subElementRect(QStyle::SE_PushButtonContents, &o, b);
+        } else if (auto* t = qobject_cast<Vb_Toggle*>(w)) {
+            area = t->textRect();
+        } else if (qobject_cast<Vb_Frame*>(w)) {
+            area.adjust(8, 0, -6, 0); // one line, beside the border's corner
+        }
+        for (const QString& caption : captions) {
+            c->setCaption(caption);
+            const QFontMetrics fm(w->font());
+            for (const QString& word : caption.split(QRegularExpression("[ \n]")))
+                QVERIFY2(fm.horizontalAdvance(word) <= area.width(), qPrintable(word));
+            const QRect used = fm.boundingRect(area, Qt::TextWordWrap, caption);
+            QVERIFY2(used.height() <= area.height() && used.width() <= area.width(),
+                     qPrintable(caption));
         }
     }
 

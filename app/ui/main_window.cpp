@@ -15,6 +15,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QScreen>
 #include <algorithm>
 #include <cmath>
@@ -56,14 +57,17 @@ void set_font(QWidget* w, const Font_Spec& wanted, double zoom) {
     set_font(w, look::Font(wanted, zoom));
 }
 
-// A word wider than its label (a type name in a grid cell, drawn with a font wider than the
-// designed one) would break at its hyphen or be cut: the font is narrowed until it fits.
+// A word wider than the room its control gives its text (a type name in a grid cell, a check
+// box's caption, drawn with a font wider than the designed one) would break at a hyphen or be
+// cut: the font is narrowed until every word fits.
 QFont fit_words(QFont f, const QString& caption, int width) {
-    const auto widest = [&caption](const QFont& font) {
+    static const QRegularExpression blanks(QStringLiteral("[ \n]"));
+    const QStringList words = caption.split(blanks, Qt::SkipEmptyParts);
+    const auto widest = [&words](const QFont& font) {
         const QFontMetrics fm(font);
         int w = 0;
-        for (const QString& line : caption.split(QLatin1Char('\n')))
-            if (!line.contains(QLatin1Char(' '))) w = std::max(w, fm.horizontalAdvance(line));
+        for (const QString& word : words)
+            w = std::max(w, fm.horizontalAdvance(word));
         return w;
     };
     // Advances round to whole pixels where the label's layout does not: narrowed a step at a time
@@ -245,7 +249,9 @@ void Main_Window::apply(Control& c, QWidget* w) {
         auto* b = static_cast<Vb_Toggle*>(w);
         b->setIndicatorScale(zoom_);
         b->setText(c.Caption());
-        set_font(b, c.Font(), zoom_);
+        // The room right of the box, at the width the control is about to get.
+        const int room = tw.X(c.Width()) - b->textRect().left();
+        set_font(b, fit_words(look::Font(c.Font(), zoom_), c.Caption(), room));
         set_colours(b, back, fore);
         b->setAutoFillBackground(!c.Transparent());
         b->setChecked(c.Value() != 0);

@@ -126,11 +126,7 @@ void Vb_Toggle::paintEvent(QPaintEvent*) {
     opt.rect = indicator_rect();
     p.drawPrimitive(kind_ == Check ? QStyle::PE_IndicatorCheckBox : QStyle::PE_IndicatorRadioButton,
                     opt);
-    const int spacing = int(std::lround(
-        indicator_scale_ * style()->pixelMetric(kind_ == Check ? QStyle::PM_CheckBoxLabelSpacing
-                                                               : QStyle::PM_RadioButtonLabelSpacing,
-                                                &opt, this)));
-    const QRect text = rect().adjusted(opt.rect.right() + 1 + spacing, 0, 0, 0);
+    const QRect text = textRect();
     const int flags = Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap | Qt::TextShowMnemonic;
     p.drawItemText(text, flags, palette(), isEnabled(), this->text(), QPalette::WindowText);
     if (hasFocus()) {
@@ -139,6 +135,16 @@ void Vb_Toggle::paintEvent(QPaintEvent*) {
         f.rect = p.boundingRect(text, flags, this->text()).adjusted(-1, 0, 1, 0) & rect();
         p.drawPrimitive(QStyle::PE_FrameFocusRect, f);
     }
+}
+
+QRect Vb_Toggle::textRect() const {
+    QStyleOptionButton opt;
+    opt.initFrom(this);
+    const int spacing = int(std::lround(
+        indicator_scale_ * style()->pixelMetric(kind_ == Check ? QStyle::PM_CheckBoxLabelSpacing
+                                                               : QStyle::PM_RadioButtonLabelSpacing,
+                                                &opt, this)));
+    return rect().adjusted(indicator_rect().right() + 1 + spacing, 0, 0, 0);
 }
 
 bool Vb_Toggle::hitButton(const QPoint& pos) const {

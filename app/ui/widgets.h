@@ -65,6 +65,8 @@ class Vb_Toggle : public QAbstractButton {
     Kind kind() const { return kind_; }
     // The box or circle drawn at this scale of the style's own, with the window's content.
     void setIndicatorScale(double scale);
+    // Where the caption is drawn, wrapped: right of the box or circle.
+    QRect textRect() const;
 
   protected:
     void paintEvent(QPaintEvent*) override;
