@@ -5,8 +5,10 @@
 #include <QSerialPort>
 
 #ifdef Q_OS_UNIX
+#include <cerrno>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -50,23 +52,40 @@ class Qt_Serial_Port final : public Serial_Port {
         return PortOpen() ? static_cast<int>(port_.bytesAvailable()) : 0;
     }
 
-    QByteArray Input() override {
-        if (!PortOpen()) return {};
-        pull_pending();
-        return PortOpen() ? port_.readAll() : QByteArray();
-    }
+    // What the last count saw (every caller counts first): no second look at the driver.
+    QByteArray Input() override { return PortOpen() ? port_.readAll() : QByteArray(); }
 
     bool Output(uint8_t byte) override {
         if (!PortOpen()) return false;
         const char c = static_cast<char>(byte);
+#ifdef Q_OS_UNIX
+        // Straight to the line: QSerialPort would queue the byte and schedule a write of its
+        // own on the event loop, a wake-up for nothing on every byte.
+        ssize_t n;
+        do
+            n = ::write(static_cast<int>(port_.handle()), &c, 1);
+        while (n < 0 && errno == EINTR);
+        if (n != 1) {
+            // The line is gone (a hang-up, an unplugged adapter), as a read would have found.
+            if (n < 0 && errno != EAGAIN) Fail();
+            return false;
+        }
+#else
         if (port_.write(&c, 1) != 1) return false;
-        // QSerialPort only queues the byte; push it to the line now rather than on the next
-        // pass of the event loop.
         port_.flush();
+#endif
         return PortOpen();
     }
 
-    QString Device_Name(int number) const override { return Com_Device_Name(number, fallback_); }
+    QString Device_Name(int number) const override {
+        return Com_Device_Name(number, fallback_);
+    }
+
+  protected:
+    // Called on readyRead, when Qt has just read what the driver held.
+    int Received() override {
+        return PortOpen() ? static_cast<int>(port_.bytesAvailable()) : 0;
+    }
 
   private:
     // One tool per device. Qt's own lock is named after the path it was given, so two links to
@@ -99,9 +118,13 @@ class Qt_Serial_Port final : public Serial_Port {
         default:
             break;
         }
+        Fail();
+    }
+
+    // A vanished device keeps raising errors for as long as it stays open, so the port is
+    // closed for good here; the close itself waits until Qt has left its own call stack.
+    void Fail() {
         if (failed_) return;
-        // A vanished device keeps raising errors for as long as it stays open, so the port is
-        // closed for good here; the close itself waits until Qt has left its own call stack.
         failed_ = true;
         disconnect(error_link_);
         QMetaObject::invokeMethod(

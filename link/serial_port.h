@@ -36,8 +36,11 @@ class Serial_Port : public QObject {
   protected:
     // Implementations call this whenever bytes have arrived.
     void check_threshold() {
-        if (threshold_ > 0 && PortOpen() && InBufferCount() >= threshold_) emit Comm_Event();
+        if (threshold_ > 0 && PortOpen() && Received() >= threshold_) emit Comm_Event();
     }
+    // The bytes known to be waiting, without asking the device again: an implementation that
+    // has just taken in what arrived answers from what it holds.
+    virtual int Received() { return InBufferCount(); }
 
   private:
     int threshold_ = 0;

@@ -22,10 +22,14 @@
 
 namespace {
 
+bool is_lamp(const Control& c);
+
 // Stacking layers among siblings: lines under everything, then labels, then the shapes drawn
 // over them (the LED marks over the cells), then the controls that own a window of their own
-// (frames, buttons, boxes, pictures). The model's Z orders a layer.
+// (frames, buttons, boxes, pictures). The model's Z orders a layer. The two activity lamps
+// overlap nothing: on top of all, the repaint of one looks at no sibling above it.
 int layer(const Control& c) {
+    if (is_lamp(c)) return 4;
     switch (c.Kind()) {
     case Control_Kind::Line:
         return 0;
@@ -207,6 +211,12 @@ void Main_Window::bind(Control& c, QWidget* w) {
     controls_.insert(w, &c);
     last_z_.insert(&c, c.Z());
     apply(c, w);
+    if (is_lamp(c)) {
+        // A lamp only ever turns on or off, four times a poll: nothing else of it is looked at.
+        auto* shape = static_cast<Vb_Shape*>(w);
+        connect(&c, &Control::changed, shape, [&c, shape] { shape->setLit(c.Visible()); });
+        return;
+    }
     connect(&c, &Control::changed, w, [this, &c, w] { apply(c, w); });
 }
 
@@ -264,6 +274,10 @@ void Main_Window::apply(Control& c, QWidget* w) {
         if (is_lamp(c)) {
             s->setLit(c.Visible());
             s->setVisible(true);
+            if (const Control* box = c.Container())
+                s->setDarkFill(look::Color(box->BackColor()));
+            else
+                s->setDarkFill(look::Color(t_.F.BackColor));
         }
         break;
     }

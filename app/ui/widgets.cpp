@@ -175,12 +175,28 @@ void Vb_Shape::setFill(const QColor& c) {
 void Vb_Shape::setLit(bool lit) {
     if (lit == lit_) return;
     lit_ = lit;
+    // Painted now rather than on a later pass of the event loop: a lamp changes four times a
+    // poll, and each deferred repaint would cost a wake-up of its own.
+    if (isVisible() && testAttribute(Qt::WA_OpaquePaintEvent))
+        repaint();
+    else
+        update();
+}
+
+void Vb_Shape::setDarkFill(const QColor& c) {
+    dark_ = c;
+    // Painting all of itself, lit or dark, it spares its container a repaint beneath it.
+    setAttribute(Qt::WA_OpaquePaintEvent, c.isValid());
     update();
 }
 
 void Vb_Shape::paintEvent(QPaintEvent*) {
-    if (!lit_) return;
+    if (!lit_) {
+        if (dark_.isValid()) QPainter(this).fillRect(rect(), dark_);
+        return;
+    }
     QPainter p(this);
+    if (dark_.isValid()) p.fillRect(rect(), dark_);
     p.setPen(Qt::NoPen);
     p.setBrush(fill_);
     QRect r = rect();

@@ -91,6 +91,8 @@ class Vb_Shape : public QWidget {
     // showing and hiding a child makes the whole window recompute its regions each time.
     void setLit(bool lit);
     bool lit() const { return lit_; }
+    // What a dark lamp shows: the colour beneath it, painted by the lamp itself.
+    void setDarkFill(const QColor& c);
 
   protected:
     void paintEvent(QPaintEvent*) override;
@@ -99,6 +101,7 @@ class Vb_Shape : public QWidget {
     int shape_ = 0;
     QColor fill_;
     bool lit_ = true;
+    QColor dark_;
 };
 
 // Straight line between two points of its container, `width` pixels thick. The widget covers
