@@ -16,8 +16,8 @@ void enable(QTimer& timer) {
     if (!timer.isActive()) timer.start();
 }
 
-// A reply that comes later than this after its time-out is still taken for a late one; the line
-// may chatter for at most Late_Limit_Ms before the next request goes out regardless.
+// Bytes up to this long after a time-out (or after the last of them) are taken for a late reply
+// and thrown away; a line that keeps chattering holds the next request Late_Limit_Ms at most.
 constexpr int Late_Quiet_Ms = 1000;
 constexpr int Late_Limit_Ms = 3000;
 
