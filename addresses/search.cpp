@@ -46,14 +46,6 @@ QString Fault_Text(Tool::Link_Fault fault) {
     return QString::fromUtf8("réponse incomplète");
 }
 
-// The search ends here, on a failure: the count shown is not the loop's, and the user is told
-// where and why beside it.
-void Search_Cut_Short(Tool& t, const QString& why) {
-    t.Search_Stop =
-        QString::fromUtf8("Recherche interrompue\nen %1 : %2").arg(Three_Digits(t.S.Cur_Adr), why);
-    t.S.Task_State = Task::Search_End;
-}
-
 void Start_Type_Reading(Tool& t) {
     t.S.Search_Step = Type_Reading;
     t.F.Current_Operation_Lbl.setCaption(QStringLiteral("Lecture type Adresses"));
@@ -145,6 +137,12 @@ QString Type_Name(uint8_t type_code, uint8_t type4_counter) {
     default:
         return QStringLiteral("???");
     }
+}
+
+void Search_Cut_Short(Tool& t, const QString& why) {
+    t.Search_Stop =
+        QString::fromUtf8("Recherche interrompue\nen %1 : %2").arg(Three_Digits(t.S.Cur_Adr), why);
+    t.S.Task_State = Task::Search_End;
 }
 
 void Set_Cell_Type(Tool& t, uint8_t adr, uint8_t code) {

@@ -8,6 +8,10 @@ bool Rearm_Bus(Tool& t);
 void Search_Addresses(Tool& t); // state 3
 void Search_End(Tool& t);       // state 4
 
+// The search ends at Cur_Adr on a failure: its end step shows where and why beside the count,
+// which is not the loop's.
+void Search_Cut_Short(Tool& t, const QString& why);
+
 // Shows type `code` in the cell of a found address and keeps its index, outside a search: a
 // MURO-S takes the running number that its place among the grid's MURO-S gives it.
 void Set_Cell_Type(Tool& t, uint8_t adr, uint8_t code);

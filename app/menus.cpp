@@ -45,8 +45,7 @@ void End_Operation_For_Reopening(Tool& t) {
     // grid locked, its buttons hidden and its captions up for good: it ends first, as it ends
     // itself (neither end step talks to the board).
     if (t.S.Task_State == Task::Search_Addresses)
-        t.Search_Stop = QString::fromUtf8("Recherche interrompue\nen %1 : port rouvert")
-                            .arg(t.S.Cur_Adr, 3, 10, QLatin1Char('0'));
+        Search_Cut_Short(t, QStringLiteral("port rouvert"));
     if (Search_Under_Way(t)) Search_End(t);
     if (t.S.Simulation_Active) Stop_Simulation_Now(t);
 }
