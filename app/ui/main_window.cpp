@@ -103,8 +103,7 @@ Main_Window::Main_Window(Tool& t, QWidget* parent)
 
     client_ = new QWidget(this);
     client_->setObjectName(QStringLiteral("Client"));
-    const look::Twips tw = look::Twips::Of(this);
-    client_->setFixedSize(tw.X(Bus_Form::ScaleWidth), tw.Y(Bus_Form::ScaleHeight));
+    client_->setFixedSize(client_size(zoom_));
     client_->setAutoFillBackground(true);
     set_colours(client_, look::Color(t.F.BackColor), look::Color(Sys_Window_Text));
     setCentralWidget(client_);
@@ -376,11 +375,15 @@ void Main_Window::follow_pointer() {
         QApplication::restoreOverrideCursor();
 }
 
+QSize Main_Window::client_size(double zoom) const {
+    const look::Twips tw = look::Twips::Of(this, zoom);
+    return {tw.X(Bus_Form::ScaleWidth), tw.Y(Bus_Form::ScaleHeight)};
+}
+
 void Main_Window::Set_Zoom(double zoom) {
     if (zoom == zoom_) return;
     zoom_ = zoom;
-    const look::Twips tw = look::Twips::Of(this, zoom_);
-    client_->setFixedSize(tw.X(Bus_Form::ScaleWidth), tw.Y(Bus_Form::ScaleHeight));
+    client_->setFixedSize(client_size(zoom_));
     for (auto it = controls_.begin(); it != controls_.end(); ++it)
         apply(*it.value(), const_cast<QWidget*>(it.key()));
     adjustSize();
@@ -392,10 +395,8 @@ void Main_Window::Show_Centred() {
         const QRect avail = s->availableGeometry();
         // A screen smaller than the window (a laptop at 125 % or more) gets the whole window,
         // scaled down; the window frame is not known before it is shown, so room is left for it.
-        const look::Twips full = look::Twips::Of(this);
-        const QSize client(full.X(Bus_Form::ScaleWidth), full.Y(Bus_Form::ScaleHeight));
         const QSize chrome = size() - client_->size() + QSize(Frame_Allowance_X, Frame_Allowance_Y);
-        Set_Zoom(look::Fit_Zoom(client, chrome, avail.size()));
+        Set_Zoom(look::Fit_Zoom(client_size(1.0), chrome, avail.size()));
         QPoint top_left = avail.center() - QPoint(width() / 2, height() / 2);
         move(std::max(top_left.x(), avail.left()), std::max(top_left.y(), avail.top()));
     }

@@ -27,7 +27,6 @@ class Main_Window : public QMainWindow {
     void Show_Centred();
     // Draws the window's content at `zoom` times its size (1: as designed).
     void Set_Zoom(double zoom);
-    double zoom() const { return zoom_; }
     // What the window frame takes, in pixels, before the window manager has said.
     static constexpr int Frame_Allowance_X = 8;
     static constexpr int Frame_Allowance_Y = 40;
@@ -49,6 +48,8 @@ class Main_Window : public QMainWindow {
     void restack(QWidget* container);
     void build_menus();
     void follow_pointer();
+    // The client area: every twip of the design drawn at `zoom`.
+    QSize client_size(double zoom) const;
 
     Tool& t_;
     QWidget* client_ = nullptr;
