@@ -51,7 +51,6 @@ void Open_Com_Port(Tool& t) {
     F.Version_Lbl.setVisible(false);
     S.Connected = false;
     S.Task_State = Task::Probe_Interface;
-    ++t.Board_Epoch;
 
     t.Port_Wanted = false;
     t.Port_Retry.stop();
