@@ -1,7 +1,7 @@
 #include "addresses/grid.h"
 
-#include "app/tool.h"
 #include "engine/requests.h"
+#include "model/tool.h"
 
 namespace {
 
@@ -51,5 +51,5 @@ void Adr_Box_Click(Tool& t, int index) {
     // before it shows another detector's values under the new address.
     ++t.S.Selection_Count;
     Open_Panel(t, index);
-    Run_User_Request(t, [&t, index] { Select_Cell(t, index); });
+    t.Link.Run_Request([&t, index] { Select_Cell(t, index); });
 }

@@ -2,9 +2,8 @@
 
 #include "addresses/params.h"
 #include "addresses/search.h"
-#include "app/tool.h"
-#include "link/frames.h"
-#include "link/tempo.h"
+#include "engine/tempo.h"
+#include "model/tool.h"
 
 namespace {
 
@@ -59,9 +58,9 @@ class Readout {
 
     // One identity byte; a refused, failed or short reply gives false.
     bool Read_Byte(uint8_t code, uint8_t* data) {
-        if (!Send_Frame(t_, code, adr_, 0x00, false, false)) return false;
-        if (!t_.S.Rx_Has(2) || t_.S.Rx(0) != 0) return false;
-        *data = t_.S.Rx(1);
+        if (!t_.Link.Send_Frame(code, adr_, 0x00, false, false)) return false;
+        if (!t_.Link.Rx_Has(2) || t_.Link.Rx(0) != 0) return false;
+        *data = t_.Link.Rx(1);
         return true;
     }
 

@@ -1,8 +1,7 @@
 #include "addresses/params.h"
 
-#include "app/tool.h"
-#include "link/frames.h"
-#include "link/tempo.h"
+#include "engine/tempo.h"
+#include "model/tool.h"
 
 namespace {
 
@@ -65,11 +64,11 @@ bool Read_Param(Tool& t, uint8_t row, uint8_t code, const QString& name, uint16_
     Tempo_Wait(t, 50);
     if (moved()) return false;
     const uint8_t frame_code = plain ? code : static_cast<uint8_t>(code + 8);
-    const bool ok = Send_Frame(t, frame_code, t.S.Sel_Adr, 0x00, false, false);
+    const bool ok = t.Link.Send_Frame(frame_code, t.S.Sel_Adr, 0x00, false, false);
     if (moved()) return false;
-    if (!ok || !t.S.Rx_Has(2) || t.S.Rx(0) != 0) return true;
+    if (!ok || !t.Link.Rx_Has(2) || t.Link.Rx(0) != 0) return true;
 
-    const uint8_t value = t.S.Rx(1);
+    const uint8_t value = t.Link.Rx(1);
     if (plain)
         t.F.Value_Lbl(row).setCaption(QStringLiteral("%1").arg(value, 3, 10, QLatin1Char('0')));
     else if (code == Mode_Code)

@@ -1,9 +1,8 @@
 #include "addresses/search.h"
 
-#include "app/tool.h"
 #include "engine/requests.h"
-#include "link/frames.h"
-#include "link/tempo.h"
+#include "engine/tempo.h"
+#include "model/tool.h"
 
 namespace {
 
@@ -27,20 +26,20 @@ QString Cell_Caption(int adr, const QString& name) {
 
 // Status byte of the last frame reply; a reply without one counts as a failed frame.
 bool Frame_Status(Tool& t, bool frame_ok, uint8_t* status) {
-    if (!frame_ok || !t.S.Rx_Has(1)) return false;
-    *status = t.S.Rx(0);
+    if (!frame_ok || !t.Link.Rx_Has(1)) return false;
+    *status = t.Link.Rx(0);
     return true;
 }
 
-QString Fault_Text(Tool::Link_Fault fault) {
+QString Fault_Text(Line::Link_Fault fault) {
     switch (fault) {
-    case Tool::Link_Fault::Wrong_Echo:
+    case Line::Link_Fault::Wrong_Echo:
         return QString::fromUtf8("écho incorrect");
-    case Tool::Link_Fault::Port_Closed:
+    case Line::Link_Fault::Port_Closed:
         return QString::fromUtf8("port fermé");
-    case Tool::Link_Fault::No_Reply:
+    case Line::Link_Fault::No_Reply:
         return QString::fromUtf8("pas de réponse");
-    case Tool::Link_Fault::None:
+    case Line::Link_Fault::None:
         break;
     }
     return QString::fromUtf8("réponse incomplète");
@@ -54,9 +53,9 @@ void Start_Type_Reading(Tool& t) {
 
 void Search_Probe(Tool& t) {
     uint8_t status = 0;
-    if (!Frame_Status(t, Send_Frame(t, 0x80 + t.S.Phase_Code, t.S.Cur_Adr, 0x01, true, false),
+    if (!Frame_Status(t, t.Link.Send_Frame(0x80 + t.S.Phase_Code, t.S.Cur_Adr, 0x01, true, false),
                       &status))
-        return Search_Cut_Short(t, Fault_Text(t.Last_Fault));
+        return Search_Cut_Short(t, Fault_Text(t.Link.Last_Fault));
     if (status != 0) {
         t.S.Search_Step = Second_Attempt;
         return;
@@ -71,9 +70,9 @@ void Search_Probe(Tool& t) {
 
 void Search_Second_Attempt(Tool& t) {
     uint8_t status = 0;
-    if (!Frame_Status(t, Send_Frame(t, 0x80 + t.S.Phase_Code, 0xC8, t.S.Cur_Adr, true, false),
+    if (!Frame_Status(t, t.Link.Send_Frame(0x80 + t.S.Phase_Code, 0xC8, t.S.Cur_Adr, true, false),
                       &status))
-        return Search_Cut_Short(t, Fault_Text(t.Last_Fault));
+        return Search_Cut_Short(t, Fault_Text(t.Link.Last_Fault));
     if (status == 0)
         t.S.Search_Step = Probe;
     else if (t.S.Adr_Count > 0)
@@ -83,10 +82,10 @@ void Search_Second_Attempt(Tool& t) {
 }
 
 void Search_Type_Reading(Tool& t) {
-    const bool ok = Send_Frame(t, 0x13, t.S.Cur_Adr, 0x00, false, false);
-    if (!ok || !t.S.Rx_Has(2)) return Search_Cut_Short(t, Fault_Text(t.Last_Fault));
-    if (t.S.Rx(0) != 0) return Search_Cut_Short(t, QString::fromUtf8("type refusé"));
-    const uint8_t code = t.S.Rx(1);
+    const bool ok = t.Link.Send_Frame(0x13, t.S.Cur_Adr, 0x00, false, false);
+    if (!ok || !t.Link.Rx_Has(2)) return Search_Cut_Short(t, Fault_Text(t.Link.Last_Fault));
+    if (t.Link.Rx(0) != 0) return Search_Cut_Short(t, QString::fromUtf8("type refusé"));
+    const uint8_t code = t.Link.Rx(1);
     const uint8_t index = Type_Index(code);
     if (index == 4) ++t.S.Type4_Counter;
     const uint8_t adr = t.S.Cur_Adr;
@@ -159,10 +158,10 @@ void Set_Cell_Type(Tool& t, uint8_t adr, uint8_t code) {
 void Start_Bus_Cmd_Click(Tool& t) {
     // Hidden at once, so a second click or F5 cannot queue another search behind this one.
     t.F.Start_Bus_Cmd.setVisible(false);
-    Run_User_Request(t, [&t] {
+    t.Link.Run_Request([&t] {
         // The search set-up is held as one bus operation: a grid click that comes during the
         // re-arm runs after it, and then finds the grid locked.
-        Bus_Busy_Scope busy(t);
+        Line::Step_Scope busy(t.Link);
         t.F.Cc_Lbl.setVisible(false);
         t.F.Start_Bus_Cmd.setVisible(false);
         t.F.Adr_Status_Cde.setVisible(false);
@@ -179,7 +178,7 @@ void Start_Bus_Cmd_Click(Tool& t) {
             // The grid is reset and the old count still shows: say the search never began.
             t.F.Search_Stop_Lbl.setCaption(
                 QString::fromUtf8("Recherche impossible\nréarmement : ") +
-                Fault_Text(t.Last_Fault));
+                Fault_Text(t.Link.Last_Fault));
             t.F.Search_Stop_Lbl.setVisible(true);
             t.F.Start_Bus_Cmd.setVisible(true);
             t.S.Task_State = Task::Probe_Interface;
@@ -205,15 +204,15 @@ void Start_Bus_Cmd_Click(Tool& t) {
 }
 
 bool Rearm_Bus(Tool& t) {
-    Bus_Busy_Scope busy(t);
+    Line::Step_Scope busy(t.Link);
     t.F.Timer_Tache.stop();
     const QString previous = t.F.Current_Operation_Lbl.Caption();
     t.F.Current_Operation_Lbl.setCaption(QStringLiteral("Rearmement...Patienter..."));
 
     bool result = false;
-    if (Send_Command(t, 0x04, 0x04)) {
+    if (t.Link.Send_Command(0x04, 0x04)) {
         Tempo_Wait(t, 2000);
-        result = Send_Command(t, 0x03, 0x03);
+        result = t.Link.Send_Command(0x03, 0x03);
     }
 
     t.F.Current_Operation_Lbl.setCaption(previous);

@@ -3,10 +3,10 @@
 #include "addresses/search.h"
 #include "app/numeric_text.h"
 #include "app/settings.h"
-#include "app/tool.h"
 #include "detector/simulation.h"
+#include "engine/com_port.h"
 #include "engine/requests.h"
-#include "link/com_port.h"
+#include "model/tool.h"
 
 void Form_KeyDown(Tool& t, int key_code, int /*shift*/) {
     if (key_code == vbKeyF5 && t.F.Start_Bus_Cmd.Visible())
@@ -34,7 +34,7 @@ void Serial_Com_Port_Mnu_Click(Tool& t) {
     // Reopening the port in the middle of an exchange would hand that exchange the new port's
     // bytes: it waits for the running step to end.
     Tool* tp = &t;
-    Run_User_Request(t, [tp] {
+    t.Link.Run_Request([tp] {
         End_Operation_For_Reopening(*tp);
         Open_Com_Port(*tp);
     });

@@ -2,7 +2,7 @@
 
 #include "app/numeric_text.h"
 #include "app/regular_file.h"
-#include "app/tool.h"
+#include "model/tool.h"
 
 #include <QDir>
 #include <QFile>

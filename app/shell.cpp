@@ -2,16 +2,16 @@
 
 #include "addresses/grid.h"
 #include "addresses/search.h"
+#include "app/bus_task.h"
+#include "app/link_events.h"
 #include "app/menus.h"
 #include "app/settings.h"
-#include "app/tool.h"
 #include "detector/mode.h"
 #include "detector/simulation.h"
-#include "engine/bus_task.h"
+#include "engine/com_port.h"
 #include "engine/led.h"
-#include "link/com_port.h"
-#include "link/exchange.h"
-#include "link/tempo.h"
+#include "engine/tempo.h"
+#include "model/tool.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -37,11 +37,6 @@ void Connect_Click(Tool& t, Control& c, void (*handler)(Tool&)) {
 void Connect_Click(Tool& t, Control& c, void (*handler)(Tool&, int), int index) {
     Tool* tp = &t;
     QObject::connect(&c, &Control::Click, &t.F, [tp, handler, index] { handler(*tp, index); });
-}
-
-void Connect_Timer(Tool& t, QTimer& timer, void (*handler)(Tool&)) {
-    Tool* tp = &t;
-    QObject::connect(&timer, &QTimer::timeout, &t.F, [tp, handler] { handler(*tp); });
 }
 
 void Wire_Handlers(Tool& t) {
@@ -71,20 +66,11 @@ void Wire_Handlers(Tool& t) {
     Connect_Click(t, f.Quit_Mnu, Quit_Mnu_Click);
     Connect_Click(t, f.About_Mnu, About_Mnu_Click);
 
-    Connect_Timer(t, f.Timer_Tache, Timer_Tache_Timer);
-    Connect_Timer(t, f.Tempo, Tempo_Timer);
-    Connect_Timer(t, f.Timer_Time_Out, Timer_Time_Out_Timer);
-    Connect_Timer(t, f.Send_Timer, Send_Timer_Timer);
-    Connect_Timer(t, f.Receive_Timer, Receive_Timer_Timer);
-    Connect_Timer(t, t.Port_Retry, Port_Retry_Timer_Timer);
+    Wire_Link_Events(t);
 
     // However the window goes (close box, Quit, the bus task after Quit), the program ends.
     Tool* tp = &t;
     QObject::connect(&f, &Bus_Form::unloaded, &f, [tp] { Form_QueryUnload(*tp); });
-
-    if (t.Comm1) {
-        QObject::connect(t.Comm1.get(), &Serial_Port::Comm_Event, &f, [tp] { Comm1_OnComm(*tp); });
-    }
 }
 
 } // namespace

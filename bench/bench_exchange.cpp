@@ -4,8 +4,7 @@
 #include "bench/figure.h"
 #include "support/link_wiring.h"
 
-#include "link/com_port.h"
-#include "link/exchange.h"
+#include "engine/com_port.h"
 #include "link/qt_serial_port.h"
 
 #include <QCoreApplication>
@@ -94,13 +93,13 @@ int main(int argc, char** argv) {
     QDir::setCurrent(dir.path());
     QFile::link(tool_board.slave, dir.filePath("COM1"));
     Tool t;
-    t.Comm1 = make_qt_serial_port();
+    t.Link.Set_Port(make_qt_serial_port());
     Wire_Link_Events(t);
     t.S.Com_Port = 1;
     Open_Com_Port(t);
     t.F.Timer_Tache.stop();
     const auto tool = [&t](uint8_t out) {
-        return Exchange_Byte(t, out, 1) && t.S.Rx_Has(1) && t.S.Rx(0) == out;
+        return t.Link.Exchange_Byte(out, 1) && t.Link.Rx_Has(1) && t.Link.Rx(0) == out;
     };
 
     // Small blocks of each in strict alternation, so a burst of other work on the machine, or
@@ -118,7 +117,7 @@ int main(int argc, char** argv) {
         if (p <= 0 || q <= 0)
             return std::fprintf(stderr, "bench_exchange: %s failed after %lld blocks%s\n",
                                 p <= 0 ? "the plain loop" : "Exchange_Byte", blocks,
-                                q <= 0 && t.S.Time_Out_Flag ? ", timed out" : ""),
+                                q <= 0 && t.Link.Time_Out_Flag ? ", timed out" : ""),
                    1;
         plain_ns += p;
         tool_ns += q;

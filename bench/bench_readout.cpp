@@ -28,7 +28,7 @@ int main(int argc, char** argv) {
         h.board.clear_traffic();
         QElapsedTimer clock;
         clock.start();
-        Bus_Busy_Scope step(h.t);
+        Line::Step_Scope step(h.t.Link);
         Read_Identity(h.t);
         run = clock.nsecsElapsed() / 1e6;
         if (h.board.received().size() != 16 * 4) return std::fprintf(stderr, "incomplete\n"), 1;

@@ -1,9 +1,8 @@
 #include "detector/mode.h"
 
-#include "app/tool.h"
 #include "engine/requests.h"
-#include "link/frames.h"
-#include "link/tempo.h"
+#include "engine/tempo.h"
+#include "model/tool.h"
 
 namespace {
 
@@ -28,7 +27,7 @@ void Show_Mode(Tool& t, uint8_t mode) {
 void Request_Mode_Write(Tool& t, uint8_t before) {
     const uint8_t adr = t.S.Sel_Adr;
     const uint8_t mode = t.S.Sensor_Mode;
-    Run_User_Request(t, [&t, adr, mode, before] {
+    t.Link.Run_Request([&t, adr, mode, before] {
         // The panel is hidden while the simulation runs, and a newer selection is read afresh:
         // in both cases the boxes clicked no longer stand for Sel_Adr. A running search keeps
         // the bus.
@@ -79,9 +78,9 @@ void Mode_Write(Tool& t) {
     // as thermal off, as the readout does.
     uint8_t mode = S.Sensor_Mode & (Optical_Off | Thermal_Off);
     if (mode == (Optical_Off | Thermal_Off)) mode = Thermal_Off;
-    S.Last_Result = Send_Frame(t, Mode_Set_Command, S.Sel_Adr, mode, true, false);
+    S.Last_Result = t.Link.Send_Frame(Mode_Set_Command, S.Sel_Adr, mode, true, false);
     Tempo_Wait(t, 100);
-    S.Last_Result = Send_Frame(t, Mode_Commit_Command, S.Sel_Adr, 0x00, true, false);
+    S.Last_Result = t.Link.Send_Frame(Mode_Commit_Command, S.Sel_Adr, 0x00, true, false);
     Tempo_Wait(t, 50);
     S.Task_State = Task::Read_Identity;
 }

@@ -1,11 +1,10 @@
 #include "detector/simulation.h"
 
-#include "app/tool.h"
 #include "engine/connection.h"
 #include "engine/led.h"
 #include "engine/requests.h"
-#include "link/frames.h"
-#include "link/tempo.h"
+#include "engine/tempo.h"
+#include "model/tool.h"
 
 namespace {
 
@@ -83,7 +82,7 @@ void Start_Simulation(Tool& t) {
     t.S.Alarm_Latch.fill(false);
     t.Silent_Polls = 0;
 
-    Run_User_Request(t, [&t] {
+    t.Link.Run_Request([&t] {
         // Only a search asked for just before this click hides the button: it has re-armed the
         // loop and rebuilt the grid, and polling would override it, so the run is called off.
         if (!t.F.Adr_Status_Cde.Visible()) {
@@ -106,7 +105,7 @@ void Stop_Simulation(Tool& t) {
     Show_Legend(t, false);
     // Deferred past the running step, whose own next state (the LED state after a new alarm,
     // the poll after the LED state) would otherwise replace the stop.
-    Run_User_Request(t, [&t] { t.S.Task_State = Task::Simulation_Stop; });
+    t.Link.Run_Request([&t] { t.S.Task_State = Task::Simulation_Stop; });
 }
 
 } // namespace
@@ -129,17 +128,18 @@ void Simulation_Poll(Tool& t) {
     if (S.Sim_Address < 1 || S.Sim_Address > 128) S.Sim_Address = 1;
     const uint8_t adr = S.Sim_Address;
 
-    const quint64 replies = t.Link_Count.Replies;
-    const bool answered = Send_Frame(t, Poll_Command, adr, 0x00, false, false) && S.Rx_Has(2);
-    Watch_Board(t, t.Link_Count.Replies != replies);
+    const quint64 replies = t.Link.Link_Count.Replies;
+    const bool answered =
+        t.Link.Send_Frame(Poll_Command, adr, 0x00, false, false) && t.Link.Rx_Has(2);
+    Watch_Board(t, t.Link.Link_Count.Replies != replies);
     bool alarm = false;
     Vb_Color colour;
-    if (!answered || S.Rx(0) != 0) {
+    if (!answered || t.Link.Rx(0) != 0) {
         colour = Com_Fault_Color;
-    } else if (S.Rx(1) & State_Alarm) {
+    } else if (t.Link.Rx(1) & State_Alarm) {
         colour = Alarm_Color;
         alarm = true;
-    } else if (S.Rx(1) & State_Point_Fault) {
+    } else if (t.Link.Rx(1) & State_Point_Fault) {
         colour = Point_Fault_Color;
     } else {
         colour = Standby_Color;

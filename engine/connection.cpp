@@ -1,9 +1,7 @@
 #include "engine/connection.h"
 
-#include "app/tool.h"
-#include "link/com_port.h"
-#include "link/exchange.h"
-#include "link/frames.h"
+#include "engine/com_port.h"
+#include "model/tool.h"
 
 namespace {
 
@@ -13,7 +11,7 @@ const Vb_Color Yellow = RGB(255, 255, 0);
 } // namespace
 
 void Reopen_Lost_Port(Tool& t) {
-    Serial_Port* port = t.Comm1.get();
+    Serial_Port* port = t.Link.Comm1();
     if (!t.Port_Wanted || !port || port->PortOpen()) return;
     Open_Device(t);
 }
@@ -23,7 +21,7 @@ namespace {
 // The board does not answer on the device the port was opened on. If COM<n> names another one
 // now (a COM<n> link made after the tool fell back on /dev/ttyS<n-1>), that is the one meant.
 void Follow_Port_Name(Tool& t) {
-    Serial_Port* port = t.Comm1.get();
+    Serial_Port* port = t.Link.Comm1();
     if (!t.Port_Wanted || !port || !port->PortOpen()) return;
     if (port->Device_Name(t.S.Com_Port) == t.Port_Device) return;
     port->Close();
@@ -35,7 +33,7 @@ void Follow_Port_Name(Tool& t) {
 void Probe_Interface(Tool& t) {
     Program_State& S = t.S;
 
-    if (Send_Command(t, 0x01, 0x01)) {
+    if (t.Link.Send_Command(0x01, 0x01)) {
         S.Task_State = S.Connected ? Task::Idle_Status : Task::Read_Version;
         return;
     }
@@ -63,8 +61,8 @@ void Read_Version(Tool& t) {
     Program_State& S = t.S;
     Bus_Form& F = t.F;
 
-    if (!Exchange_Byte(t, 0x02, 1) || !S.Rx_Has(1)) return;
-    const uint8_t v = S.Rx(0);
+    if (!t.Link.Exchange_Byte(0x02, 1) || !t.Link.Rx_Has(1)) return;
+    const uint8_t v = t.Link.Rx(0);
     if (v < 0x30 || S.Connected) return;
 
     F.Connection_Lbl.setCaption(QString::fromUtf8("Connecté "));
@@ -79,9 +77,9 @@ void Read_Version(Tool& t) {
 void Idle_Status(Tool& t) {
     Program_State& S = t.S;
 
-    if (!Exchange_Byte(t, 0x08, 1) || !S.Rx_Has(1)) {
+    if (!t.Link.Exchange_Byte(0x08, 1) || !t.Link.Rx_Has(1)) {
         S.Task_State = Task::Probe_Interface;
         return;
     }
-    t.F.Cc_Lbl.setVisible((S.Rx(0) & 0x10) != 0);
+    t.F.Cc_Lbl.setVisible((t.Link.Rx(0) & 0x10) != 0);
 }

@@ -1,9 +1,8 @@
 #include "engine/led.h"
 
-#include "app/tool.h"
 #include "engine/requests.h"
-#include "link/frames.h"
-#include "link/tempo.h"
+#include "engine/tempo.h"
+#include "model/tool.h"
 
 namespace {
 
@@ -17,13 +16,13 @@ void show_mark(Tool& t, int address, bool visible) {
 }
 
 bool accepted(const Tool& t) {
-    return t.S.Rx_Has(1) && t.S.Rx(0) == 0;
+    return t.Link.Rx_Has(1) && t.Link.Rx(0) == 0;
 }
 
 } // namespace
 
 bool Switch_Led_Off(Tool& t, uint8_t address) {
-    const bool ok = Send_Frame(t, Led_Code, address, Led_Off, true, false);
+    const bool ok = t.Link.Send_Frame(Led_Code, address, Led_Off, true, false);
     t.S.Last_Result = ok;
     show_mark(t, address, false);
     return ok && accepted(t);
@@ -37,11 +36,11 @@ void Led_Command(Tool& t) {
             Switch_Led_Off(t, S.Led_Address);
             Tempo_Wait(t, 100);
         }
-        const bool ok = Send_Frame(t, Led_Code, S.Sel_Adr, Led_On, true, false);
+        const bool ok = t.Link.Send_Frame(Led_Code, S.Sel_Adr, Led_On, true, false);
         if (ok && accepted(t) && !S.Simulation_Active) show_mark(t, S.Sel_Adr, true);
         S.Led_Address = S.Sel_Adr;
     } else {
-        const bool ok = Send_Frame(t, Led_Code, S.Sel_Adr, Led_Off, true, false);
+        const bool ok = t.Link.Send_Frame(Led_Code, S.Sel_Adr, Led_Off, true, false);
         if (ok && accepted(t)) show_mark(t, S.Sel_Adr, false);
     }
     Tempo_Wait(t, 100);
@@ -51,7 +50,7 @@ void Led_Command(Tool& t) {
 // A click while a step waits for its reply runs once that step has written its own next state,
 // so the request is not overwritten.
 void Led_On_Cde_Click(Tool& t) {
-    Run_User_Request(t, [&t] {
+    t.Link.Run_Request([&t] {
         if (Search_Under_Way(t)) return;
         t.S.Led_Request = 1;
         t.S.Task_State = Task::Led_Command;
@@ -59,7 +58,7 @@ void Led_On_Cde_Click(Tool& t) {
 }
 
 void Led_Off_Cde_Click(Tool& t) {
-    Run_User_Request(t, [&t] {
+    t.Link.Run_Request([&t] {
         if (Search_Under_Way(t)) return;
         t.S.Led_Request = 0;
         t.S.Task_State = Task::Led_Command;

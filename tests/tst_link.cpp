@@ -1,12 +1,10 @@
 // The serial link and the bus task against the simulated board on a real pseudo-terminal: device
 // names, port opening, the byte exchange, command frames, the watch over the interface board and
 // the LED command.
+#include "engine/com_port.h"
 #include "engine/led.h"
-#include "link/com_port.h"
-#include "link/exchange.h"
-#include "link/frames.h"
+#include "engine/tempo.h"
 #include "link/qt_serial_port.h"
-#include "link/tempo.h"
 #include "support/harness.h"
 #include "support/link_wiring.h"
 
@@ -61,7 +59,7 @@ class Tst_Link : public QObject {
         QCOMPARE(h.dialogs.messages[0].style, 48);
         QCOMPARE(h.dialogs.messages[0].title, QStringLiteral("Erreur Port Com"));
         QVERIFY(!h.t.F.Timer_Tache.isActive());
-        QVERIFY(!h.t.Comm1->PortOpen());
+        QVERIFY(!h.t.Link.Comm1()->PortOpen());
         QVERIFY(!h.t.F.Cc_Lbl.Visible());
         QCOMPARE(h.t.S.Task_State, int16_t(Task::Probe_Interface));
         h.board.clear_traffic();
@@ -87,7 +85,7 @@ class Tst_Link : public QObject {
             fallback.set_silent(true);
             QVERIFY(QFile::link(fallback.terminal_path(), elsewhere.filePath("ttyS0")));
         }
-        h.t.Comm1 = make_qt_serial_port(elsewhere.filePath("ttyS%1"));
+        h.t.Link.Set_Port(make_qt_serial_port(elsewhere.filePath("ttyS%1")));
         QVERIFY(QFile::rename(h.board.link_path(), h.dir.filePath("away")));
         Wire_Link_Events(h.t);
         Set_Clock_Divider(h.t, 5);
@@ -119,7 +117,7 @@ class Tst_Link : public QObject {
         auto other = make_qt_serial_port();
         QVERIFY(other->Open(1));
         other->Close();
-        h.t.Comm1->Close();
+        h.t.Link.Comm1()->Close();
         QVERIFY(h.dialogs.messages.isEmpty());
     }
 
@@ -128,13 +126,13 @@ class Tst_Link : public QObject {
     void one_tool_per_device() {
         Harness h;
         h.open();
-        QVERIFY(h.t.Comm1->PortOpen());
+        QVERIFY(h.t.Link.Comm1()->PortOpen());
         QTemporaryDir other;
         QVERIFY(QFile::link(h.board.terminal_path(), other.filePath("COM1")));
         QDir::setCurrent(other.path());
         auto second = make_qt_serial_port();
         QVERIFY(!second->Open(1));
-        h.t.Comm1->Close();
+        h.t.Link.Comm1()->Close();
         QVERIFY(second->Open(1));
         QDir::setCurrent(h.dir.path());
     }
@@ -149,7 +147,7 @@ class Tst_Link : public QObject {
         e.start();
         h.step(); // the status request waits when the board goes
         QVERIFY2(e.elapsed() < 1000, qPrintable(QString::number(e.elapsed())));
-        QVERIFY(!h.t.Comm1->PortOpen());
+        QVERIFY(!h.t.Link.Comm1()->PortOpen());
         QCOMPARE(h.t.S.Task_State, int16_t(Task::Probe_Interface));
         h.board.set_reply_delay(0);
 
@@ -178,7 +176,7 @@ class Tst_Link : public QObject {
         Harness h;
         Open_Quiet(h);
         h.board.set_silent(true);
-        h.t.S.Rx_Bytes = bytes({0x31});
+        h.t.Link.Rx_Bytes = bytes({0x31});
         int send_on = 0, receive_on = 0;
         QObject::connect(&h.t.F.Send_Shp, &Control::changed, &h.t.F,
                          [&] { send_on += h.t.F.Send_Shp.Visible(); });
@@ -186,15 +184,15 @@ class Tst_Link : public QObject {
                          [&] { receive_on += h.t.F.Receive_Shp.Visible(); });
         QElapsedTimer e;
         e.start();
-        QVERIFY(!Send_Frame(h.t, 0x14, 0x01, 0x00, false, false));
+        QVERIFY(!h.t.Link.Send_Frame(0x14, 0x01, 0x00, false, false));
         QVERIFY2(e.elapsed() >= 1950 && e.elapsed() < 3000,
                  qPrintable(QString::number(e.elapsed())));
         QCOMPARE(h.board.received(), bytes({0x40}));
-        QCOMPARE(h.t.S.Rx_Bytes, bytes({0x31}));
+        QCOMPARE(h.t.Link.Rx_Bytes, bytes({0x31}));
         QCOMPARE(send_on, 1);
         QCOMPARE(receive_on, 0);
         QVERIFY(!h.t.F.Send_Shp.Visible());
-        QVERIFY(!h.t.S.Link_Busy);
+        QVERIFY(!h.t.Link.Link_Busy);
     }
 
     // A board that answers after the reply time-out reads as a silent one: the late byte of a
@@ -235,22 +233,22 @@ class Tst_Link : public QObject {
         h.board.loop().version = 0x3A;
         // The reply comes while the port is closed, so it waits in the terminal for the opening.
         h.board.set_reply_delay(100);
-        QVERIFY(h.t.Comm1->Output(0x02));
-        h.t.Comm1->Close();
+        QVERIFY(h.t.Link.Comm1()->Output(0x02));
+        h.t.Link.Comm1()->Close();
         QTRY_COMPARE_WITH_TIMEOUT(h.board.sent(), bytes({0x3A}), 1000);
         QTest::qWait(50);
         h.board.set_reply_delay(0);
-        h.t.S.Rx_Bytes.clear();
+        h.t.Link.Rx_Bytes.clear();
         h.open();
-        QCOMPARE(h.t.S.Rx_Bytes, bytes({0x3A}));
-        QCOMPARE(h.t.Comm1->InBufferCount(), 0);
+        QCOMPARE(h.t.Link.Rx_Bytes, bytes({0x3A}));
+        QCOMPARE(h.t.Link.Comm1()->InBufferCount(), 0);
 
         h.t.F.Timer_Tache.stop();
-        QVERIFY(h.t.Comm1->Output(0x02));
-        QTRY_COMPARE_WITH_TIMEOUT(h.t.Comm1->InBufferCount(), 1, 1000);
+        QVERIFY(h.t.Link.Comm1()->Output(0x02));
+        QTRY_COMPARE_WITH_TIMEOUT(h.t.Link.Comm1()->InBufferCount(), 1, 1000);
         h.board.loop().version = 0x3B;
-        QVERIFY(Exchange_Byte(h.t, 0x02, 1));
-        QCOMPARE(h.t.S.Rx_Bytes, bytes({0x3B}));
+        QVERIFY(h.t.Link.Exchange_Byte(0x02, 1));
+        QCOMPARE(h.t.Link.Rx_Bytes, bytes({0x3B}));
         QVERIFY(h.t.F.Receive_Shp.Visible());
         QTRY_VERIFY_WITH_TIMEOUT(!h.t.F.Receive_Shp.Visible() && !h.t.F.Send_Shp.Visible(), 500);
         QCOMPARE(h.board.received(), bytes({0x02, 0x02, 0x02}));
@@ -262,10 +260,10 @@ class Tst_Link : public QObject {
         Open_Quiet(h);
         h.board.set_reply_delay(300);
         int nested = -1;
-        QTimer::singleShot(100, &h.t.F, [&] { nested = Exchange_Byte(h.t, 0x08, 1); });
-        QVERIFY(Exchange_Byte(h.t, 0x01, 1));
+        QTimer::singleShot(100, &h.t.F, [&] { nested = h.t.Link.Exchange_Byte(0x08, 1); });
+        QVERIFY(h.t.Link.Exchange_Byte(0x01, 1));
         QCOMPARE(nested, 0);
-        QCOMPARE(h.t.S.Rx_Bytes, bytes({0x01}));
+        QCOMPARE(h.t.Link.Rx_Bytes, bytes({0x01}));
         QCOMPARE(h.board.received(), bytes({0x01}));
     }
 
@@ -278,7 +276,7 @@ class Tst_Link : public QObject {
         h.board.set_reply_delay(50);
         h.dialogs.while_open = [] { QTest::qWait(700); };
         QTimer::singleShot(10, &h.t.F, [&] { h.t.Dlg->Show_About(); });
-        QVERIFY(Send_Command(h.t, 0x01, 0x01));
+        QVERIFY(h.t.Link.Send_Command(0x01, 0x01));
         QCOMPARE(h.dialogs.about_shown, 1);
     }
 
@@ -319,16 +317,16 @@ class Tst_Link : public QObject {
         fault.startsWith("wrong") ? h.board.set_wrong_echo(k) : h.board.set_echo_stop(k);
         Open_Quiet(h);
         const auto a = [&](int i) { return uint8_t(args[i]); };
-        QCOMPARE(Send_Frame(h.t, a(0), a(1), a(2), args[3], args[4]), !reply.isEmpty());
+        QCOMPARE(h.t.Link.Send_Frame(a(0), a(1), a(2), args[3], args[4]), !reply.isEmpty());
         QTest::qWait(50); // a byte sent after a failure would show here
         QCOMPARE(h.board.received(), wire);
-        if (!reply.isEmpty()) QCOMPARE(h.t.S.Rx_Bytes, reply);
+        if (!reply.isEmpty()) QCOMPARE(h.t.Link.Rx_Bytes, reply);
         h.board.set_wrong_echo(0);
         h.board.set_echo_stop(0);
         h.board.set_extra_bytes(0);
-        QVERIFY(Send_Frame(h.t, 0x15, 0x01, 0x00, false, false));
+        QVERIFY(h.t.Link.Send_Frame(0x15, 0x01, 0x00, false, false));
         QCOMPARE(h.board.received(), wire + bytes({0x40, 0x15, 0x01, 0x00}));
-        QCOMPARE(h.t.S.Rx_Bytes, bytes({0x00, 0x31}));
+        QCOMPARE(h.t.Link.Rx_Bytes, bytes({0x00, 0x31}));
     }
 
     void states_without_step() {

@@ -6,7 +6,7 @@
 #include "app/ui/about_dialog.h"
 #include "app/ui/qt_dialogs.h"
 #include "engine/requests.h"
-#include "link/tempo.h"
+#include "engine/tempo.h"
 #include "support/harness.h"
 
 #include <QApplication>
@@ -94,7 +94,7 @@ class Tst_Menus : public QObject {
             QVERIFY(m.prompt == "Valeur entre 1 et 16 SVP..." && m.title == "ERREUR" &&
                     m.style == 64);
         QCOMPARE(Settings_File(), " " + QByteArray::number(port) + "\r\n 1\r\n");
-        QVERIFY(h.t.Comm1->PortOpen());
+        QVERIFY(h.t.Link.Comm1()->PortOpen());
         QCOMPARE(int(h.t.S.Task_State), int(Task::Probe_Interface));
         QVERIFY(h.t.F.Timer_Tache.isActive());
     }
@@ -119,7 +119,7 @@ class Tst_Menus : public QObject {
         h.t.S.Task_State = Task::Idle_Status;
         h.dialogs.answers = QStringList{"7"};
         {
-            Bus_Busy_Scope step(h.t);
+            Line::Step_Scope step(h.t.Link);
             Serial_Com_Port_Mnu_Click(h.t);
             QCOMPARE(Settings_File(), QByteArray(" 7\r\n 1\r\n"));
             QVERIFY(h.t.S.Task_State == Task::Idle_Status && h.dialogs.messages.isEmpty());

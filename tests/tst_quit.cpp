@@ -4,10 +4,10 @@
 // marker line, and quits the chosen way (close box, Quit menu entry) or is sent a termination
 // signal by this process. The child itself checks that nothing reached the board and no box
 // opened once quitting had begun; this process checks the exit and how long it took.
-#include "app/tool.h"
 #include "app/ui/main_window.h"
 #include "app/ui/startup.h"
 #include "link/qt_serial_port.h"
+#include "model/tool.h"
 #include "tools/loopsim/board.h"
 
 #include <QAction>
@@ -47,7 +47,7 @@ class Driver : public QObject {
             if (quit_seen_) return;
             quit_seen_ = true;
             if (board_) rx_at_quit_ = board_->received().size();
-            in_flight_at_quit_ = t_.Link_Count.In_Flight;
+            in_flight_at_quit_ = t_.Link.Link_Count.In_Flight;
         });
         qApp->installEventFilter(this);
         poll_.setTimerType(Qt::PreciseTimer);
@@ -78,7 +78,7 @@ class Driver : public QObject {
 
   private:
     bool Idle_Connected() const {
-        return t_.S.Connected && t_.S.Task_State == Task::Idle_Status && t_.Bus_Busy == 0;
+        return t_.S.Connected && t_.S.Task_State == Task::Idle_Status && t_.Link.Bus_Busy == 0;
     }
 
     QWidget* Modal(const char* name) const {
@@ -104,7 +104,7 @@ class Driver : public QObject {
 
     bool In_Wait() {
         Bus_Form& f = t_.F;
-        if (wait_ == "exchange") return t_.Link_Count.In_Flight > 0;
+        if (wait_ == "exchange") return t_.Link.Link_Count.In_Flight > 0;
         if (wait_ == "port error") return Modal("Msg_Box") != nullptr;
         if (wait_ == "rearm") {
             Step(0, Idle_Connected(), [this] {
@@ -187,10 +187,11 @@ class Driver : public QObject {
 
 // Timers of the form left running once the main loop has ended, each named on standard error:
 // they stop with the window, and nothing may start them again.
-int Running_Timers(Bus_Form& f) {
+int Running_Timers(Tool& t) {
+    Bus_Form& f = t.F;
     const std::pair<const char*, QTimer*> timers[] = {{"Timer_Tache", &f.Timer_Tache},
                                                       {"Tempo", &f.Tempo},
-                                                      {"Timer_Time_Out", &f.Timer_Time_Out},
+                                                      {"Timer_Time_Out", &t.Link.Timer_Time_Out},
                                                       {"Send_Timer", &f.Send_Timer},
                                                       {"Receive_Timer", &f.Receive_Timer}};
     int running = 0;
@@ -227,7 +228,7 @@ int Run_Child(int argc, char** argv) {
     Driver driver(*session, board.get(), wait, way);
     session->Start();
     const int status = session->Run();
-    int faults = Running_Timers(session->tool().F);
+    int faults = Running_Timers(session->tool());
     session.reset();
     // Whatever the tool wrote reaches the board on its next reads.
     QEventLoop settle;

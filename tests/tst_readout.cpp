@@ -4,9 +4,9 @@
 #include "addresses/identity.h"
 #include "addresses/search.h"
 #include "addresses_fixture.h"
-#include "app/tool.h"
 #include "engine/requests.h"
-#include "link/tempo.h"
+#include "engine/tempo.h"
+#include "model/tool.h"
 
 #include <QSet>
 #include <QtTest>
@@ -302,7 +302,7 @@ class Tst_Readout : public QObject {
             h.board.set_reply_delay(now ? 100 : 0); // the click surely comes while the frame waits
             if (now)
                 QTimer::singleShot(0, &f, [&] {
-                    clicked_in_step = h.t.Bus_Busy > 0;
+                    clicked_in_step = h.t.Link.Bus_Busy > 0;
                     f.Adr_Box(9).click();
                 });
         };
@@ -325,13 +325,13 @@ class Tst_Readout : public QObject {
         Tool t;
         auto port = std::make_unique<Short_Reply_Port>();
         Short_Reply_Port* line = port.get();
-        t.Comm1 = std::move(port);
-        t.Comm1->Open(1);
+        t.Link.Set_Port(std::move(port));
+        t.Link.Comm1()->Open(1);
         Wire_Link_Events(t);
         Mark_Found(t, 5, 3, QStringLiteral("DLX508B"));
         t.S.Sel_Adr = 5;
         {
-            Bus_Busy_Scope step(t);
+            Line::Step_Scope step(t.Link);
             Read_Identity(t);
         }
         QCOMPARE(line->sent.size(), 16 * 4);
@@ -345,7 +345,7 @@ class Tst_Readout : public QObject {
         t.S.Search_Step = 5;
         t.S.Task_State = Task::Search_Addresses;
         {
-            Bus_Busy_Scope step(t);
+            Line::Step_Scope step(t.Link);
             Search_Addresses(t);
         }
         QCOMPARE(line->sent, bytes({0x40, 0x13, 0x05, 0x00}));
@@ -378,8 +378,7 @@ class Tst_Readout : public QObject {
         row("index 0", 0, 0, 0, "idle", Untouched.arg(0));
         row("index 129", 129, 0, 0, "idle", Untouched.arg(0));
         row("during a bus step", 12, 5000, 3000, "step", opened(12, "5300,3200"));
-        row("during a bus step, then a search starts", 12, 5000, 3000, "step, search",
-            Shown_Only);
+        row("during a bus step, then a search starts", 12, 5000, 3000, "step, search", Shown_Only);
     }
 
     void click() {
@@ -410,7 +409,7 @@ class Tst_Readout : public QObject {
         if (when.startsWith("step")) {
             // The panel opens at once and the count moves, so a readout under way stops; the
             // selection follows the step unless a search has locked the grid meanwhile.
-            Bus_Busy_Scope step(t);
+            Line::Step_Scope step(t.Link);
             Adr_Box_Click(t, index);
             QCOMPARE(Placement(t, before), Shown_Only);
             t.S.Grid_Locked = when.endsWith("search");

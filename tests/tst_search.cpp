@@ -1,7 +1,7 @@
 #include "addresses/search.h"
 #include "addresses_fixture.h"
 #include "engine/requests.h"
-#include "link/tempo.h"
+#include "engine/tempo.h"
 
 #include <QtTest>
 

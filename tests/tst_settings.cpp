@@ -2,7 +2,7 @@
 // happens when the file or its directory cannot be used.
 #include "app/settings.h"
 #include "app/shell.h"
-#include "app/tool.h"
+#include "model/tool.h"
 
 #include <QDir>
 #include <QElapsedTimer>

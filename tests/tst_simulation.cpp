@@ -3,7 +3,7 @@
 // that come while a step waits.
 #include "addresses_fixture.h"
 #include "app/menus.h"
-#include "link/tempo.h"
+#include "engine/tempo.h"
 #include "support/link_wiring.h"
 
 #include <QtTest>
@@ -189,8 +189,8 @@ class Tst_Simulation : public QObject {
         QVERIFY(h.run_until([&] { return Stopped(h); }, 5000));
         QCOMPARE(int(t.S.Led_Address), 3);
         t.F.Adr_Status_Cde.click();
-        QVERIFY(Wire_Is(h, run + Polls({4, 1, 2, 3, 4}) + Probe + Led(3, false) + run +
-                               Polls({4})));
+        QVERIFY(
+            Wire_Is(h, run + Polls({4, 1, 2, 3, 4}) + Probe + Led(3, false) + run + Polls({4})));
         QCOMPARE(int(t.S.Led_Address), 3);
     }
 
@@ -352,7 +352,7 @@ class Tst_Simulation : public QObject {
         h.t.S.Task_State = int16_t(state);
         // The board takes the request in while the step waits for its answer.
         On_Byte(h, quint8(wire[0]), [&] {
-            QVERIFY(h.t.Bus_Busy > 0);
+            QVERIFY(h.t.Link.Bus_Busy > 0);
             if (clicks == "F5") h.t.F.Start_Bus_Cmd.click();
             if (clicks == "F9") h.t.F.Adr_Status_Cde.click();
             if (clicks.startsWith("cell")) h.t.F.Adr_Box(2).click();

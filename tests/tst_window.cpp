@@ -5,7 +5,7 @@
 #include "app/ui/look.h"
 #include "app/ui/main_window.h"
 #include "app/ui/widgets.h"
-#include "link/tempo.h"
+#include "engine/tempo.h"
 #include "support/harness.h"
 
 #include <QAction>

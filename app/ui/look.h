@@ -1,5 +1,5 @@
 #pragma once
-#include "app/controls.h"
+#include "model/controls.h"
 
 #include <QColor>
 #include <QFont>

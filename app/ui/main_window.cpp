@@ -2,11 +2,11 @@
 
 #include "app/menus.h"
 #include "app/shell.h"
-#include "app/tool.h"
 #include "app/ui/artwork.h"
 #include "app/ui/look.h"
 #include "app/ui/widgets.h"
 #include "detector/mode.h"
+#include "model/tool.h"
 
 #include <QApplication>
 #include <QCloseEvent>

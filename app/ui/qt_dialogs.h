@@ -1,5 +1,5 @@
 #pragma once
-#include "app/dialogs.h"
+#include "model/dialogs.h"
 
 #include <QList>
 #include <QPointer>

@@ -1,19 +1,19 @@
 #include "app/ui/startup.h"
 
 #include "app/shell.h"
-#include "app/tool.h"
 #include "app/ui/about_dialog.h"
 #include "app/ui/artwork.h"
 #include "app/ui/main_window.h"
 #include "app/ui/qt_dialogs.h"
 #include "app/ui/quit_signals.h"
 #include "link/qt_serial_port.h"
+#include "model/tool.h"
 
 #include <QApplication>
 
 Session::Session(std::unique_ptr<Serial_Port> port)
     : t_(std::make_unique<Tool>()), dialogs_(std::make_unique<Qt_Dialogs>()) {
-    t_->Comm1 = std::move(port);
+    t_->Link.Set_Port(std::move(port));
     t_->Dlg = dialogs_.get();
     Qt_Dialogs* dialogs = dialogs_.get();
     QObject::connect(&t_->F, &Bus_Form::unloaded, &t_->F, [dialogs] { dialogs->Quit(); });

@@ -5,12 +5,12 @@
 // After every pass: no two exchanges in flight, nothing left queued, Task_State one with a
 // step. When the script ends the board answers well, and the task must be back idling in
 // state 9 with the panel green within a bounded number of passes.
+#include "app/bus_task.h"
 #include "app/menus.h"
 #include "app/settings.h"
 #include "app/shell.h"
-#include "app/tool.h"
-#include "engine/bus_task.h"
-#include "link/tempo.h"
+#include "engine/tempo.h"
+#include "model/tool.h"
 #include "support/memory_port.h"
 
 #include <QCoreApplication>
@@ -64,11 +64,12 @@ constexpr uint8_t Data_Bytes[] = {0x13, 0x19, 0x1A, 0x17, 0x21, 0x42, 0x00,
     std::fprintf(stderr,
                  "fuzz_engine: %s (Task_State %d, overlaps %llu, max in flight %d, in flight %d, "
                  "bus busy %d, pending %zu, tempo depth %d, connected %d, simulation %d)\n",
-                 what, int(t.S.Task_State), static_cast<unsigned long long>(t.Link_Count.Overlaps),
-                 t.Link_Count.Max_In_Flight, t.Link_Count.In_Flight, t.Bus_Busy,
-                 t.Pending_Requests.size(), t.Tempo_Depth, bool(t.S.Connected),
+                 what, int(t.S.Task_State),
+                 static_cast<unsigned long long>(t.Link.Link_Count.Overlaps),
+                 t.Link.Link_Count.Max_In_Flight, t.Link.Link_Count.In_Flight, t.Link.Bus_Busy,
+                 t.Link.Pending_Requests.size(), t.Tempo_Depth, bool(t.S.Connected),
                  bool(t.S.Simulation_Active));
-    if (const auto* port = dynamic_cast<const Memory_Port*>(t.Comm1.get()))
+    if (const auto* port = dynamic_cast<const Memory_Port*>(t.Link.Comm1()))
         std::fprintf(stderr, "last bytes written: %s\n",
                      port->Written().right(48).toHex(' ').constData());
     std::abort();
@@ -82,7 +83,7 @@ class Run {
   public:
     Run(const uint8_t* data, size_t size) : data_(data), size_(std::min(size, Max_Script)) {
         port_ = new Memory_Port;
-        t_.Comm1.reset(port_);
+        t_.Link.Set_Port(std::unique_ptr<Serial_Port>(port_));
         t_.Dlg = &dialogs_;
         Set_Clock_Divider(t_, Divider);
         Form_Load(t_);
@@ -243,10 +244,13 @@ class Run {
 
     void Check() {
         const Tool& t = t_;
-        if (t.Link_Count.Overlaps != 0) Fail(t, "an exchange was asked for while another waited");
-        if (t.Link_Count.Max_In_Flight > 1) Fail(t, "two exchanges in flight");
-        if (t.Link_Count.In_Flight != 0 || t.S.Link_Busy) Fail(t, "an exchange left in flight");
-        if (t.Bus_Busy != 0 || !t.Pending_Requests.empty()) Fail(t, "a user request left queued");
+        if (t.Link.Link_Count.Overlaps != 0)
+            Fail(t, "an exchange was asked for while another waited");
+        if (t.Link.Link_Count.Max_In_Flight > 1) Fail(t, "two exchanges in flight");
+        if (t.Link.Link_Count.In_Flight != 0 || t.Link.Link_Busy)
+            Fail(t, "an exchange left in flight");
+        if (t.Link.Bus_Busy != 0 || !t.Link.Pending_Requests.empty())
+            Fail(t, "a user request left queued");
         if (t.Tempo_Depth != 0) Fail(t, "a pause left open");
         if (!t.F.Timer_Tache.isActive()) Fail(t, "the task tick is off between steps");
         if (!Has_Step(t.S.Task_State)) Fail(t, "Task_State without a step");

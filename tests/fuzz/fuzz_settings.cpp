@@ -2,7 +2,7 @@
 // always gives a port of 1 to 16 and a phase of 1 or 2; a file that falls back to the defaults
 // is left as it was; and what is read, written back and read again is the same.
 #include "app/settings.h"
-#include "app/tool.h"
+#include "model/tool.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,8 +1,8 @@
 #include "support/harness.h"
 
+#include "app/bus_task.h"
 #include "app/shell.h"
-#include "engine/bus_task.h"
-#include "link/com_port.h"
+#include "engine/com_port.h"
 #include "link/qt_serial_port.h"
 
 #include <QDeadlineTimer>
@@ -36,12 +36,12 @@ Harness::Harness(const loopsim::Loop& loop, int com)
     QDir::setCurrent(dir.path());
     if (QString error; !board.start(dir.path(), com, &error))
         qFatal("simulator: %s", qPrintable(error));
-    t.Comm1 = make_qt_serial_port();
+    t.Link.Set_Port(make_qt_serial_port());
     t.Dlg = &dialogs;
 }
 
 Harness::~Harness() {
-    if (t.Comm1) t.Comm1->Close();
+    if (t.Link.Comm1()) t.Link.Comm1()->Close();
     board.stop();
     QDir::setCurrent(old_dir_);
 }

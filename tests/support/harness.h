@@ -1,6 +1,6 @@
 #pragma once
-#include "app/dialogs.h"
-#include "app/tool.h"
+#include "model/dialogs.h"
+#include "model/tool.h"
 #include "tools/loopsim/board.h"
 
 #include <QStringList>

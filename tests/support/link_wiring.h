@@ -1,5 +1,6 @@
 #pragma once
-#include "app/tool.h"
+#include "app/link_events.h"
+#include "model/tool.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -9,11 +10,6 @@ class Harness;
 namespace loopsim {
 class Board;
 }
-
-// Connects the port's event and the five timers to their handlers, as the load sequence does,
-// for tests that open the port without the rest of it.
-// Use it instead of Harness::load(), not with it.
-void Wire_Link_Events(Tool& t);
 
 // Wires the events, opens the port and stops the task tick, so only the test talks on the line.
 void Open_Quiet(Harness& h);

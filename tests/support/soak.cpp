@@ -1,9 +1,9 @@
 #include "support/soak.h"
 
+#include "app/bus_task.h"
 #include "app/menus.h"
-#include "app/tool.h"
-#include "engine/bus_task.h"
-#include "link/tempo.h"
+#include "engine/tempo.h"
+#include "model/tool.h"
 #include "support/harness.h"
 
 #include <QCoreApplication>
@@ -89,7 +89,7 @@ class Soak {
     }
 
     void check(const char* where) {
-        const Tool::Link_Counters& link = t_.Link_Count;
+        const Line::Link_Counters& link = t_.Link.Link_Count;
         if (link.Overlaps != overlaps_seen_) {
             problem(QStringLiteral("%1 exchange(s) asked for while another was in flight (%2)")
                         .arg(link.Overlaps - overlaps_seen_)
@@ -216,7 +216,7 @@ class Soak {
             return schedule_user(10 * tick_ms(), 60 * tick_ms());
         case Search:
             ++r_.actions[QStringLiteral("search")];
-            if (t_.Bus_Busy > 0) search_queued_ = true;
+            if (t_.Link.Bus_Busy > 0) search_queued_ = true;
             by_key ? Form_KeyDown(t_, vbKeyF5, 0) : F.Start_Bus_Cmd.click();
             break;
         case Grid: {
@@ -368,9 +368,9 @@ class Soak {
         r_.passes = pass_;
         r_.elapsed_ms = clock_.elapsed();
         r_.frames_answered = h_.board.frames_answered();
-        r_.exchanges = t_.Link_Count.Exchanges;
-        r_.overlaps = t_.Link_Count.Overlaps;
-        r_.max_in_flight = t_.Link_Count.Max_In_Flight;
+        r_.exchanges = t_.Link.Link_Count.Exchanges;
+        r_.overlaps = t_.Link.Link_Count.Overlaps;
+        r_.max_in_flight = t_.Link.Link_Count.Max_In_Flight;
         r_.idle_poll_mean_ms = idle_polls_ ? idle_poll_total_ms_ / double(idle_polls_) : 0;
         r_.tick_ms = tick_ms();
     }

@@ -10,5 +10,6 @@ void Timer_Tache_Timer(Tool& t);
 // The task tick's period and a pause's length on the engine's clock (see Tool::Clock_Divider).
 int Tick_Ms(const Tool& t);
 int Clock_Ms(const Tool& t, int ms);
-// Sets the divider and the periods the form was built with: task tick and reply time-out.
+// Sets the divider and the periods the form was built with: task tick, and the line's reply
+// time-out.
 void Set_Clock_Divider(Tool& t, int divider);

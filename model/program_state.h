@@ -1,8 +1,7 @@
 #pragma once
-#include "app/flag16.h"
-#include "app/indexed.h"
+#include "model/flag16.h"
+#include "model/indexed.h"
 
-#include <QByteArray>
 #include <QVariant>
 #include <array>
 #include <cstdint>
@@ -36,12 +35,8 @@ struct Program_State {
     Flag16 Tempo_Done;
     QVariant Last_Result;
 
-    // Serial link
+    // Serial link (the reply and the link's flags are the Line's)
     uint8_t Com_Port = 0;
-    QByteArray Rx_Bytes; // element 0 is the first byte received
-    Flag16 Reply_Received;
-    Flag16 Time_Out_Flag;
-    Flag16 Link_Busy;
 
     // Interface connection and protocol phase
     Flag16 Connected;
@@ -72,9 +67,4 @@ struct Program_State {
     Flag16 Simulation_Active;
     uint8_t Sim_Address = 0;
     Indexed<Flag16, 1, 128> Alarm_Latch;
-
-    // Reply byte i of the last exchange, when it was received. Callers use this instead of
-    // indexing Rx_Bytes, so a reply shorter than expected reads as a failed exchange.
-    bool Rx_Has(int count) const { return Rx_Bytes.size() >= count; }
-    uint8_t Rx(int i) const { return static_cast<uint8_t>(Rx_Bytes.at(i)); }
 };

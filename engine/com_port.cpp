@@ -1,7 +1,7 @@
-#include "link/com_port.h"
+#include "engine/com_port.h"
 
-#include "app/tool.h"
-#include "link/tempo.h"
+#include "engine/tempo.h"
+#include "model/tool.h"
 
 #include <QFileInfo>
 
@@ -29,7 +29,7 @@ void Start_Task_Tick(Tool& t) {
 } // namespace
 
 bool Open_Device(Tool& t) {
-    Serial_Port* port = t.Comm1.get();
+    Serial_Port* port = t.Link.Comm1();
     if (!port) return false;
     // Named at each opening: a COM<n> link that has appeared since wins over the fallback.
     t.Port_Device = port->Device_Name(t.S.Com_Port);
@@ -37,8 +37,7 @@ bool Open_Device(Tool& t) {
     Show_Device(t, open);
     if (!open) return false;
     ++t.Board_Epoch; // another device, or the same one again: maybe another board
-    while (port->InBufferCount() > 0)
-        t.S.Rx_Bytes = port->Input();
+    t.Link.Drain();
     return true;
 }
 
@@ -54,7 +53,7 @@ void Open_Com_Port(Tool& t) {
 
     t.Port_Wanted = false;
     t.Port_Retry.stop();
-    Serial_Port* port = t.Comm1.get();
+    Serial_Port* port = t.Link.Comm1();
     if (port && port->PortOpen()) port->Close();
 
     if (!Open_Device(t)) {
@@ -78,7 +77,7 @@ void Port_Retry_Timer_Timer(Tool& t) {
         return;
     }
     // Not under a running step: its exchanges find the port closed and fail as they should.
-    if (t.Bus_Busy > 0 || t.S.Link_Busy || !Open_Device(t)) return;
+    if (!t.Link.Bus_Free() || !Open_Device(t)) return;
     t.Port_Retry.stop();
     t.Port_Wanted = true;
     Start_Task_Tick(t);

@@ -1,5 +1,5 @@
 #pragma once
-#include "app/controls.h"
+#include "model/controls.h"
 
 #include <QObject>
 #include <QTimer>
@@ -63,11 +63,10 @@ class Bus_Form : public QObject {
     Control About_Mnu;
 
     // Timers
-    QTimer Timer_Tache;    // task tick
-    QTimer Tempo;          // paced delay
-    QTimer Timer_Time_Out; // reply time-out
-    QTimer Send_Timer;     // hides Send_Shp
-    QTimer Receive_Timer;  // hides Receive_Shp
+    QTimer Timer_Tache;   // task tick
+    QTimer Tempo;         // paced delay
+    QTimer Send_Timer;    // hides Send_Shp
+    QTimer Receive_Timer; // hides Receive_Shp
 
     // Every control, in creation order, for the window layer.
     QList<Control*> All_Controls() const;

@@ -1,4 +1,4 @@
-#include "app/bus_form.h"
+#include "model/bus_form.h"
 
 namespace {
 using K = Control_Kind;
@@ -184,10 +184,6 @@ Bus_Form::Bus_Form()
 
     Timer_Tache.setInterval(100);
     Tempo.setInterval(0);
-    Timer_Time_Out.setInterval(2000);
-    // A coarse timer may fire up to 5 % early, cutting the board's 2000 ms short.
-    Timer_Time_Out.setTimerType(Qt::PreciseTimer);
-    Timer_Time_Out.setSingleShot(false);
     Send_Timer.setInterval(75);
     Receive_Timer.setInterval(75);
 }
@@ -218,7 +214,7 @@ QList<Control*> Bus_Form::All_Controls() const {
 void Bus_Form::Unload() {
     if (unloaded_) return;
     unloaded_ = true;
-    for (QTimer* t : {&Timer_Tache, &Tempo, &Timer_Time_Out, &Send_Timer, &Receive_Timer})
+    for (QTimer* t : {&Timer_Tache, &Tempo, &Send_Timer, &Receive_Timer})
         t->stop();
     emit unloaded();
 }

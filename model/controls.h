@@ -1,5 +1,5 @@
 #pragma once
-#include "app/indexed.h"
+#include "model/indexed.h"
 
 #include <QObject>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "app/controls.h"
+#include "model/controls.h"
 
 int Control::next_z_ = 0;
 

@@ -1,16 +1,16 @@
-#include "engine/bus_task.h"
+#include "app/bus_task.h"
 
 #include "addresses/identity.h"
 #include "addresses/search.h"
-#include "app/tool.h"
 #include "detector/mode.h"
 #include "detector/simulation.h"
 #include "engine/connection.h"
 #include "engine/led.h"
 #include "engine/requests.h"
+#include "model/tool.h"
 
 void Bus_Task(Tool& t) {
-    Bus_Busy_Scope busy(t);
+    Line::Step_Scope busy(t.Link);
     Reopen_Lost_Port(t);
     switch (t.S.Task_State) {
     case Task::Probe_Interface:

@@ -1,6 +1,6 @@
-#include "link/tempo.h"
+#include "engine/tempo.h"
 
-#include "app/tool.h"
+#include "model/tool.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -55,7 +55,7 @@ int Tick_Ms(const Tool& t) {
 void Set_Clock_Divider(Tool& t, int divider) {
     t.Clock_Divider = std::max(divider, 1);
     t.F.Timer_Tache.setInterval(Tick_Ms(t));
-    t.F.Timer_Time_Out.setInterval(Clock_Ms(t, 2000));
+    t.Link.Set_Clock_Divider(t.Clock_Divider);
 }
 
 void Tempo_Timer(Tool& t) {
