@@ -24,13 +24,14 @@ constexpr Param_Row Param_Rows[] = {
 
 class Readout {
   public:
-    Readout(Tool& t, uint8_t adr) : t_(t), f_(t.F), adr_(adr), selection_(t.S.Selection_Count) {}
+    Readout(Tool& t, uint8_t adr)
+        : t_(t), f_(t.form), adr_(adr), selection_(t.state.selection_count) {}
 
     // Reads rows 2 to 4 and the parameter rows; false when a newer grid selection stopped it.
-    bool Read_Details(uint8_t type_index) {
+    bool read_details(uint8_t type_index) {
         if (!Read_Version(2, 0x14, QStringLiteral("Version PCB"))) return false;
         if (!Read_Version(3, 0x15, QStringLiteral("Version Soft"))) return false;
-        if (!Read_Serial()) return false;
+        if (!read_serial()) return false;
 
         int last_row = 0;
         if (type_index == 1) last_row = 13;
@@ -45,22 +46,22 @@ class Readout {
     // The type the search read for this found cell, read again when the board may have changed
     // since: the cell is corrected and the readout goes by what the detector says it is now.
     // False when the type cannot be read (no detector is shown) or a newer selection came.
-    bool Confirm_Type() {
+    bool confirm_type() {
         uint8_t code = 0;
-        const bool good = Read_Byte(0x13, &code);
+        const bool good = read_byte(0x13, &code);
         if (Moved() || !good) return false;
-        Set_Cell_Type(t_, adr_, code);
+        set_cell_type(t_, adr_, code);
         return Pause();
     }
 
   private:
-    bool Moved() const { return t_.S.Selection_Count != selection_; }
+    bool Moved() const { return t_.state.selection_count != selection_; }
 
     // One identity byte; a refused, failed or short reply gives false.
-    bool Read_Byte(uint8_t code, uint8_t* data) {
-        if (!t_.Link.Send_Frame(code, adr_, 0x00, false, false)) return false;
-        if (!t_.Link.Rx_Has(2) || t_.Link.Rx(0) != 0) return false;
-        *data = t_.Link.Rx(1);
+    bool read_byte(uint8_t code, uint8_t* data) {
+        if (!t_.link.Send_Frame(code, adr_, 0x00, false, false)) return false;
+        if (!t_.link.rx_has(2) || t_.link.rx(0) != 0) return false;
+        *data = t_.link.rx(1);
         return true;
     }
 
@@ -70,22 +71,22 @@ class Readout {
     }
 
     bool Read_Version(int row, uint8_t code, const QString& name) {
-        f_.Param_Lbl(row).setCaption(name);
+        f_.Param_Lbl(row).set_caption(name);
         uint8_t data = 0;
-        const bool good = Read_Byte(code, &data);
+        const bool good = read_byte(code, &data);
         if (Moved()) return false;
         if (good)
-            f_.Value_Lbl(row).setCaption(QStringLiteral("%1.%2").arg(data >> 4).arg(data & 0x0F));
+            f_.Value_Lbl(row).set_caption(QStringLiteral("%1.%2").arg(data >> 4).arg(data & 0x0F));
         return Pause();
     }
 
-    bool Read_Serial() {
-        f_.Param_Lbl(4).setCaption(QString::fromUtf8("N° série"));
-        std::array<uint8_t, 4>& s = t_.S.Serial_Bytes;
+    bool read_serial() {
+        f_.Param_Lbl(4).set_caption(QString::fromUtf8("N° série"));
+        std::array<uint8_t, 4>& s = t_.state.Serial_Bytes;
         const uint8_t codes[4] = {0x08, 0x09, 0x0A, 0x0B};
         for (int i = 0; i < 4; ++i) {
             uint8_t data = 0;
-            const bool good = Read_Byte(codes[i], &data);
+            const bool good = read_byte(codes[i], &data);
             if (Moved()) return false;
             if (good)
                 s[i] = data;
@@ -96,10 +97,10 @@ class Readout {
         if (s[0] != 0xFF) {
             // Formed in unsigned arithmetic: the third part runs to 65535.
             const unsigned third = s[2] * 256u + s[3];
-            f_.Value_Lbl(4).setCaption(QStringLiteral("%1%2%3")
-                                           .arg(s[0], 2, 10, QLatin1Char('0'))
-                                           .arg(s[1], 2, 10, QLatin1Char('0'))
-                                           .arg(third, 5, 10, QLatin1Char('0')));
+            f_.Value_Lbl(4).set_caption(QStringLiteral("%1%2%3")
+                                            .arg(s[0], 2, 10, QLatin1Char('0'))
+                                            .arg(s[1], 2, 10, QLatin1Char('0'))
+                                            .arg(third, 5, 10, QLatin1Char('0')));
         }
         return true;
     }
@@ -113,36 +114,37 @@ class Readout {
 } // namespace
 
 void Read_Identity(Tool& t) {
-    Bus_Form& f = t.F;
-    t.Screen.setMousePointer(Screen_Pointer::Hourglass);
-    f.Opto_Check.setVisible(false);
-    f.Thermo_Check.setVisible(false);
-    f.Picture1.setVisible(false);
-    f.Picture2.setVisible(false);
+    Bus_Form& f = t.form;
+    t.screen.set_mouse_pointer(Screen_Pointer::Hourglass);
+    f.Opto_Check.set_visible(false);
+    f.Thermo_Check.set_visible(false);
+    f.Picture1.set_visible(false);
+    f.Picture2.set_visible(false);
     for (int r = 0; r <= 4; ++r) {
-        f.Value_Lbl(r).setCaption(QStringLiteral("???"));
-        f.Value_Lbl(r).setVisible(true);
-        f.Param_Lbl(r).setVisible(true);
+        f.Value_Lbl(r).set_caption(QStringLiteral("???"));
+        f.Value_Lbl(r).set_visible(true);
+        f.Param_Lbl(r).set_visible(true);
     }
 
-    const uint8_t adr = t.S.Sel_Adr;
-    f.Param_Lbl(0).setCaption(QStringLiteral("Adresse"));
-    f.Value_Lbl(0).setCaption(QStringLiteral("%1").arg(adr, 3, 10, QLatin1Char('0')));
+    const uint8_t adr = t.state.Sel_Adr;
+    f.Param_Lbl(0).set_caption(QStringLiteral("Adresse"));
+    f.Value_Lbl(0).set_caption(QStringLiteral("%1").arg(adr, 3, 10, QLatin1Char('0')));
 
     // Sel_Adr is 0 until the first grid click; such a readout reads nothing.
     const bool on_grid = adr >= 1 && adr <= 128;
-    f.Param_Lbl(1).setCaption(QString::fromUtf8("Type détecteur"));
+    f.Param_Lbl(1).set_caption(QString::fromUtf8("Type détecteur"));
     Readout readout(t, adr);
-    const bool stale = on_grid && adr <= t.S.Adr_Count && t.Type_Epoch[adr - 1] != t.Board_Epoch;
-    if (!stale || readout.Confirm_Type()) {
-        const uint8_t type_index = on_grid ? t.S.Adr_Type[adr - 1] : 0;
-        f.Value_Lbl(1).setCaption(on_grid ? f.Adr_Box(adr).Caption().mid(4)
-                                          : QStringLiteral("???"));
-        if (type_index != 0) readout.Read_Details(type_index);
+    const bool stale =
+        on_grid && adr <= t.state.Adr_Count && t.type_epoch[adr - 1] != t.board_epoch;
+    if (!stale || readout.confirm_type()) {
+        const uint8_t type_index = on_grid ? t.state.Adr_Type[adr - 1] : 0;
+        f.Value_Lbl(1).set_caption(on_grid ? f.Adr_Box(adr).Caption().mid(4)
+                                           : QStringLiteral("???"));
+        if (type_index != 0) readout.read_details(type_index);
     }
 
-    t.Screen.setMousePointer(Screen_Pointer::Default);
-    t.S.Task_State = Task::Probe_Interface;
-    f.Led_On_Cde.setVisible(true);
-    f.Led_Off_Cde.setVisible(true);
+    t.screen.set_mouse_pointer(Screen_Pointer::Default);
+    t.state.Task_State = Task::Probe_Interface;
+    f.Led_On_Cde.set_visible(true);
+    f.Led_Off_Cde.set_visible(true);
 }

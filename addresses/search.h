@@ -10,12 +10,12 @@ void Search_End(Tool& t);       // state 4
 
 // The search ends at Cur_Adr on a failure: its end step shows where and why beside the count,
 // which is not the loop's.
-void Search_Cut_Short(Tool& t, const QString& why);
+void search_cut_short(Tool& t, const QString& why);
 
 // Shows type `code` in the cell of a found address and keeps its index, outside a search: a
 // MURO-S takes the running number that its place among the grid's MURO-S gives it.
-void Set_Cell_Type(Tool& t, uint8_t adr, uint8_t code);
+void set_cell_type(Tool& t, uint8_t adr, uint8_t code);
 
 // Type index and grid name of a type code; index 4 names take Type4_Counter.
-uint8_t Type_Index(uint8_t type_code);
-QString Type_Name(uint8_t type_code, uint8_t type4_counter);
+uint8_t type_index(uint8_t type_code);
+QString type_name(uint8_t type_code, uint8_t type4_counter);

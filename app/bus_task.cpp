@@ -10,9 +10,9 @@
 #include "model/tool.h"
 
 void Bus_Task(Tool& t) {
-    Line::Step_Scope busy(t.Link);
-    Reopen_Lost_Port(t);
-    switch (t.S.Task_State) {
+    Line::Step_Scope busy(t.link);
+    reopen_lost_port(t);
+    switch (t.state.Task_State) {
     case Task::Probe_Interface:
         Probe_Interface(t);
         break;
@@ -45,8 +45,8 @@ void Bus_Task(Tool& t) {
         break;
     default:
         // Also absorbs the 0 written by the quit menu entry.
-        t.S.Task_State = Task::Probe_Interface;
+        t.state.Task_State = Task::Probe_Interface;
         break;
     }
-    if (t.S.Quit_Flag) t.F.Unload();
+    if (t.state.Quit_Flag) t.form.unload();
 }

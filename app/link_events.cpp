@@ -10,38 +10,38 @@ namespace {
 // the end of the current 75 ms period. The timers stop once their lamp is dark: an idle tool
 // has no reason to wake up every 75 ms.
 void Light(Control& lamp, QTimer& timer) {
-    lamp.setVisible(true);
+    lamp.set_visible(true);
     if (!timer.isActive()) timer.start();
 }
 
 } // namespace
 
-void Wire_Link_Events(Tool& t) {
+void wire_link_events(Tool& t) {
     Tool* tp = &t;
-    Bus_Form& f = t.F;
+    Bus_Form& f = t.form;
     const std::pair<QTimer*, void (*)(Tool&)> timers[] = {
         {&f.Timer_Tache, Timer_Tache_Timer},     {&f.Tempo, Tempo_Timer},
         {&f.Send_Timer, Send_Timer_Timer},       {&f.Receive_Timer, Receive_Timer_Timer},
-        {&t.Port_Retry, Port_Retry_Timer_Timer},
+        {&t.port_retry, port_retry_timer_timer},
     };
     for (const auto& [timer, handler] : timers)
         QObject::connect(timer, &QTimer::timeout, &f, [tp, handler = handler] { handler(*tp); });
 
-    QObject::connect(&t.Link, &Line::Byte_Sent, &f,
-                     [tp] { Light(tp->F.Send_Shp, tp->F.Send_Timer); });
-    QObject::connect(&t.Link, &Line::Reply_Arrived, &f, [tp] {
+    QObject::connect(&t.link, &Line::byte_sent, &f,
+                     [tp] { Light(tp->form.Send_Shp, tp->form.Send_Timer); });
+    QObject::connect(&t.link, &Line::reply_arrived, &f, [tp] {
         // A reply that comes in after the window unloaded lights no lamp: its timer would
         // outlive the window.
-        if (!tp->F.Unloaded()) Light(tp->F.Receive_Shp, tp->F.Receive_Timer);
+        if (!tp->form.is_unloaded()) Light(tp->form.Receive_Shp, tp->form.Receive_Timer);
     });
 }
 
 void Send_Timer_Timer(Tool& t) {
-    t.F.Send_Shp.setVisible(false);
-    t.F.Send_Timer.stop();
+    t.form.Send_Shp.set_visible(false);
+    t.form.Send_Timer.stop();
 }
 
 void Receive_Timer_Timer(Tool& t) {
-    t.F.Receive_Shp.setVisible(false);
-    t.F.Receive_Timer.stop();
+    t.form.Receive_Shp.set_visible(false);
+    t.form.Receive_Timer.stop();
 }

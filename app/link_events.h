@@ -4,7 +4,7 @@ struct Tool;
 // Connects the engine's timers (task tick, paced delay, port retry) to their handlers, and the
 // line's signals to the two activity lamps of the interface panel. The load sequence does it;
 // so do tests that open the port without the rest of the load sequence.
-void Wire_Link_Events(Tool& t);
+void wire_link_events(Tool& t);
 
 // Each lamp goes dark 75 ms after the byte that lit it.
 void Send_Timer_Timer(Tool& t);

@@ -6,29 +6,29 @@
 
 namespace {
 
-bool Is_Blank(QChar c) {
+bool is_blank(QChar c) {
     return c == u' ' || c == u'\t';
 }
-bool Is_Digit(QChar c) {
+bool is_digit(QChar c) {
     return c >= u'0' && c <= u'9';
 }
 
-qsizetype Skip_Blanks(QStringView s, qsizetype i) {
-    while (i < s.size() && Is_Blank(s[i]))
+qsizetype skip_blanks(QStringView s, qsizetype i) {
+    while (i < s.size() && is_blank(s[i]))
         ++i;
     return i;
 }
 
 // Length of the number starting at `from`, 0 when there is none there.
-qsizetype Number_Length(QStringView s, qsizetype from) {
+qsizetype number_length(QStringView s, qsizetype from) {
     qsizetype i = from;
     if (i < s.size() && (s[i] == u'+' || s[i] == u'-')) ++i;
     qsizetype digits = 0;
-    while (i < s.size() && Is_Digit(s[i]))
+    while (i < s.size() && is_digit(s[i]))
         ++i, ++digits;
     if (i < s.size() && s[i] == u'.') {
         ++i;
-        while (i < s.size() && Is_Digit(s[i]))
+        while (i < s.size() && is_digit(s[i]))
             ++i, ++digits;
     }
     if (digits == 0) return 0;
@@ -36,8 +36,8 @@ qsizetype Number_Length(QStringView s, qsizetype from) {
     if (i < s.size() && (s[i] == u'e' || s[i] == u'E' || s[i] == u'd' || s[i] == u'D')) {
         qsizetype j = i + 1;
         if (j < s.size() && (s[j] == u'+' || s[j] == u'-')) ++j;
-        if (j < s.size() && Is_Digit(s[j])) {
-            while (j < s.size() && Is_Digit(s[j]))
+        if (j < s.size() && is_digit(s[j])) {
+            while (j < s.size() && is_digit(s[j]))
                 ++j;
             i = j;
         }
@@ -47,9 +47,9 @@ qsizetype Number_Length(QStringView s, qsizetype from) {
 
 } // namespace
 
-double Leading_Number(QStringView text) {
-    const qsizetype from = Skip_Blanks(text, 0);
-    const qsizetype len = Number_Length(text, from);
+double leading_number(QStringView text) {
+    const qsizetype from = skip_blanks(text, 0);
+    const qsizetype len = number_length(text, from);
     if (len == 0) return 0;
     QString number = text.mid(from, len).toString();
     number.replace(u'd', u'e').replace(u'D', u'e');
@@ -60,13 +60,13 @@ double Leading_Number(QStringView text) {
     return number.startsWith(u'-') ? -inf : inf;
 }
 
-bool Is_Number(QStringView text) {
-    const qsizetype from = Skip_Blanks(text, 0);
-    const qsizetype len = Number_Length(text, from);
-    return len > 0 && Skip_Blanks(text, from + len) == text.size();
+bool is_number(QStringView text) {
+    const qsizetype from = skip_blanks(text, 0);
+    const qsizetype len = number_length(text, from);
+    return len > 0 && skip_blanks(text, from + len) == text.size();
 }
 
-bool Round_To_Byte(double v, int* out) {
+bool round_to_byte(double v, int* out) {
     if (!(v > -1.0 && v < 256.0)) return false; // also refuses NaN
     const double r = std::nearbyint(v);
     if (r < 0 || r > 255) return false;

@@ -5,10 +5,10 @@
 // text begins with (blanks before it skipped; an optional sign, digits with an optional decimal
 // point, an optional exponent), 0 when it does not begin with one. An out-of-range exponent
 // gives an infinite value, which no range check accepts.
-double Leading_Number(QStringView text);
+double leading_number(QStringView text);
 
 // True when the text, blanks around it aside, is one number and nothing else.
-bool Is_Number(QStringView text);
+bool is_number(QStringView text);
 
 // Nearest whole number of v when it fits 0..255 (ties to even); false otherwise.
-bool Round_To_Byte(double v, int* out);
+bool round_to_byte(double v, int* out);

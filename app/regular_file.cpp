@@ -17,7 +17,7 @@
 
 namespace {
 
-bool Write_All(int fd, const QByteArray& content) {
+bool write_all(int fd, const QByteArray& content) {
     const char* p = content.constData();
     qsizetype left = content.size();
     while (left > 0) {
@@ -40,7 +40,7 @@ bool Create(const QByteArray& name, const QByteArray& content) {
     const int fd =
         ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) return false;
-    const bool ok = Write_All(fd, content) && ::fsync(fd) == 0;
+    const bool ok = write_all(fd, content) && ::fsync(fd) == 0;
     if (Close(fd) && ok) return true;
     ::unlink(name.constData()); // made by this call: no half-written file is left
     return false;
@@ -57,7 +57,7 @@ Replaced Replace(const QByteArray& target, const struct stat& st, const QByteArr
     if (fd < 0) return Replaced::No_Temporary;
     bool ok = ::fchmod(fd, st.st_mode & 07777) == 0;
     if (ok && ::geteuid() == 0 && ::fchown(fd, st.st_uid, st.st_gid) != 0) ok = false;
-    ok = ok && Write_All(fd, content) && ::fsync(fd) == 0;
+    ok = ok && write_all(fd, content) && ::fsync(fd) == 0;
     ok = Close(fd) && ok;
     if (ok && ::rename(temp.constData(), target.constData()) == 0) return Replaced::Done;
     ::unlink(temp.constData());
@@ -66,13 +66,13 @@ Replaced Replace(const QByteArray& target, const struct stat& st, const QByteArr
 
 // Where no temporary file can be made: the content written over the old, then the rest cut off.
 bool Overwrite(int fd, const QByteArray& content) {
-    return ::lseek(fd, 0, SEEK_SET) == 0 && Write_All(fd, content) &&
+    return ::lseek(fd, 0, SEEK_SET) == 0 && write_all(fd, content) &&
            ::ftruncate(fd, content.size()) == 0 && ::fsync(fd) == 0;
 }
 
 } // namespace
 
-bool Write_Regular_File(const QString& path, const QByteArray& content) {
+bool write_regular_file(const QString& path, const QByteArray& content) {
     const QByteArray name = QFile::encodeName(path);
     struct stat st {};
     if (::lstat(name.constData(), &st) != 0) return errno == ENOENT && Create(name, content);
@@ -105,7 +105,7 @@ bool Write_Regular_File(const QString& path, const QByteArray& content) {
 
 #else
 
-bool Write_Regular_File(const QString& path, const QByteArray& content) {
+bool write_regular_file(const QString& path, const QByteArray& content) {
     QString target = path;
     const QFileInfo info(path);
     if (info.isSymLink()) {

@@ -7,4 +7,4 @@
 // or a link to one or to nothing, is left alone and the write fails. The new content replaces
 // the old only once it is complete (through a temporary file beside the target), or, where no
 // temporary file can be made (a read-only directory), in place. False when nothing was written.
-bool Write_Regular_File(const QString& path, const QByteArray& content);
+bool write_regular_file(const QString& path, const QByteArray& content);

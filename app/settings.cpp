@@ -102,15 +102,15 @@ bool Parse(QFile& file, Stored* out) {
 
     if (!reader.Next(&field, &too_long) || too_long) return false;
     int port = 0;
-    if (!Round_To_Byte(Leading_Number(field), &port)) return false;
+    if (!round_to_byte(leading_number(field), &port)) return false;
     if (port == 0 || port > 16) port = 1;
 
     if (!reader.Next(&field, &too_long) || too_long) return false;
-    const double value = Leading_Number(field);
+    const double value = leading_number(field);
     int phase = 0;
-    if (!Round_To_Byte(value, &phase)) return false;
+    if (!round_to_byte(value, &phase)) return false;
     // The field itself must be a number (an empty one counts as 0) to be compared.
-    if (!field.trimmed().isEmpty() && !Is_Number(field)) return false;
+    if (!field.trimmed().isEmpty() && !is_number(field)) return false;
     // A value that rounds to 0 is refused too, so the phase is always 1 or 2.
     if (value > 2 || phase == 0) phase = 1;
 
@@ -124,7 +124,7 @@ enum class Opened { File, Missing, Unreadable };
 // Whether the file is there and its content are both taken from one opening, so a file that
 // goes away (or appears) in between cannot be taken for the other case. Only a regular file is
 // read: a directory, a pipe or a device in its place would fail or block, and is unreadable.
-Opened Open_Config(QFile& file) {
+Opened open_config(QFile& file) {
 #ifdef Q_OS_UNIX
     const QByteArray path = QFile::encodeName(file.fileName());
     // Non-blocking, so that a pipe in place of the file does not stall the opening.
@@ -146,35 +146,35 @@ Opened Open_Config(QFile& file) {
 
 } // namespace
 
-QString Config_Path() {
+QString config_path() {
     return QDir::toNativeSeparators(QDir::current().filePath(QStringLiteral("Kalvenor-2.cfg")));
 }
 
 void Read_Config(Tool& t) {
-    QFile file(Config_Path());
-    const Opened opened = Open_Config(file);
+    QFile file(config_path());
+    const Opened opened = open_config(file);
     if (opened == Opened::Missing) {
-        t.S.Com_Port = 1;
-        t.S.Phase_Number = 1;
-        t.S.Phase_Code = 1;
+        t.state.Com_Port = 1;
+        t.state.Phase_Number = 1;
+        t.state.Phase_Code = 1;
         Write_Config(t);
         return;
     }
 
     Stored stored;
     if (opened == Opened::File && Parse(file, &stored)) {
-        t.S.Com_Port = stored.port;
-        t.S.Phase_Number = stored.phase;
+        t.state.Com_Port = stored.port;
+        t.state.Phase_Number = stored.phase;
     } else {
-        t.S.Com_Port = 1;
-        t.S.Phase_Number = 1;
-        t.S.Phase_Code = 1;
+        t.state.Com_Port = 1;
+        t.state.Phase_Number = 1;
+        t.state.Phase_Code = 1;
     }
 }
 
 void Write_Config(Tool& t) {
     // Failure is silent: the settings stay in effect for this run only.
-    const QByteArray content = ' ' + QByteArray::number(t.S.Com_Port) + "\r\n " +
-                               QByteArray::number(t.S.Phase_Number) + "\r\n";
-    Write_Regular_File(Config_Path(), content);
+    const QByteArray content = ' ' + QByteArray::number(t.state.Com_Port) + "\r\n " +
+                               QByteArray::number(t.state.Phase_Number) + "\r\n";
+    write_regular_file(config_path(), content);
 }

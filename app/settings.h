@@ -2,6 +2,6 @@
 #include <QString>
 struct Tool;
 
-QString Config_Path(); // the settings file in the current directory
+QString config_path(); // the settings file in the current directory
 void Read_Config(Tool& t);
 void Write_Config(Tool& t);

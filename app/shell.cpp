@@ -20,53 +20,53 @@ namespace {
 
 // Column of address n counted from the left: the rows alternate direction so that the
 // addresses follow the loop in a serpentine.
-int Column_From_Left(int n) {
+int column_from_left(int n) {
     const int k = (n - 1) % 16;
     return ((n - 1) & 16) ? 15 - k : k;
 }
 
-int Row_Of(int n) {
+int row_of(int n) {
     return (n - 1) / 16;
 }
 
-void Connect_Click(Tool& t, Control& c, void (*handler)(Tool&)) {
+void connect_click(Tool& t, Control& c, void (*handler)(Tool&)) {
     Tool* tp = &t;
-    QObject::connect(&c, &Control::Click, &t.F, [tp, handler] { handler(*tp); });
+    QObject::connect(&c, &Control::Click, &t.form, [tp, handler] { handler(*tp); });
 }
 
-void Connect_Click(Tool& t, Control& c, void (*handler)(Tool&, int), int index) {
+void connect_click(Tool& t, Control& c, void (*handler)(Tool&, int), int index) {
     Tool* tp = &t;
-    QObject::connect(&c, &Control::Click, &t.F, [tp, handler, index] { handler(*tp, index); });
+    QObject::connect(&c, &Control::Click, &t.form, [tp, handler, index] { handler(*tp, index); });
 }
 
-void Wire_Handlers(Tool& t) {
+void wire_handlers(Tool& t) {
     // The form outlives every connection made here; a second load of the same form must not
     // double every handler.
     static const char* const wired = "kalvenor_handlers_wired";
-    if (t.F.property(wired).toBool()) return;
-    t.F.setProperty(wired, true);
+    if (t.form.property(wired).toBool()) return;
+    t.form.setProperty(wired, true);
 
-    Bus_Form& f = t.F;
-    Connect_Click(t, f.Start_Bus_Cmd, Start_Bus_Cmd_Click);
-    Connect_Click(t, f.Adr_Status_Cde, Adr_Status_Cde_Click);
+    Bus_Form& f = t.form;
+    connect_click(t, f.Start_Bus_Cmd, Start_Bus_Cmd_Click);
+    connect_click(t, f.Adr_Status_Cde, Adr_Status_Cde_Click);
     for (int n = 1; n <= 128; ++n)
-        Connect_Click(t, f.Adr_Box(n), Adr_Box_Click, n);
-    Connect_Click(t, f.Led_On_Cde, Led_On_Cde_Click);
-    Connect_Click(t, f.Led_Off_Cde, Led_Off_Cde_Click);
-    Connect_Click(t, f.Opto_Check, Opto_Check_Click);
-    Connect_Click(t, f.Thermo_Check, Thermo_Check_Click);
+        connect_click(t, f.Adr_Box(n), Adr_Box_Click, n);
+    connect_click(t, f.Led_On_Cde, Led_On_Cde_Click);
+    connect_click(t, f.Led_Off_Cde, Led_Off_Cde_Click);
+    connect_click(t, f.Opto_Check, Opto_Check_Click);
+    connect_click(t, f.Thermo_Check, Thermo_Check_Click);
     for (int i = 1; i <= 2; ++i)
-        Connect_Click(t, f.Phase_Option(i), Phase_Option_Click, i);
-    Connect_Click(t, f.Close_Cmd, Close_Cmd_Click);
+        connect_click(t, f.Phase_Option(i), Phase_Option_Click, i);
+    connect_click(t, f.Close_Cmd, Close_Cmd_Click);
     for (int i = 0; i <= 15; ++i) {
-        Connect_Click(t, f.Value_Lbl(i), Value_Lbl_Click, i);
-        Connect_Click(t, f.Param_Lbl(i), Param_Lbl_Click, i);
+        connect_click(t, f.Value_Lbl(i), Value_Lbl_Click, i);
+        connect_click(t, f.Param_Lbl(i), Param_Lbl_Click, i);
     }
-    Connect_Click(t, f.Serial_Com_Port_Mnu, Serial_Com_Port_Mnu_Click);
-    Connect_Click(t, f.Quit_Mnu, Quit_Mnu_Click);
-    Connect_Click(t, f.About_Mnu, About_Mnu_Click);
+    connect_click(t, f.Serial_Com_Port_Mnu, Serial_Com_Port_Mnu_Click);
+    connect_click(t, f.Quit_Mnu, Quit_Mnu_Click);
+    connect_click(t, f.About_Mnu, About_Mnu_Click);
 
-    Wire_Link_Events(t);
+    wire_link_events(t);
 
     // However the window goes (close box, Quit, the bus task after Quit), the program ends.
     Tool* tp = &t;
@@ -75,40 +75,40 @@ void Wire_Handlers(Tool& t) {
 
 } // namespace
 
-void Build_Grid(Tool& t) {
-    Bus_Form& f = t.F;
+void build_grid(Tool& t) {
+    Bus_Form& f = t.form;
     Control& first = f.Adr_Box(1);
     first.Move(first.Left(), first.Top(), 600, 400);
     for (int n = 2; n <= 128; ++n) {
-        f.Adr_Box(n).copyFrom(first);
-        f.Led_Shp(n).copyFrom(f.Led_Shp(1));
+        f.Adr_Box(n).copy_from(first);
+        f.Led_Shp(n).copy_from(f.Led_Shp(1));
     }
 
     for (int n = 1; n <= 128; ++n) {
         Control& cell = f.Adr_Box(n);
         Control& led = f.Led_Shp(n);
-        cell.setVisible(true);
-        led.setVisible(false);
+        cell.set_visible(true);
+        led.set_visible(false);
         cell.ZOrder();
         led.ZOrder();
-        cell.setFontSize(7);
+        cell.set_font_size(7);
         // Placed from the size read back from the cell, so a resized cell keeps the layout.
         const int w = cell.Width();
         const int h = cell.Height();
-        cell.Move((200 + w) * Column_From_Left(n) + 2 * w + 1100, (h * 3 / 2) * Row_Of(n) + h);
-        cell.setCaption(QStringLiteral("%1\n???").arg(n, 3, 10, QLatin1Char('0')));
-        t.S.Adr_Type[n - 1] = 0;
-        cell.setBackColor(0x00C0C0C0);
+        cell.Move((200 + w) * column_from_left(n) + 2 * w + 1100, (h * 3 / 2) * row_of(n) + h);
+        cell.set_caption(QStringLiteral("%1\n???").arg(n, 3, 10, QLatin1Char('0')));
+        t.state.Adr_Type[n - 1] = 0;
+        cell.set_back_color(0x00C0C0C0);
         led.Move(cell.Left(), cell.Top());
     }
 }
 
-void Draw_Loop(Tool& t) {
-    Bus_Form& f = t.F;
+void draw_loop(Tool& t) {
+    Bus_Form& f = t.form;
     for (int j = 2; j <= 8; ++j)
-        f.Hor_Bus_Line(j).copyFrom(f.Hor_Bus_Line(1));
+        f.Hor_Bus_Line(j).copy_from(f.Hor_Bus_Line(1));
     for (int j = 2; j <= 7; ++j)
-        f.Ver_Bus_Line(j).copyFrom(f.Ver_Bus_Line(1));
+        f.Ver_Bus_Line(j).copy_from(f.Ver_Bus_Line(1));
 
     const Control& first = f.Adr_Box(1);
     const int w = first.Width();
@@ -122,20 +122,20 @@ void Draw_Loop(Tool& t) {
             x1 = first.Left() - w; // starts at the right edge of the interface panel
         else if (j == 8)
             x1 = first.Left() + w / 2; // ends in the middle of the last address's cell
-        line.setVisible(true);
-        line.setLine(x1, y, right_end, y);
+        line.set_visible(true);
+        line.set_line(x1, y, right_end, y);
     }
     for (int j = 1; j <= 7; ++j) {
         Control& line = f.Ver_Bus_Line(j);
         const int x = (j % 2) ? f.Hor_Bus_Line(1).X2() : f.Hor_Bus_Line(2).X1();
         const int y1 = f.Hor_Bus_Line(j).Y1();
-        line.setVisible(true);
-        line.setLine(x, y1, x, y1 + h * 3 / 2);
+        line.set_visible(true);
+        line.set_line(x, y1, x, y1 + h * 3 / 2);
     }
 }
 
-void Place_Emul_Frm(Tool& t) {
-    Bus_Form& f = t.F;
+void place_emul_frm(Tool& t) {
+    Bus_Form& f = t.form;
     const Control& first = f.Adr_Box(1);
     Control& panel = f.Emul_Frm;
     panel.Move(f.Hor_Bus_Line(1).X1() - panel.Width(),
@@ -143,59 +143,60 @@ void Place_Emul_Frm(Tool& t) {
 }
 
 void Form_Load(Tool& t) {
-    Wire_Handlers(t);
+    wire_handlers(t);
 
-    Build_Grid(t);
-    Draw_Loop(t);
-    Place_Emul_Frm(t);
+    build_grid(t);
+    draw_loop(t);
+    place_emul_frm(t);
     for (int i = 0; i <= 3; ++i) {
-        t.F.Lgd_Lbl(i).setVisible(false);
-        t.F.Lgd_Shp(i).setVisible(false);
+        t.form.Lgd_Lbl(i).set_visible(false);
+        t.form.Lgd_Shp(i).set_visible(false);
     }
-    t.S.Com_Port = 1;
-    t.S.Adr_Count = 0;
-    t.F.Adr_Status_Cde.setVisible(false);
+    t.state.Com_Port = 1;
+    t.state.Adr_Count = 0;
+    t.form.Adr_Status_Cde.set_visible(false);
     Read_Config(t);
     Open_Com_Port(t);
     // The window is designed with phase 2 selected: with phase 1 stored, this selection raises
     // Phase_Option_Click, which saves the settings again.
-    if (t.S.Phase_Number == 1 || t.S.Phase_Number == 2)
-        t.F.Phase_Option(t.S.Phase_Number).setValue(1);
-    t.S.Phase_Code = t.S.Phase_Number == 1 ? 1 : 8;
-    t.S.Simulation_Active = false;
+    if (t.state.Phase_Number == 1 || t.state.Phase_Number == 2)
+        t.form.Phase_Option(t.state.Phase_Number).set_value(1);
+    t.state.Phase_Code = t.state.Phase_Number == 1 ? 1 : 8;
+    t.state.Simulation_Active = false;
 }
 
-void Main_Loop_Pass(Tool& t) {
+void main_loop_pass(Tool& t) {
     // Once Quit is raised nothing may be left to wake a blocking wait (the timers stop with the
     // window), so a pass that starts after it only handles what is already pending; so does one
     // whose tick came during the last step, which is followed at once by the next.
-    QCoreApplication::processEvents(t.S.Quit_Flag || t.S.Task_Tick ? QEventLoop::AllEvents
-                                                                   : QEventLoop::WaitForMoreEvents);
-    t.S.Last_Result = t.F.Unloaded() ? 0 : 1; // windows still open
-    if (t.S.Task_Tick && !t.S.Quit_Flag) {
-        t.S.Task_Tick = false;
+    QCoreApplication::processEvents(t.state.Quit_Flag || t.state.Task_Tick
+                                        ? QEventLoop::AllEvents
+                                        : QEventLoop::WaitForMoreEvents);
+    t.state.Last_Result = t.form.is_unloaded() ? 0 : 1; // windows still open
+    if (t.state.Task_Tick && !t.state.Quit_Flag) {
+        t.state.Task_Tick = false;
         Bus_Task(t);
     }
 }
 
-void Main_Loop(Tool& t) {
+void main_loop(Tool& t) {
     do {
-        Main_Loop_Pass(t);
-    } while (!t.S.Quit_Flag);
+        main_loop_pass(t);
+    } while (!t.state.Quit_Flag);
 }
 
 void Form_QueryUnload(Tool& t) {
-    t.S.Quit_Flag = true;
-    t.F.Unload();
+    t.state.Quit_Flag = true;
+    t.form.unload();
 }
 
 void Quit_Mnu_Click(Tool& t) {
-    t.S.Task_State = Task::Quit;
-    t.S.Quit_Flag = true;
-    t.F.Unload();
+    t.state.Task_State = Task::Quit;
+    t.state.Quit_Flag = true;
+    t.form.unload();
 }
 
 void Close_Cmd_Click(Tool& t) {
-    t.F.Status_Frame.setVisible(false);
-    t.Screen.setMousePointer(Screen_Pointer::Default);
+    t.form.Status_Frame.set_visible(false);
+    t.screen.set_mouse_pointer(Screen_Pointer::Default);
 }

@@ -1,4 +1,4 @@
-// Exchanges per second through Exchange_Byte over a pseudo-terminal whose far end answers each
+// exchanges per second through Exchange_Byte over a pseudo-terminal whose far end answers each
 // byte at once, beside a plain write/poll/read loop on the same kind of terminal.
 //   bench_exchange [seconds]     (default 8)
 #include "bench/figure.h"
@@ -93,13 +93,13 @@ int main(int argc, char** argv) {
     QDir::setCurrent(dir.path());
     QFile::link(tool_board.slave, dir.filePath("COM1"));
     Tool t;
-    t.Link.Set_Port(make_qt_serial_port());
-    Wire_Link_Events(t);
-    t.S.Com_Port = 1;
+    t.link.set_port(make_qt_serial_port());
+    wire_link_events(t);
+    t.state.Com_Port = 1;
     Open_Com_Port(t);
-    t.F.Timer_Tache.stop();
+    t.form.Timer_Tache.stop();
     const auto tool = [&t](uint8_t out) {
-        return t.Link.Exchange_Byte(out, 1) && t.Link.Rx_Has(1) && t.Link.Rx(0) == out;
+        return t.link.Exchange_Byte(out, 1) && t.link.rx_has(1) && t.link.rx(0) == out;
     };
 
     // Small blocks of each in strict alternation, so a burst of other work on the machine, or
@@ -117,7 +117,7 @@ int main(int argc, char** argv) {
         if (p <= 0 || q <= 0)
             return std::fprintf(stderr, "bench_exchange: %s failed after %lld blocks%s\n",
                                 p <= 0 ? "the plain loop" : "Exchange_Byte", blocks,
-                                q <= 0 && t.Link.Time_Out_Flag ? ", timed out" : ""),
+                                q <= 0 && t.link.Time_Out_Flag ? ", timed out" : ""),
                    1;
         plain_ns += p;
         tool_ns += q;

@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
     Harness h(loop);
     if (!Start_Connected(h)) return std::fprintf(stderr, "the board did not connect\n"), 1;
     Mark_Found(h.t, 21, 3, QStringLiteral("DLX508B"));
-    h.t.S.Sel_Adr = 21;
+    h.t.state.Sel_Adr = 21;
     h.board.set_paced(true);
 
     const double floor_ms = 15 * 50.0 + 16 * (4 + 5) * 1.0417;
@@ -28,7 +28,7 @@ int main(int argc, char** argv) {
         h.board.clear_traffic();
         QElapsedTimer clock;
         clock.start();
-        Line::Step_Scope step(h.t.Link);
+        Line::Step_Scope step(h.t.link);
         Read_Identity(h.t);
         run = clock.nsecsElapsed() / 1e6;
         if (h.board.received().size() != 16 * 4) return std::fprintf(stderr, "incomplete\n"), 1;

@@ -17,10 +17,11 @@ int main(int argc, char** argv) {
 
     QElapsedTimer clock;
     clock.start();
-    h.t.F.Start_Bus_Cmd.click();
-    h.run_until([&h] { return h.t.F.Start_Bus_Cmd.Visible(); }, 120000);
+    h.t.form.Start_Bus_Cmd.click();
+    h.run_until([&h] { return h.t.form.Start_Bus_Cmd.Visible(); }, 120000);
     const double seconds = clock.nsecsElapsed() / 1e9, floor = 256 * 0.100 + 2.0;
-    if (h.t.S.Adr_Count != 128) return std::fprintf(stderr, "found %d\n", h.t.S.Adr_Count), 1;
+    if (h.t.state.Adr_Count != 128)
+        return std::fprintf(stderr, "found %d\n", h.t.state.Adr_Count), 1;
     std::printf("search of 128 detectors: %.3f s, floor %.3f s, ratio %.4f (goal <= 1.01)\n",
                 seconds, floor, seconds / floor);
     Print_Figure("128-detector search vs 256 ticks + 2 s re-arm", seconds, "s", floor, "<= 1.01",

@@ -22,12 +22,13 @@ double Pass_Ms(bool paced) {
     Harness h(loop);
     h.board.set_paced(paced);
     h.load();
-    if (!h.run_until([&h] { return h.t.S.Task_State == Task::Idle_Status && h.t.S.Connected; },
-                     5000))
+    if (!h.run_until(
+            [&h] { return h.t.state.Task_State == Task::Idle_Status && h.t.state.Connected; },
+            5000))
         return -1;
-    h.t.S.Adr_Count = Addresses;
-    h.t.S.Adr_Type.fill(2);
-    h.t.F.Adr_Status_Cde.setVisible(true);
+    h.t.state.Adr_Count = Addresses;
+    h.t.state.Adr_Type.fill(2);
+    h.t.form.Adr_Status_Cde.set_visible(true);
     QElapsedTimer clock;
     QList<qint64> poll_starts; // at the header byte of each poll frame
     QObject::connect(&h.board, &loopsim::Board::byte_received, &h.board, [&](quint8) {
@@ -35,7 +36,7 @@ double Pass_Ms(bool paced) {
     });
     h.board.clear_traffic();
     clock.start();
-    h.t.F.Adr_Status_Cde.click();
+    h.t.form.Adr_Status_Cde.click();
     if (!h.run_until([&] { return poll_starts.size() > Addresses; }, 30000)) return -1;
     return (poll_starts[Addresses] - poll_starts[0]) / 1e6;
 }

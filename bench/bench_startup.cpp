@@ -42,7 +42,7 @@ int child(int argc, char** argv, const QElapsedTimer& since_main) {
     First_Paint paint;
     app.installEventFilter(&paint);
     Session session(make_qt_serial_port());
-    session.Start();
+    session.start();
     paint.client = session.window().client();
     QElapsedTimer limit;
     limit.start();

@@ -30,148 +30,148 @@ constexpr int Silent_Polls_For_Disconnection = 3;
 // yellow one by one. Polls that get no byte at all, in a row, declare it gone, as the probe does;
 // polling goes on, and the first answer shows the board connected again. Its version is read
 // again by the probe once the run is over.
-void Watch_Board(Tool& t, bool heard) {
+void watch_board(Tool& t, bool heard) {
     if (heard) {
-        t.Silent_Polls = 0;
-        if (!t.S.Connected) {
-            t.F.Connection_Lbl.setCaption(QString::fromUtf8("Connecté "));
-            t.F.Emul_Frm.setBackColor(RGB(0, 255, 0));
+        t.silent_polls = 0;
+        if (!t.state.Connected) {
+            t.form.Connection_Lbl.set_caption(QString::fromUtf8("Connecté "));
+            t.form.Emul_Frm.set_back_color(RGB(0, 255, 0));
         }
         return;
     }
-    if (++t.Silent_Polls == Silent_Polls_For_Disconnection) Declare_Disconnection(t);
+    if (++t.silent_polls == Silent_Polls_For_Disconnection) declare_disconnection(t);
 }
 
 // A run that ends before its first poll has not switched it off: it is still the tool's.
-void Keep_Led_Lit_Before_Run(Tool& t) {
-    if (t.Led_Lit_Before_Run == 0) return;
-    t.S.Led_Address = t.Led_Lit_Before_Run;
-    t.Led_Lit_Before_Run = 0;
+void keep_led_lit_before_run(Tool& t) {
+    if (t.led_lit_before_run == 0) return;
+    t.state.Led_Address = t.led_lit_before_run;
+    t.led_lit_before_run = 0;
 }
 
-void Show_Legend(Tool& t, bool visible) {
+void show_legend(Tool& t, bool visible) {
     for (int i = 0; i <= 3; ++i) {
-        t.F.Lgd_Lbl(i).setVisible(visible);
-        t.F.Lgd_Shp(i).setVisible(visible);
+        t.form.Lgd_Lbl(i).set_visible(visible);
+        t.form.Lgd_Shp(i).set_visible(visible);
     }
 }
 
-void Set_Tick_Interval(Tool& t) {
+void set_tick_interval(Tool& t) {
     // Setting the interval of a running QTimer restarts its count; only do it when it changes.
-    if (t.F.Timer_Tache.interval() != Tick_Ms(t)) t.F.Timer_Tache.setInterval(Tick_Ms(t));
+    if (t.form.Timer_Tache.interval() != tick_ms(t)) t.form.Timer_Tache.setInterval(tick_ms(t));
 }
 
 // The button's caption and Simulation_Active change together, so that a click always does what
 // the caption shown at that moment says, even when the bus part of an earlier click is still
 // waiting for the running step to end.
-void Start_Simulation(Tool& t) {
-    t.F.Status_Frame.setVisible(false);
-    t.Screen.setMousePointer(Screen_Pointer::Default);
-    Show_Legend(t, true);
-    t.F.Start_Bus_Cmd.setVisible(false);
-    t.F.Adr_Status_Cde.setCaption(Stop_Caption);
-    t.F.Current_Operation_Lbl.setCaption(Running_Operation);
-    Set_Tick_Interval(t);
-    t.S.Grid_Locked = true;
-    t.S.Sim_Address = 1;
-    t.S.Simulation_Active = true;
+void start_simulation(Tool& t) {
+    t.form.Status_Frame.set_visible(false);
+    t.screen.set_mouse_pointer(Screen_Pointer::Default);
+    show_legend(t, true);
+    t.form.Start_Bus_Cmd.set_visible(false);
+    t.form.Adr_Status_Cde.set_caption(Stop_Caption);
+    t.form.Current_Operation_Lbl.set_caption(Running_Operation);
+    set_tick_interval(t);
+    t.state.Grid_Locked = true;
+    t.state.Sim_Address = 1;
+    t.state.Simulation_Active = true;
     // The tool keeps at most one LED lit: the one lit before the run is switched off by its first
     // poll, which cannot happen in this handler.
-    t.Led_Lit_Before_Run = t.S.Led_Address;
-    t.S.Led_Address = 0;
-    t.S.Alarm_Latch.fill(false);
-    t.Silent_Polls = 0;
+    t.led_lit_before_run = t.state.Led_Address;
+    t.state.Led_Address = 0;
+    t.state.Alarm_Latch.fill(false);
+    t.silent_polls = 0;
 
-    t.Link.Run_Request([&t] {
+    t.link.run_request([&t] {
         // Only a search asked for just before this click hides the button: it has re-armed the
         // loop and rebuilt the grid, and polling would override it, so the run is called off.
-        if (!t.F.Adr_Status_Cde.Visible()) {
-            Show_Legend(t, false);
-            t.F.Adr_Status_Cde.setCaption(Idle_Caption);
-            t.S.Simulation_Active = false;
-            Keep_Led_Lit_Before_Run(t);
-            if (t.S.Task_State != Task::Search_Addresses) {
+        if (!t.form.Adr_Status_Cde.Visible()) {
+            show_legend(t, false);
+            t.form.Adr_Status_Cde.set_caption(Idle_Caption);
+            t.state.Simulation_Active = false;
+            keep_led_lit_before_run(t);
+            if (t.state.Task_State != Task::Search_Addresses) {
                 // The re-arm failed: nothing else will unlock the grid or reset the status line.
-                t.S.Grid_Locked = false;
-                t.F.Current_Operation_Lbl.setCaption(Waiting_Operation);
+                t.state.Grid_Locked = false;
+                t.form.Current_Operation_Lbl.set_caption(Waiting_Operation);
             }
             return;
         }
-        t.S.Task_State = Task::Simulation_Poll;
+        t.state.Task_State = Task::Simulation_Poll;
     });
 }
 
-void Stop_Simulation(Tool& t) {
-    Show_Legend(t, false);
+void stop_simulation(Tool& t) {
+    show_legend(t, false);
     // Deferred past the running step, whose own next state (the LED state after a new alarm,
     // the poll after the LED state) would otherwise replace the stop.
-    t.Link.Run_Request([&t] { t.S.Task_State = Task::Simulation_Stop; });
+    t.link.run_request([&t] { t.state.Task_State = Task::Simulation_Stop; });
 }
 
 } // namespace
 
 void Adr_Status_Cde_Click(Tool& t) {
-    if (t.S.Simulation_Active)
-        Stop_Simulation(t);
+    if (t.state.Simulation_Active)
+        stop_simulation(t);
     else
-        Start_Simulation(t);
+        start_simulation(t);
 }
 
 void Simulation_Poll(Tool& t) {
-    Program_State& S = t.S;
-    if (const uint8_t lit = t.Led_Lit_Before_Run) {
-        t.Led_Lit_Before_Run = 0;
+    Program_State& state = t.state;
+    if (const uint8_t lit = t.led_lit_before_run) {
+        t.led_lit_before_run = 0;
         // Refused or unanswered, it stays the tool's to switch off at the next alarm.
-        if (!Switch_Led_Off(t, lit)) S.Led_Address = lit;
+        if (!switch_led_off(t, lit)) state.Led_Address = lit;
         Tempo_Wait(t, 100);
     }
-    if (S.Sim_Address < 1 || S.Sim_Address > 128) S.Sim_Address = 1;
-    const uint8_t adr = S.Sim_Address;
+    if (state.Sim_Address < 1 || state.Sim_Address > 128) state.Sim_Address = 1;
+    const uint8_t adr = state.Sim_Address;
 
-    const quint64 replies = t.Link.Link_Count.Replies;
+    const quint64 replies = t.link.link_count.replies;
     const bool answered =
-        t.Link.Send_Frame(Poll_Command, adr, 0x00, false, false) && t.Link.Rx_Has(2);
-    Watch_Board(t, t.Link.Link_Count.Replies != replies);
+        t.link.Send_Frame(Poll_Command, adr, 0x00, false, false) && t.link.rx_has(2);
+    watch_board(t, t.link.link_count.replies != replies);
     bool alarm = false;
     Vb_Color colour;
-    if (!answered || t.Link.Rx(0) != 0) {
+    if (!answered || t.link.rx(0) != 0) {
         colour = Com_Fault_Color;
-    } else if (t.Link.Rx(1) & State_Alarm) {
+    } else if (t.link.rx(1) & State_Alarm) {
         colour = Alarm_Color;
         alarm = true;
-    } else if (t.Link.Rx(1) & State_Point_Fault) {
+    } else if (t.link.rx(1) & State_Point_Fault) {
         colour = Point_Fault_Color;
     } else {
         colour = Standby_Color;
     }
-    t.F.Adr_Box(adr).setBackColor(colour);
+    t.form.Adr_Box(adr).set_back_color(colour);
 
-    if (alarm && !S.Alarm_Latch(adr)) {
-        S.Alarm_Latch(adr) = true;
-        S.Led_Request = 1;
-        S.Sel_Adr = adr;
-        S.Task_State = Task::Led_Command;
+    if (alarm && !state.Alarm_Latch(adr)) {
+        state.Alarm_Latch(adr) = true;
+        state.Led_Request = 1;
+        state.Sel_Adr = adr;
+        state.Task_State = Task::Led_Command;
     }
 
-    S.Sim_Address = adr < S.Adr_Count ? static_cast<uint8_t>(adr + 1) : 1;
+    state.Sim_Address = adr < state.Adr_Count ? static_cast<uint8_t>(adr + 1) : 1;
 }
 
 void Simulation_Stop(Tool& t) {
-    Program_State& S = t.S;
-    Keep_Led_Lit_Before_Run(t);
-    t.F.Adr_Status_Cde.setCaption(Idle_Caption);
-    t.F.Start_Bus_Cmd.setVisible(true);
-    for (int adr = 1; adr <= S.Adr_Count && adr <= 128; ++adr)
-        t.F.Adr_Box(adr).setBackColor(Found_Color);
-    Set_Tick_Interval(t);
-    S.Task_State = Task::Probe_Interface;
-    t.F.Current_Operation_Lbl.setCaption(Waiting_Operation);
-    S.Grid_Locked = false;
-    S.Simulation_Active = false;
-    if (S.Adr_Count > 0) t.F.Adr_Status_Cde.setVisible(true);
+    Program_State& state = t.state;
+    keep_led_lit_before_run(t);
+    t.form.Adr_Status_Cde.set_caption(Idle_Caption);
+    t.form.Start_Bus_Cmd.set_visible(true);
+    for (int adr = 1; adr <= state.Adr_Count && adr <= 128; ++adr)
+        t.form.Adr_Box(adr).set_back_color(Found_Color);
+    set_tick_interval(t);
+    state.Task_State = Task::Probe_Interface;
+    t.form.Current_Operation_Lbl.set_caption(Waiting_Operation);
+    state.Grid_Locked = false;
+    state.Simulation_Active = false;
+    if (state.Adr_Count > 0) t.form.Adr_Status_Cde.set_visible(true);
 }
 
-void Stop_Simulation_Now(Tool& t) {
-    Show_Legend(t, false);
+void stop_simulation_now(Tool& t) {
+    show_legend(t, false);
     Simulation_Stop(t);
 }

@@ -10,75 +10,76 @@ namespace {
 constexpr int Retry_Ms = 2000;
 
 // Which device COM n is, shown on the interface panel: the link and where it leads.
-void Show_Device(Tool& t, bool open) {
-    QString where = t.Port_Device;
+void show_device(Tool& t, bool open) {
+    QString where = t.port_device;
     const QFileInfo info(where);
     if (info.isSymLink()) where += QString::fromUtf8(" → ") + info.symLinkTarget();
-    QString text = QStringLiteral("Port COM%1 : ").arg(t.S.Com_Port) + where;
+    QString text = QStringLiteral("Port COM%1 : ").arg(t.state.Com_Port) + where;
     if (!open) text += QString::fromUtf8(" (non ouvert, nouvel essai automatique)");
-    t.F.Emul_Frm.setToolTipText(text);
+    t.form.Emul_Frm.set_tool_tip_text(text);
 }
 
-void Start_Task_Tick(Tool& t) {
-    t.F.Timer_Tache.setInterval(Tick_Ms(t));
-    if (!t.F.Timer_Tache.isActive()) t.F.Timer_Tache.start();
-    t.S.Probe_Retries = 2;
-    t.S.Task_Tick = false;
+void start_task_tick(Tool& t) {
+    t.form.Timer_Tache.setInterval(tick_ms(t));
+    if (!t.form.Timer_Tache.isActive()) t.form.Timer_Tache.start();
+    t.state.Probe_Retries = 2;
+    t.state.Task_Tick = false;
 }
 
 } // namespace
 
-bool Open_Device(Tool& t) {
-    Serial_Port* port = t.Link.Comm1();
+bool open_device(Tool& t) {
+    Serial_Port* port = t.link.Comm1();
     if (!port) return false;
     // Named at each opening: a COM<n> link that has appeared since wins over the fallback.
-    t.Port_Device = port->Device_Name(t.S.Com_Port);
-    const bool open = port->Open(t.S.Com_Port);
-    Show_Device(t, open);
+    t.port_device = port->device_name(t.state.Com_Port);
+    const bool open = port->open(t.state.Com_Port);
+    show_device(t, open);
     if (!open) return false;
-    ++t.Board_Epoch; // another device, or the same one again: maybe another board
-    t.Link.Drain();
+    ++t.board_epoch; // another device, or the same one again: maybe another board
+    t.link.drain();
     return true;
 }
 
 void Open_Com_Port(Tool& t) {
-    Program_State& S = t.S;
-    Bus_Form& F = t.F;
+    Program_State& state = t.state;
+    Bus_Form& form = t.form;
 
-    F.Connection_Lbl.setCaption(QString::fromUtf8("Deconnecté"));
-    F.Emul_Frm.setBackColor(RGB(255, 255, 0));
-    F.Version_Lbl.setVisible(false);
-    S.Connected = false;
-    S.Task_State = Task::Probe_Interface;
+    form.Connection_Lbl.set_caption(QString::fromUtf8("Deconnecté"));
+    form.Emul_Frm.set_back_color(RGB(255, 255, 0));
+    form.Version_Lbl.set_visible(false);
+    state.Connected = false;
+    state.Task_State = Task::Probe_Interface;
 
-    t.Port_Wanted = false;
-    t.Port_Retry.stop();
-    Serial_Port* port = t.Link.Comm1();
-    if (port && port->PortOpen()) port->Close();
+    t.port_wanted = false;
+    t.port_retry.stop();
+    Serial_Port* port = t.link.Comm1();
+    if (port && port->PortOpen()) port->close();
 
-    if (!Open_Device(t)) {
-        F.Timer_Tache.stop();
+    if (!open_device(t)) {
+        form.Timer_Tache.stop();
         // No probe will run to declare the board gone and hide it.
-        F.Cc_Lbl.setVisible(false);
-        const QString prompt = QString::fromUtf8("Le port Com") + QString::number(S.Com_Port) +
+        form.Cc_Lbl.set_visible(false);
+        const QString prompt = QString::fromUtf8("Le port Com") + QString::number(state.Com_Port) +
                                QString::fromUtf8(" n'existe pas ou n'est pas libre !");
-        if (t.Dlg) S.Last_Result = t.Dlg->Msg_Box(prompt, vbExclamation, "Erreur Port Com");
+        if (t.dialogs)
+            state.Last_Result = t.dialogs->msg_box(prompt, vbExclamation, "Erreur Port Com");
         // Once the box is read: the adapter may be plugged in, or the rights given, later.
-        if (!S.Quit_Flag) t.Port_Retry.start(Clock_Ms(t, Retry_Ms));
+        if (!state.Quit_Flag) t.port_retry.start(clock_ms(t, Retry_Ms));
         return;
     }
-    t.Port_Wanted = true;
-    Start_Task_Tick(t);
+    t.port_wanted = true;
+    start_task_tick(t);
 }
 
-void Port_Retry_Timer_Timer(Tool& t) {
-    if (t.S.Quit_Flag || t.Port_Wanted) {
-        t.Port_Retry.stop();
+void port_retry_timer_timer(Tool& t) {
+    if (t.state.Quit_Flag || t.port_wanted) {
+        t.port_retry.stop();
         return;
     }
     // Not under a running step: its exchanges find the port closed and fail as they should.
-    if (!t.Link.Bus_Free() || !Open_Device(t)) return;
-    t.Port_Retry.stop();
-    t.Port_Wanted = true;
-    Start_Task_Tick(t);
+    if (!t.link.bus_free() || !open_device(t)) return;
+    t.port_retry.stop();
+    t.port_wanted = true;
+    start_task_tick(t);
 }

@@ -10,76 +10,76 @@ const Vb_Color Yellow = RGB(255, 255, 0);
 
 } // namespace
 
-void Reopen_Lost_Port(Tool& t) {
-    Serial_Port* port = t.Link.Comm1();
-    if (!t.Port_Wanted || !port || port->PortOpen()) return;
-    Open_Device(t);
+void reopen_lost_port(Tool& t) {
+    Serial_Port* port = t.link.Comm1();
+    if (!t.port_wanted || !port || port->PortOpen()) return;
+    open_device(t);
 }
 
 namespace {
 
 // The board does not answer on the device the port was opened on. If COM<n> names another one
 // now (a COM<n> link made after the tool fell back on /dev/ttyS<n-1>), that is the one meant.
-void Follow_Port_Name(Tool& t) {
-    Serial_Port* port = t.Link.Comm1();
-    if (!t.Port_Wanted || !port || !port->PortOpen()) return;
-    if (port->Device_Name(t.S.Com_Port) == t.Port_Device) return;
-    port->Close();
-    Open_Device(t); // or tried again before each step, as a lost port is
+void follow_port_name(Tool& t) {
+    Serial_Port* port = t.link.Comm1();
+    if (!t.port_wanted || !port || !port->PortOpen()) return;
+    if (port->device_name(t.state.Com_Port) == t.port_device) return;
+    port->close();
+    open_device(t); // or tried again before each step, as a lost port is
 }
 
 } // namespace
 
 void Probe_Interface(Tool& t) {
-    Program_State& S = t.S;
+    Program_State& state = t.state;
 
-    if (t.Link.Send_Command(0x01, 0x01)) {
-        S.Task_State = S.Connected ? Task::Idle_Status : Task::Read_Version;
+    if (t.link.Send_Command(0x01, 0x01)) {
+        state.Task_State = state.Connected ? Task::Idle_Status : Task::Read_Version;
         return;
     }
 
-    Follow_Port_Name(t);
+    follow_port_name(t);
     // Only a probe before any port opening meets 0 here; it declares the disconnection at once.
-    if (S.Probe_Retries > 0) --S.Probe_Retries;
-    if (S.Probe_Retries > 0) return;
+    if (state.Probe_Retries > 0) --state.Probe_Retries;
+    if (state.Probe_Retries > 0) return;
 
-    Declare_Disconnection(t);
+    declare_disconnection(t);
 }
 
-void Declare_Disconnection(Tool& t) {
-    Bus_Form& F = t.F;
-    F.Cc_Lbl.setVisible(false);
-    F.Connection_Lbl.setCaption(QString::fromUtf8("Deconnecté"));
-    F.Version_Lbl.setVisible(false);
-    F.Emul_Frm.setBackColor(Yellow);
-    t.S.Connected = false;
-    t.S.Probe_Retries = 3;
-    ++t.Board_Epoch;
+void declare_disconnection(Tool& t) {
+    Bus_Form& form = t.form;
+    form.Cc_Lbl.set_visible(false);
+    form.Connection_Lbl.set_caption(QString::fromUtf8("Deconnecté"));
+    form.Version_Lbl.set_visible(false);
+    form.Emul_Frm.set_back_color(Yellow);
+    t.state.Connected = false;
+    t.state.Probe_Retries = 3;
+    ++t.board_epoch;
 }
 
 void Read_Version(Tool& t) {
-    Program_State& S = t.S;
-    Bus_Form& F = t.F;
+    Program_State& state = t.state;
+    Bus_Form& form = t.form;
 
-    if (!t.Link.Exchange_Byte(0x02, 1) || !t.Link.Rx_Has(1)) return;
-    const uint8_t v = t.Link.Rx(0);
-    if (v < 0x30 || S.Connected) return;
+    if (!t.link.Exchange_Byte(0x02, 1) || !t.link.rx_has(1)) return;
+    const uint8_t v = t.link.rx(0);
+    if (v < 0x30 || state.Connected) return;
 
-    F.Connection_Lbl.setCaption(QString::fromUtf8("Connecté "));
-    F.Version_Lbl.setVisible(true);
-    F.Version_Lbl.setCaption(QStringLiteral("(Ver.%1.%2)").arg(v / 16).arg(v % 16));
-    F.Emul_Frm.setBackColor(Green);
-    S.Connected = true;
-    S.Probe_Retries = 3;
-    S.Task_State = Task::Idle_Status;
+    form.Connection_Lbl.set_caption(QString::fromUtf8("Connecté "));
+    form.Version_Lbl.set_visible(true);
+    form.Version_Lbl.set_caption(QStringLiteral("(Ver.%1.%2)").arg(v / 16).arg(v % 16));
+    form.Emul_Frm.set_back_color(Green);
+    state.Connected = true;
+    state.Probe_Retries = 3;
+    state.Task_State = Task::Idle_Status;
 }
 
 void Idle_Status(Tool& t) {
-    Program_State& S = t.S;
+    Program_State& state = t.state;
 
-    if (!t.Link.Exchange_Byte(0x08, 1) || !t.Link.Rx_Has(1)) {
-        S.Task_State = Task::Probe_Interface;
+    if (!t.link.Exchange_Byte(0x08, 1) || !t.link.rx_has(1)) {
+        state.Task_State = Task::Probe_Interface;
         return;
     }
-    t.F.Cc_Lbl.setVisible((t.Link.Rx(0) & 0x10) != 0);
+    t.form.Cc_Lbl.set_visible((t.link.rx(0) & 0x10) != 0);
 }

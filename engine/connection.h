@@ -5,11 +5,11 @@ struct Tool;
 // closed under us: the bus task tries it again before each step, whatever its state, so the
 // board reconnects by itself once it is back. A port whose opening failed stays closed until the
 // user picks a port again.
-void Reopen_Lost_Port(Tool& t);
+void reopen_lost_port(Tool& t);
 
 // The board is taken for gone: the interface panel turns yellow, the short circuit and the
 // version are no longer shown, and the version will be read again.
-void Declare_Disconnection(Tool& t);
+void declare_disconnection(Tool& t);
 
 void Probe_Interface(Tool& t); // state 1
 void Read_Version(Tool& t);    // state 2

@@ -11,56 +11,57 @@ constexpr uint8_t Led_On = 0x03;
 constexpr uint8_t Led_Off = 0x00;
 
 void show_mark(Tool& t, int address, bool visible) {
-    if (decltype(t.F.Led_Shp)::LBound() <= address && address <= decltype(t.F.Led_Shp)::UBound())
-        t.F.Led_Shp(address).setVisible(visible);
+    if (decltype(t.form.Led_Shp)::LBound() <= address &&
+        address <= decltype(t.form.Led_Shp)::UBound())
+        t.form.Led_Shp(address).set_visible(visible);
 }
 
 bool accepted(const Tool& t) {
-    return t.Link.Rx_Has(1) && t.Link.Rx(0) == 0;
+    return t.link.rx_has(1) && t.link.rx(0) == 0;
 }
 
 } // namespace
 
-bool Switch_Led_Off(Tool& t, uint8_t address) {
-    const bool ok = t.Link.Send_Frame(Led_Code, address, Led_Off, true, false);
-    t.S.Last_Result = ok;
+bool switch_led_off(Tool& t, uint8_t address) {
+    const bool ok = t.link.Send_Frame(Led_Code, address, Led_Off, true, false);
+    t.state.Last_Result = ok;
     show_mark(t, address, false);
     return ok && accepted(t);
 }
 
 void Led_Command(Tool& t) {
-    Program_State& S = t.S;
+    Program_State& state = t.state;
 
-    if (S.Led_Request > 0) {
-        if (S.Led_Address > 0) {
-            Switch_Led_Off(t, S.Led_Address);
+    if (state.Led_Request > 0) {
+        if (state.Led_Address > 0) {
+            switch_led_off(t, state.Led_Address);
             Tempo_Wait(t, 100);
         }
-        const bool ok = t.Link.Send_Frame(Led_Code, S.Sel_Adr, Led_On, true, false);
-        if (ok && accepted(t) && !S.Simulation_Active) show_mark(t, S.Sel_Adr, true);
-        S.Led_Address = S.Sel_Adr;
+        const bool ok = t.link.Send_Frame(Led_Code, state.Sel_Adr, Led_On, true, false);
+        if (ok && accepted(t) && !state.Simulation_Active) show_mark(t, state.Sel_Adr, true);
+        state.Led_Address = state.Sel_Adr;
     } else {
-        const bool ok = t.Link.Send_Frame(Led_Code, S.Sel_Adr, Led_Off, true, false);
-        if (ok && accepted(t)) show_mark(t, S.Sel_Adr, false);
+        const bool ok = t.link.Send_Frame(Led_Code, state.Sel_Adr, Led_Off, true, false);
+        if (ok && accepted(t)) show_mark(t, state.Sel_Adr, false);
     }
     Tempo_Wait(t, 100);
-    S.Task_State = S.Simulation_Active ? Task::Simulation_Poll : Task::Probe_Interface;
+    state.Task_State = state.Simulation_Active ? Task::Simulation_Poll : Task::Probe_Interface;
 }
 
 // A click while a step waits for its reply runs once that step has written its own next state,
 // so the request is not overwritten.
 void Led_On_Cde_Click(Tool& t) {
-    t.Link.Run_Request([&t] {
-        if (Search_Under_Way(t)) return;
-        t.S.Led_Request = 1;
-        t.S.Task_State = Task::Led_Command;
+    t.link.run_request([&t] {
+        if (search_under_way(t)) return;
+        t.state.Led_Request = 1;
+        t.state.Task_State = Task::Led_Command;
     });
 }
 
 void Led_Off_Cde_Click(Tool& t) {
-    t.Link.Run_Request([&t] {
-        if (Search_Under_Way(t)) return;
-        t.S.Led_Request = 0;
-        t.S.Task_State = Task::Led_Command;
+    t.link.run_request([&t] {
+        if (search_under_way(t)) return;
+        t.state.Led_Request = 0;
+        t.state.Task_State = Task::Led_Command;
     });
 }

@@ -6,6 +6,6 @@ void Led_Command(Tool& t); // state 6
 
 // Sends the LED-off frame to `address` and hides its mark; the outcome goes to Last_Result.
 // True when the detector accepted it.
-bool Switch_Led_Off(Tool& t, uint8_t address);
+bool switch_led_off(Tool& t, uint8_t address);
 void Led_On_Cde_Click(Tool& t);
 void Led_Off_Cde_Click(Tool& t);

@@ -2,6 +2,6 @@
 
 #include "model/tool.h"
 
-bool Search_Under_Way(const Tool& t) {
-    return t.S.Task_State == Task::Search_Addresses || t.S.Task_State == Task::Search_End;
+bool search_under_way(const Tool& t) {
+    return t.state.Task_State == Task::Search_Addresses || t.state.Task_State == Task::Search_End;
 }

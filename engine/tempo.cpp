@@ -10,7 +10,7 @@
 namespace {
 
 // Whole milliseconds still to go, rounded up so that a pause is never cut short.
-int Ms_Left(const QDeadlineTimer& end) {
+int ms_left(const QDeadlineTimer& end) {
     const qint64 ns = end.remainingTimeNSecs();
     if (ns <= 0) return 0;
     return static_cast<int>((ns + 999999) / 1000000);
@@ -19,50 +19,50 @@ int Ms_Left(const QDeadlineTimer& end) {
 } // namespace
 
 void Tempo_Wait(Tool& t, int16_t ms) {
-    if (t.S.Quit_Flag) return;
+    if (t.state.Quit_Flag) return;
 
     // Each pause keeps its own end: a handler that pauses during this one takes Tempo over, and
     // when it is done this pause arms Tempo again for whatever it still has to run.
-    const QDeadlineTimer end(std::max(Clock_Ms(t, ms), 0), Qt::PreciseTimer);
-    ++t.Tempo_Depth;
-    t.F.Timer_Tache.stop();
-    t.F.Tempo.setTimerType(Qt::PreciseTimer);
+    const QDeadlineTimer end(std::max(clock_ms(t, ms), 0), Qt::PreciseTimer);
+    ++t.tempo_depth;
+    t.form.Timer_Tache.stop();
+    t.form.Tempo.setTimerType(Qt::PreciseTimer);
 
-    for (int left = Ms_Left(end); left > 0 && !t.S.Quit_Flag; left = Ms_Left(end)) {
-        t.F.Tempo.start(left);
-        t.S.Tempo_Done = false;
-        while (!t.S.Tempo_Done && !t.S.Quit_Flag)
+    for (int left = ms_left(end); left > 0 && !t.state.Quit_Flag; left = ms_left(end)) {
+        t.form.Tempo.start(left);
+        t.state.Tempo_Done = false;
+        while (!t.state.Tempo_Done && !t.state.Quit_Flag)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
 
-    t.S.Tempo_Done = true;
-    if (--t.Tempo_Depth > 0) return;
-    t.F.Tempo.stop();
+    t.state.Tempo_Done = true;
+    if (--t.tempo_depth > 0) return;
+    t.form.Tempo.stop();
     // After Quit the window is gone: its tick must stay off.
-    if (!t.S.Quit_Flag && !t.F.Unloaded()) t.F.Timer_Tache.start();
+    if (!t.state.Quit_Flag && !t.form.is_unloaded()) t.form.Timer_Tache.start();
 }
 
-int Clock_Ms(const Tool& t, int ms) {
-    const int d = std::max(t.Clock_Divider, 1);
+int clock_ms(const Tool& t, int ms) {
+    const int d = std::max(t.clock_divider, 1);
     // Rounded up, so that a pause never shrinks to nothing.
     return ms <= 0 ? ms : (ms + d - 1) / d;
 }
 
-int Tick_Ms(const Tool& t) {
-    return Clock_Ms(t, 100);
+int tick_ms(const Tool& t) {
+    return clock_ms(t, 100);
 }
 
-void Set_Clock_Divider(Tool& t, int divider) {
-    t.Clock_Divider = std::max(divider, 1);
-    t.F.Timer_Tache.setInterval(Tick_Ms(t));
-    t.Link.Set_Clock_Divider(t.Clock_Divider);
+void set_clock_divider(Tool& t, int divider) {
+    t.clock_divider = std::max(divider, 1);
+    t.form.Timer_Tache.setInterval(tick_ms(t));
+    t.link.set_clock_divider(t.clock_divider);
 }
 
 void Tempo_Timer(Tool& t) {
-    t.F.Tempo.stop();
-    t.S.Tempo_Done = true;
+    t.form.Tempo.stop();
+    t.state.Tempo_Done = true;
 }
 
 void Timer_Tache_Timer(Tool& t) {
-    t.S.Task_Tick = true;
+    t.state.Task_Tick = true;
 }

@@ -7,9 +7,9 @@ void Tempo_Wait(Tool& t, int16_t ms);
 void Tempo_Timer(Tool& t);
 void Timer_Tache_Timer(Tool& t);
 
-// The task tick's period and a pause's length on the engine's clock (see Tool::Clock_Divider).
-int Tick_Ms(const Tool& t);
-int Clock_Ms(const Tool& t, int ms);
+// The task tick's period and a pause's length on the engine's clock (see Tool::clock_divider).
+int tick_ms(const Tool& t);
+int clock_ms(const Tool& t, int ms);
 // Sets the divider and the periods the form was built with: task tick, and the line's reply
 // time-out.
-void Set_Clock_Divider(Tool& t, int divider);
+void set_clock_divider(Tool& t, int divider);

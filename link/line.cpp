@@ -22,40 +22,40 @@ Line::Line() {
 
 Line::~Line() = default;
 
-void Line::Set_Port(std::unique_ptr<Serial_Port> port) {
+void Line::set_port(std::unique_ptr<Serial_Port> port) {
     port_ = std::move(port);
-    if (port_) connect(port_.get(), &Serial_Port::Comm_Event, this, &Line::Comm1_OnComm);
+    if (port_) connect(port_.get(), &Serial_Port::comm_event, this, &Line::Comm1_OnComm);
 }
 
-void Line::Set_Clock_Divider(int divider) {
+void Line::set_clock_divider(int divider) {
     divider_ = std::max(divider, 1);
-    Timer_Time_Out.setInterval(Clock_Ms(Reply_Time_Out_Ms));
+    Timer_Time_Out.setInterval(clock_ms(Reply_Time_Out_Ms));
 }
 
-int Line::Clock_Ms(int ms) const {
+int Line::clock_ms(int ms) const {
     // Rounded up, so that a pause never shrinks to nothing.
     return ms <= 0 ? ms : (ms + divider_ - 1) / divider_;
 }
 
-void Line::Drain() {
+void Line::drain() {
     while (port_ && port_->InBufferCount() > 0)
         Rx_Bytes = port_->Input();
 }
 
-void Line::Arm_Late_Guard() {
-    late_.Armed = true;
-    late_.Give_Up = QDeadlineTimer(Clock_Ms(Late_Limit_Ms), Qt::PreciseTimer);
-    late_.Quiet_Until = QDeadlineTimer(Clock_Ms(Late_Quiet_Ms), Qt::PreciseTimer);
+void Line::arm_late_guard() {
+    late_.armed = true;
+    late_.give_up = QDeadlineTimer(clock_ms(Late_Limit_Ms), Qt::PreciseTimer);
+    late_.quiet_until = QDeadlineTimer(clock_ms(Late_Quiet_Ms), Qt::PreciseTimer);
 }
 
 // The request that timed out may still be answered: its bytes must not become the reply to the
 // next one. Waits, handling events, until the line has been quiet long enough, and drains what
 // comes meanwhile.
-void Line::Wait_Line_Quiet() {
-    if (!late_.Armed) return;
-    late_.Armed = false;
+void Line::wait_line_quiet() {
+    if (!late_.armed) return;
+    late_.armed = false;
     Serial_Port& port = *port_;
-    port.setRThreshold(1);
+    port.set_rthreshold(1);
     QTimer wake;
     wake.setSingleShot(true);
     wake.setTimerType(Qt::PreciseTimer);
@@ -64,47 +64,47 @@ void Line::Wait_Line_Quiet() {
     for (;;) {
         if (port.InBufferCount() > 0) {
             Rx_Bytes = port.Input();
-            late_.Quiet_Until =
-                std::min(QDeadlineTimer(Clock_Ms(Late_Quiet_Ms), Qt::PreciseTimer), late_.Give_Up);
+            late_.quiet_until =
+                std::min(QDeadlineTimer(clock_ms(Late_Quiet_Ms), Qt::PreciseTimer), late_.give_up);
         }
-        const qint64 left = late_.Quiet_Until.remainingTime();
-        if (left <= 0 || Quitting() || !port.PortOpen()) break;
+        const qint64 left = late_.quiet_until.remainingTime();
+        if (left <= 0 || quitting() || !port.PortOpen()) break;
         woke = false;
         Reply_Received = false;
         wake.start(int(left));
-        while (!woke && !Reply_Received && !Quitting())
+        while (!woke && !Reply_Received && !quitting())
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     Reply_Received = false;
 }
 
 bool Line::Exchange_Byte(uint8_t byte_out, uint8_t reply_len) {
-    Link_Counters& count = Link_Count;
-    ++count.Exchanges;
+    Link_Counters& count = link_count;
+    ++count.exchanges;
     if (Link_Busy) {
-        ++count.Overlaps;
-        Last_Fault = Link_Fault::No_Reply;
+        ++count.overlaps;
+        last_fault = Link_Fault::No_Reply;
         return false;
     }
     // A closed port, or a program that is quitting, answers like a silent board, only at once.
-    Last_Fault = Link_Fault::Port_Closed;
-    if (Quitting() || !port_ || !port_->PortOpen()) return false;
+    last_fault = Link_Fault::Port_Closed;
+    if (quitting() || !port_ || !port_->PortOpen()) return false;
     Serial_Port& port = *port_;
 
     Link_Busy = true;
-    count.Max_In_Flight = std::max(count.Max_In_Flight, ++count.In_Flight);
+    count.max_in_flight = std::max(count.max_in_flight, ++count.in_flight);
 
-    Wait_Line_Quiet();
-    if (Quitting() || !port.PortOpen()) {
-        --count.In_Flight;
+    wait_line_quiet();
+    if (quitting() || !port.PortOpen()) {
+        --count.in_flight;
         Link_Busy = false;
         return false;
     }
 
-    Drain();
-    port.setRThreshold(reply_len);
+    drain();
+    port.set_rthreshold(reply_len);
 
-    emit Byte_Sent();
+    emit byte_sent();
     const bool written = port.Output(byte_out);
 
     Time_Out_Flag = false;
@@ -113,7 +113,7 @@ bool Line::Exchange_Byte(uint8_t byte_out, uint8_t reply_len) {
     bool ok = false;
     if (written) {
         Timer_Time_Out.start();
-        while (!Reply_Received && !Time_Out_Flag && !Quitting())
+        while (!Reply_Received && !Time_Out_Flag && !quitting())
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         Timer_Time_Out.stop();
 
@@ -121,27 +121,27 @@ bool Line::Exchange_Byte(uint8_t byte_out, uint8_t reply_len) {
         // of any box left open meanwhile, and it is the board's silence it measures, not the
         // time the box stayed open.
         const int waiting = port.InBufferCount();
-        ok = !Quitting() && waiting > 0 && (waiting >= reply_len || !Time_Out_Flag);
+        ok = !quitting() && waiting > 0 && (waiting >= reply_len || !Time_Out_Flag);
         if (ok) Rx_Bytes = port.Input();
-        if (Time_Out_Flag && !ok) Arm_Late_Guard();
+        if (Time_Out_Flag && !ok) arm_late_guard();
         // A port that went away meanwhile stays the reason.
         if (ok) {
-            Last_Fault = Link_Fault::None;
-            ++count.Replies;
+            last_fault = Link_Fault::None;
+            ++count.replies;
         } else if (port.PortOpen()) {
-            Last_Fault = Link_Fault::No_Reply;
+            last_fault = Link_Fault::No_Reply;
         }
     }
 
-    --count.In_Flight;
+    --count.in_flight;
     Link_Busy = false;
     return ok;
 }
 
 bool Line::Send_Command(uint8_t cmd, uint8_t expected) {
     if (!Exchange_Byte(cmd, 1)) return false;
-    if (Rx_Has(1) && Rx(0) == expected) return true;
-    Last_Fault = Link_Fault::Wrong_Echo;
+    if (rx_has(1) && rx(0) == expected) return true;
+    last_fault = Link_Fault::Wrong_Echo;
     return false;
 }
 
@@ -157,28 +157,28 @@ void Line::Comm1_OnComm() {
     // Also ends the wait of an exchange whose port has just gone away.
     Reply_Received = true;
     if (port_ && port_->PortOpen())
-        emit Reply_Arrived();
+        emit reply_arrived();
     else
-        emit Port_Lost();
+        emit port_lost();
 }
 
 void Line::Timer_Time_Out_Timer() {
     Time_Out_Flag = true;
 }
 
-void Line::Run_Request(std::function<void()> request) {
-    if (Quitting()) return;
-    if (Bus_Busy > 0)
-        Pending_Requests.push_back(std::move(request));
+void Line::run_request(std::function<void()> request) {
+    if (quitting()) return;
+    if (bus_busy > 0)
+        pending_requests.push_back(std::move(request));
     else
         request();
 }
 
 Line::Step_Scope::~Step_Scope() {
-    if (--line_.Bus_Busy > 0) return;
-    while (!line_.Pending_Requests.empty() && line_.Bus_Busy == 0) {
-        auto request = std::move(line_.Pending_Requests.front());
-        line_.Pending_Requests.pop_front();
-        if (!line_.Quitting()) request();
+    if (--line_.bus_busy > 0) return;
+    while (!line_.pending_requests.empty() && line_.bus_busy == 0) {
+        auto request = std::move(line_.pending_requests.front());
+        line_.pending_requests.pop_front();
+        if (!line_.quitting()) request();
     }
 }

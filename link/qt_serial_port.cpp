@@ -18,18 +18,18 @@ class Qt_Serial_Port final : public Serial_Port {
     explicit Qt_Serial_Port(const QString& fallback) : fallback_(fallback) {
         connect(&port_, &QSerialPort::readyRead, this, [this] { check_threshold(); });
     }
-    ~Qt_Serial_Port() override { Close(); }
+    ~Qt_Serial_Port() override { close(); }
 
-    bool Open(int number) override {
-        Close();
-        port_.setPortName(Device_Name(number));
+    bool open(int number) override {
+        close();
+        port_.setPortName(device_name(number));
         port_.setBaudRate(QSerialPort::Baud9600);
         port_.setDataBits(QSerialPort::Data8);
         port_.setParity(QSerialPort::NoParity);
         port_.setStopBits(QSerialPort::OneStop);
         port_.setFlowControl(QSerialPort::NoFlowControl);
         if (!port_.open(QIODevice::ReadWrite)) return false;
-        if (!Lock_Device()) {
+        if (!lock_device()) {
             port_.close();
             return false;
         }
@@ -38,7 +38,7 @@ class Qt_Serial_Port final : public Serial_Port {
         return true;
     }
 
-    void Close() override {
+    void close() override {
         disconnect(error_link_);
         failed_ = false;
         if (port_.isOpen()) port_.close();
@@ -77,13 +77,13 @@ class Qt_Serial_Port final : public Serial_Port {
         return PortOpen();
     }
 
-    QString Device_Name(int number) const override {
-        return Com_Device_Name(number, fallback_);
+    QString device_name(int number) const override {
+        return com_device_name(number, fallback_);
     }
 
   protected:
     // Called on readyRead, when Qt has just read what the driver held.
-    int Received() override {
+    int received() override {
         return PortOpen() ? static_cast<int>(port_.bytesAvailable()) : 0;
     }
 
@@ -91,7 +91,7 @@ class Qt_Serial_Port final : public Serial_Port {
     // One tool per device. Qt's own lock is named after the path it was given, so two links to
     // one device in two directories get two locks, and the exclusive mode of the terminal does
     // not stop root. A lock on the device itself does, whatever name led to it.
-    bool Lock_Device() {
+    bool lock_device() {
 #ifdef Q_OS_UNIX
         return ::flock(static_cast<int>(port_.handle()), LOCK_EX | LOCK_NB) == 0;
 #else
@@ -133,7 +133,7 @@ class Qt_Serial_Port final : public Serial_Port {
                 if (failed_ && port_.isOpen()) port_.close();
             },
             Qt::QueuedConnection);
-        emit Comm_Event();
+        emit comm_event();
     }
 
     const QString fallback_;
@@ -148,7 +148,7 @@ std::unique_ptr<Serial_Port> make_qt_serial_port(const QString& fallback) {
     return std::make_unique<Qt_Serial_Port>(fallback);
 }
 
-QString Com_Device_Name(int number, const QString& fallback) {
+QString com_device_name(int number, const QString& fallback) {
 #ifdef Q_OS_WIN
     Q_UNUSED(fallback);
     return QStringLiteral("COM%1").arg(number);

@@ -9,4 +9,4 @@
 // (/dev/ttyS<n-1>); on Windows COMn.
 constexpr const char* Default_Fallback = "/dev/ttyS%1";
 std::unique_ptr<Serial_Port> make_qt_serial_port(const QString& fallback = Default_Fallback);
-QString Com_Device_Name(int number, const QString& fallback = Default_Fallback);
+QString com_device_name(int number, const QString& fallback = Default_Fallback);

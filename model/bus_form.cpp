@@ -13,7 +13,7 @@ Font_Spec font(double size, bool bold, const QString& name = QStringLiteral("MS 
 
 // Design values of one control: where it sits and what it shows before any code runs.
 void design(Control& c, const QString& caption, int left, int top, int width, int height) {
-    c.setCaption(caption);
+    c.set_caption(caption);
     c.Move(left, top, width, height);
 }
 } // namespace
@@ -53,48 +53,48 @@ Bus_Form::Bus_Form()
       Utilitaires_Mnu(K::Menu, "Utilitaires_Mnu"),
       Serial_Com_Port_Mnu(K::Menu, "Serial_Com_Port_Mnu", -1, &Utilitaires_Mnu),
       Quit_Mnu(K::Menu, "Quit_Mnu", -1, &Utilitaires_Mnu), About_Mnu(K::Menu, "About_Mnu") {
-    for (Control* c : All_Controls())
+    for (Control* c : all_controls())
         c->setParent(this);
 
     const Vb_Color cyan = 0x00FFFF00;
 
     design(Start_Bus_Cmd, "RECHERCHER ADRESSES (F5)", 96, 8736, 2052, 612);
-    Start_Bus_Cmd.setFont(font(8.25, true));
+    Start_Bus_Cmd.set_font(font(8.25, true));
     design(Adr_Status_Cde, "ETAT DES ADRESSES (F9)", 2880, 8736, 2124, 588);
-    Adr_Status_Cde.setFont(font(8.25, true));
-    Adr_Status_Cde.setVisible(false);
+    Adr_Status_Cde.set_font(font(8.25, true));
+    Adr_Status_Cde.set_visible(false);
 
     design(Phase_Frm, "Protocole", 7008, 8736, 2508, 588);
-    Phase_Frm.setBackColor(Sys_Workspace);
+    Phase_Frm.set_back_color(Sys_Workspace);
     design(Status_Frm, "Status", 96, 9408, 15276, 588);
-    Status_Frm.setBackColor(0x00808080);
-    Status_Frm.setForeColor(cyan);
+    Status_Frm.set_back_color(0x00808080);
+    Status_Frm.set_fore_color(cyan);
     design(Emul_Frm, "Emulateur de Bus", 672, 2400, 1548, 876);
-    Emul_Frm.setBackColor(0x0000FF00);
+    Emul_Frm.set_back_color(0x0000FF00);
     design(Status_Frame, "Etat", 5760, 576, 4764, 4452);
-    Status_Frame.setFont(font(9.75, true));
-    Status_Frame.setVisible(false);
+    Status_Frame.set_font(font(9.75, true));
+    Status_Frame.set_visible(false);
 
     // Cell 1 as designed; the load sequence makes the others from it.
     Control& cell = Adr_Box(1);
     design(cell, "", 0, 0, 600, 400);
-    cell.setAlignment(2);
-    cell.setBackColor(0x0000FFFF);
-    cell.setForeColor(Sys_Window_Text);
-    cell.setFont(font(7.5, true, QStringLiteral("Arial")));
+    cell.set_alignment(2);
+    cell.set_back_color(0x0000FFFF);
+    cell.set_fore_color(Sys_Window_Text);
+    cell.set_font(font(7.5, true, QStringLiteral("Arial")));
     for (int n = 1; n <= 128; ++n) {
         Led_Shp(n).Move(0, 0, 150, 150);
-        Led_Shp(n).setShape(Control::Circle);
-        Led_Shp(n).setBackColor(0x000000FF);
-        Led_Shp(n).setVisible(false);
+        Led_Shp(n).set_shape(Control::Circle);
+        Led_Shp(n).set_back_color(0x000000FF);
+        Led_Shp(n).set_visible(false);
     }
     for (int j = 1; j <= 8; ++j) {
-        Hor_Bus_Line(j).setForeColor(cyan);
-        Hor_Bus_Line(j).setBorderWidth(5);
+        Hor_Bus_Line(j).set_fore_color(cyan);
+        Hor_Bus_Line(j).set_border_width(5);
     }
     for (int j = 1; j <= 7; ++j) {
-        Ver_Bus_Line(j).setForeColor(cyan);
-        Ver_Bus_Line(j).setBorderWidth(5);
+        Ver_Bus_Line(j).set_fore_color(cyan);
+        Ver_Bus_Line(j).set_border_width(5);
     }
 
     struct Legend {
@@ -109,78 +109,78 @@ Bus_Form::Bus_Form()
                               {0x000000FF, 4512, 8448, "=point en Alarme", 4800, 8448}};
     for (int i = 0; i <= 3; ++i) {
         Lgd_Shp(i).Move(legend[i].sq_left, legend[i].sq_top, 204, 204);
-        Lgd_Shp(i).setShape(Control::Square);
-        Lgd_Shp(i).setBackColor(legend[i].colour);
+        Lgd_Shp(i).set_shape(Control::Square);
+        Lgd_Shp(i).set_back_color(legend[i].colour);
         design(Lgd_Lbl(i), QString::fromUtf8(legend[i].caption), legend[i].lbl_left,
                legend[i].lbl_top, 2028, 204);
-        Lgd_Lbl(i).setTransparent(true);
-        Lgd_Lbl(i).setFont(font(9.75, true));
+        Lgd_Lbl(i).set_transparent(true);
+        Lgd_Lbl(i).set_font(font(9.75, true));
     }
 
     Send_Shp.Move(1824, 384, 96, 108);
-    Send_Shp.setBackColor(0x000080FF);
-    Send_Shp.setVisible(false);
+    Send_Shp.set_back_color(0x000080FF);
+    Send_Shp.set_visible(false);
     Receive_Shp.Move(1824, 672, 108, 108);
-    Receive_Shp.setBackColor(0x0000FF00);
-    Receive_Shp.setVisible(false);
+    Receive_Shp.set_back_color(0x0000FF00);
+    Receive_Shp.set_visible(false);
 
     design(Phase_Option(1), "Phase 1", 192, 288, 972, 204);
     design(Phase_Option(2), "Phase 2", 1344, 288, 972, 204);
     for (int i = 1; i <= 2; ++i)
-        Phase_Option(i).setBackColor(Sys_Workspace);
-    Phase_Option(2).setValue(1);
+        Phase_Option(i).set_back_color(Sys_Workspace);
+    Phase_Option(2).set_value(1);
 
     for (Control* l : {&Current_Operation_Lbl, &Cur_Adr_Lbl}) {
-        l->setForeColor(cyan);
-        l->setTransparent(true);
-        l->setFont(font(12, true));
+        l->set_fore_color(cyan);
+        l->set_transparent(true);
+        l->set_font(font(12, true));
     }
     design(Current_Operation_Lbl, "Attente Commande", 96, 192, 6636, 300);
     design(Cur_Adr_Lbl, "Label1", 9696, 192, 4908, 300);
-    Cur_Adr_Lbl.setVisible(false);
+    Cur_Adr_Lbl.set_visible(false);
     // Between the two status texts, on two lines, in the colour of a communication fault.
     design(Search_Stop_Lbl, "", 6816, 135, 2820, 420);
-    Search_Stop_Lbl.setForeColor(0x0000FFFF);
-    Search_Stop_Lbl.setTransparent(true);
-    Search_Stop_Lbl.setFont(font(7.5, true));
-    Search_Stop_Lbl.setVisible(false);
+    Search_Stop_Lbl.set_fore_color(0x0000FFFF);
+    Search_Stop_Lbl.set_transparent(true);
+    Search_Stop_Lbl.set_font(font(7.5, true));
+    Search_Stop_Lbl.set_visible(false);
 
     design(Connection_Lbl, QString::fromUtf8("Déconnecté"), 96, 192, 1356, 204);
-    Connection_Lbl.setFont(font(8.25, true));
+    Connection_Lbl.set_font(font(8.25, true));
     design(Version_Lbl, "(Version)", 96, 384, 1356, 204);
-    Version_Lbl.setVisible(false);
+    Version_Lbl.set_visible(false);
     design(Cc_Lbl, "COURT-CIRCUIT", 96, 576, 1356, 204);
-    Cc_Lbl.setForeColor(0x008080FF);
-    Cc_Lbl.setVisible(false);
+    Cc_Lbl.set_fore_color(0x008080FF);
+    Cc_Lbl.set_visible(false);
     for (Control* l : {&Connection_Lbl, &Version_Lbl, &Cc_Lbl}) {
-        l->setAlignment(2);
-        l->setTransparent(true);
+        l->set_alignment(2);
+        l->set_transparent(true);
     }
 
     for (int i = 0; i <= 15; ++i) {
         design(Param_Lbl(i), QString::fromUtf8("Paramètre 1 ="), 96, 192 + 192 * i, 2316, 204);
-        Param_Lbl(i).setVisible(false);
+        Param_Lbl(i).set_visible(false);
         design(Value_Lbl(i), "Valeur 1", 2496, 192 + 192 * i, 2196, 204);
-        Value_Lbl(i).setFont(font(8.25, true));
-        Value_Lbl(i).setVisible(false);
+        Value_Lbl(i).set_font(font(8.25, true));
+        Value_Lbl(i).set_visible(false);
     }
     design(Led_On_Cde, "LED ON", 120, 3732, 876, 288);
     design(Led_Off_Cde, "LED OFF", 1080, 3732, 852, 288);
     design(Opto_Check, "Optique (EN54-7)", 3000, 3480, 1092, 420);
     design(Thermo_Check, "Thermique (EN54-5)", 3000, 3960, 1068, 420);
     // Ticked as designed; set before any handler is connected, so no Click is heard.
-    Opto_Check.setValue(1);
-    Thermo_Check.setValue(1);
+    Opto_Check.set_value(1);
+    Thermo_Check.set_value(1);
     design(Picture2, "", 4320, 3480, 330, 480);
     design(Picture1, "", 4320, 3960, 330, 480);
-    Picture1.setBackColor(Sys_Window);
-    Picture2.setBackColor(Sys_Window);
+    Picture1.set_back_color(Sys_Window);
+    Picture2.set_back_color(Sys_Window);
     design(Close_Cmd, "FERMER", 120, 4080, 1812, 252);
 
-    Utilitaires_Mnu.setCaption("&Utilitaires");
-    Serial_Com_Port_Mnu.setCaption(QString::fromUtf8("&Port Série"));
-    Quit_Mnu.setCaption("&Quitter");
-    About_Mnu.setCaption("&A propos...");
+    Utilitaires_Mnu.set_caption("&Utilitaires");
+    Serial_Com_Port_Mnu.set_caption(QString::fromUtf8("&Port Série"));
+    Quit_Mnu.set_caption("&Quitter");
+    About_Mnu.set_caption("&A propos...");
 
     Timer_Tache.setInterval(100);
     Tempo.setInterval(0);
@@ -188,7 +188,7 @@ Bus_Form::Bus_Form()
     Receive_Timer.setInterval(75);
 }
 
-QList<Control*> Bus_Form::All_Controls() const {
+QList<Control*> Bus_Form::all_controls() const {
     auto* self = const_cast<Bus_Form*>(this);
     QList<Control*> all = {&self->Start_Bus_Cmd, &self->Adr_Status_Cde, &self->Phase_Frm,
                            &self->Status_Frm,    &self->Emul_Frm,       &self->Status_Frame};
@@ -211,7 +211,7 @@ QList<Control*> Bus_Form::All_Controls() const {
     return all;
 }
 
-void Bus_Form::Unload() {
+void Bus_Form::unload() {
     if (unloaded_) return;
     unloaded_ = true;
     for (QTimer* t : {&Timer_Tache, &Tempo, &Send_Timer, &Receive_Timer})

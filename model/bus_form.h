@@ -69,11 +69,11 @@ class Bus_Form : public QObject {
     QTimer Receive_Timer; // hides Receive_Shp
 
     // Every control, in creation order, for the window layer.
-    QList<Control*> All_Controls() const;
+    QList<Control*> all_controls() const;
 
     // Unloading the window: the Qt window closes, the program's objects stay until the end.
-    void Unload();
-    bool Unloaded() const { return unloaded_; }
+    void unload();
+    bool is_unloaded() const { return unloaded_; }
 
   signals:
     void unloaded();

@@ -5,51 +5,51 @@ int Control::next_z_ = 0;
 Control::Control(Control_Kind kind, QString name, int index, Control* container)
     : kind_(kind), name_(std::move(name)), index_(index), container_(container), z_(++next_z_) {}
 
-void Control::setCaption(const QString& c) {
+void Control::set_caption(const QString& c) {
     if (c == caption_) return;
     caption_ = c;
     emit changed();
 }
 
-void Control::setVisible(bool v) {
+void Control::set_visible(bool v) {
     if (v == visible_) return;
     visible_ = v;
     emit changed();
 }
 
-void Control::setBackColor(Vb_Color c) {
+void Control::set_back_color(Vb_Color c) {
     if (c == back_) return;
     back_ = c;
     emit changed();
 }
 
-void Control::setForeColor(Vb_Color c) {
+void Control::set_fore_color(Vb_Color c) {
     if (c == fore_) return;
     fore_ = c;
     emit changed();
 }
 
-void Control::setFont(const Font_Spec& f) {
+void Control::set_font(const Font_Spec& f) {
     font_ = f;
     emit changed();
 }
 
-void Control::setFontSize(double pt) {
+void Control::set_font_size(double pt) {
     font_.Size = pt;
     emit changed();
 }
 
-void Control::setTransparent(bool t) {
+void Control::set_transparent(bool t) {
     transparent_ = t;
     emit changed();
 }
 
-void Control::setAlignment(int a) {
+void Control::set_alignment(int a) {
     alignment_ = a;
     emit changed();
 }
 
-void Control::setToolTipText(const QString& t) {
+void Control::set_tool_tip_text(const QString& t) {
     if (t == tool_tip_) return;
     tool_tip_ = t;
     emit changed();
@@ -68,7 +68,7 @@ void Control::Move(int left, int top, int width, int height) {
     emit changed();
 }
 
-void Control::setLine(int x1, int y1, int x2, int y2) {
+void Control::set_line(int x1, int y1, int x2, int y2) {
     x1_ = x1;
     y1_ = y1;
     x2_ = x2;
@@ -76,17 +76,17 @@ void Control::setLine(int x1, int y1, int x2, int y2) {
     emit changed();
 }
 
-void Control::setBorderWidth(int w) {
+void Control::set_border_width(int w) {
     border_width_ = w;
     emit changed();
 }
 
-void Control::setShape(int s) {
+void Control::set_shape(int s) {
     shape_ = s;
     emit changed();
 }
 
-void Control::setValue(int v) {
+void Control::set_value(int v) {
     if (v == value_) return;
     value_ = v;
     emit changed();
@@ -109,7 +109,7 @@ void Control::ZOrder() {
     emit changed();
 }
 
-void Control::copyFrom(const Control& o) {
+void Control::copy_from(const Control& o) {
     caption_ = o.caption_;
     visible_ = o.visible_;
     back_ = o.back_;
@@ -130,7 +130,7 @@ void Control::copyFrom(const Control& o) {
     emit changed();
 }
 
-void Screen_Pointer::setMousePointer(int p) {
+void Screen_Pointer::set_mouse_pointer(int p) {
     if (p == pointer_) return;
     pointer_ = p;
     emit changed();

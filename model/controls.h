@@ -34,30 +34,30 @@ class Control : public QObject {
   public:
     Control(Control_Kind kind, QString name, int index = -1, Control* container = nullptr);
 
-    Control_Kind Kind() const { return kind_; }
+    Control_Kind kind() const { return kind_; }
     const QString& Name() const { return name_; }
     int Index() const { return index_; }
     Control* Container() const { return container_; }
-    void setContainer(Control* c) { container_ = c; }
+    void set_container(Control* c) { container_ = c; }
 
     const QString& Caption() const { return caption_; }
-    void setCaption(const QString& c);
+    void set_caption(const QString& c);
     bool Visible() const { return visible_; }
-    void setVisible(bool v);
+    void set_visible(bool v);
     Vb_Color BackColor() const { return back_; }
-    void setBackColor(Vb_Color c);
+    void set_back_color(Vb_Color c);
     Vb_Color ForeColor() const { return fore_; }
-    void setForeColor(Vb_Color c);
+    void set_fore_color(Vb_Color c);
     const Font_Spec& Font() const { return font_; }
-    void setFont(const Font_Spec& f);
-    void setFontSize(double pt);
+    void set_font(const Font_Spec& f);
+    void set_font_size(double pt);
     bool Transparent() const { return transparent_; }
-    void setTransparent(bool t);
+    void set_transparent(bool t);
     int Alignment() const { return alignment_; } // 0 left, 1 right, 2 centre
-    void setAlignment(int a);
+    void set_alignment(int a);
     // Shown when the mouse rests on the control; empty for none.
     const QString& ToolTipText() const { return tool_tip_; }
-    void setToolTipText(const QString& t);
+    void set_tool_tip_text(const QString& t);
 
     int Left() const { return left_; }
     int Top() const { return top_; }
@@ -71,27 +71,27 @@ class Control : public QObject {
     int Y1() const { return y1_; }
     int X2() const { return x2_; }
     int Y2() const { return y2_; }
-    void setLine(int x1, int y1, int x2, int y2);
+    void set_line(int x1, int y1, int x2, int y2);
     int BorderWidth() const { return border_width_; }
-    void setBorderWidth(int w);
+    void set_border_width(int w);
     enum Shape_Kind { Rectangle = 0, Square = 1, Oval = 2, Circle = 3 };
     int Shape() const { return shape_; }
-    void setShape(int s);
+    void set_shape(int s);
 
     // Check boxes: 0 cleared, 1 ticked. Option buttons: 1 selected, 0 not. Setting a different
     // value raises Click; an option that becomes selected clears the others of its group.
     int Value() const { return value_; }
-    void setValue(int v);
+    void set_value(int v);
 
     // Brings the control in front of its siblings (the window layer keeps the order).
     void ZOrder();
-    int Z() const { return z_; }
+    int z() const { return z_; }
 
     // The user's click on a button, label, cell or menu item.
     void click() { emit Click(); }
 
     // Copies the design properties of another control, as loading a new array element does.
-    void copyFrom(const Control& other);
+    void copy_from(const Control& other);
 
   signals:
     void changed();
@@ -141,7 +141,7 @@ class Screen_Pointer : public QObject {
   public:
     enum Pointer { Default = 0, Hourglass = 11 };
     int MousePointer() const { return pointer_; }
-    void setMousePointer(int p);
+    void set_mouse_pointer(int p);
   signals:
     void changed();
 

@@ -8,12 +8,12 @@ class Dialogs {
     virtual ~Dialogs() = default;
     // Style as the tool writes it: 0 OK only, plus 48 exclamation or 64 information.
     // Returns the button pressed (1 for OK).
-    virtual QVariant Msg_Box(const QString& prompt, int style, const QString& title) = 0;
+    virtual QVariant msg_box(const QString& prompt, int style, const QString& title) = 0;
     // Returns the text typed, or an empty text for Cancel.
-    virtual QString Input_Box(const QString& prompt, const QString& title,
+    virtual QString input_box(const QString& prompt, const QString& title,
                               const QString& preset) = 0;
     // Shows the About box modally and returns when it is closed.
-    virtual void Show_About() = 0;
+    virtual void show_about() = 0;
 };
 
 enum Msg_Style { vbOKOnly = 0, vbExclamation = 48, vbInformation = 64 };

@@ -13,44 +13,44 @@
 // dialogs. Every procedure takes the Tool it works on.
 struct Tool {
     Tool() {
-        Link.Set_Quit_Check([this] { return bool(S.Quit_Flag); });
+        link.set_quit_check([this] { return bool(state.Quit_Flag); });
     }
     Tool(const Tool&) = delete;
     Tool& operator=(const Tool&) = delete;
 
-    Program_State S;
-    Bus_Form F;
-    Screen_Pointer Screen;
-    Line Link;
-    Dialogs* Dlg = nullptr;
+    Program_State state;
+    Bus_Form form;
+    Screen_Pointer screen;
+    Line link;
+    Dialogs* dialogs = nullptr;
 
     // Set while the port chosen by the last Open_Com_Port was opened: if the device then goes
     // away (unplugged, hung up), the probe of the board reopens it by itself.
-    bool Port_Wanted = false;
+    bool port_wanted = false;
     // The device the port was last opened on, as COM Com_Port named it then.
-    QString Port_Device;
+    QString port_device;
     // After a failed opening, the same port is tried again on each timeout.
-    QTimer Port_Retry;
+    QTimer port_retry;
 
     // Nesting depth of Tempo_Wait, so that a pause inside a pause neither ends the outer one
     // early nor leaves the task tick off.
-    int Tempo_Depth = 0;
+    int tempo_depth = 0;
 
     // Soak runs and the engine fuzzer run the engine's whole clock (task tick, pauses, reply
     // time-out) this many times faster, to get through many exchanges; the tool runs at 1.
-    int Clock_Divider = 1;
+    int clock_divider = 1;
 
     // Moves on whenever the tool may have lost sight of the board it searched: a port opened, a
     // lost port back, a declared disconnection. A type that the search read under an older count
     // may now belong to another detector; the readout of that cell reads it again first.
-    uint32_t Board_Epoch = 0;
-    std::array<uint32_t, 128> Type_Epoch{}; // element n-1 for address n
+    uint32_t board_epoch = 0;
+    std::array<uint32_t, 128> type_epoch{}; // element n-1 for address n
 
     // Simulation polls in a row that got no byte back at all.
-    int Silent_Polls = 0;
+    int silent_polls = 0;
     // The LED the tool had lit when a simulation started: its first poll switches it off.
-    uint8_t Led_Lit_Before_Run = 0;
+    uint8_t led_lit_before_run = 0;
 
     // Where and why the search under way was cut short; empty while it goes well.
-    QString Search_Stop;
+    QString search_stop;
 };

@@ -17,7 +17,7 @@ class Wire_Log {
             tokens_ << QStringLiteral("%1").arg(b, 2, 16, QLatin1Char('0'));
             if (on_byte) on_byte(b);
         });
-        QObject::connect(&h.t.F.Tempo, &QTimer::timeout, &context_, [this] { tokens_ << "P"; });
+        QObject::connect(&h.t.form.Tempo, &QTimer::timeout, &context_, [this] { tokens_ << "P"; });
     }
     void clear() {
         tokens_.clear();
@@ -45,8 +45,8 @@ inline QString Join(const QStringList& parts) {
 
 inline bool Start_Connected(Harness& h) {
     h.load();
-    return h.run_until([&h] { return h.t.S.Task_State == Task::Idle_Status && h.t.S.Connected; },
-                       5000);
+    return h.run_until(
+        [&h] { return h.t.state.Task_State == Task::Idle_Status && h.t.state.Connected; }, 5000);
 }
 
 inline loopsim::Detector Make_Detector(int type_code) {
@@ -57,20 +57,21 @@ inline loopsim::Detector Make_Detector(int type_code) {
 
 // The grid as a search would leave it for address `adr`.
 inline void Mark_Found(Tool& t, int adr, int type_index, const QString& name) {
-    t.S.Adr_Type[adr - 1] = uint8_t(type_index);
-    t.Type_Epoch[adr - 1] = t.Board_Epoch;
-    t.F.Adr_Box(adr).setCaption(QStringLiteral("%1\n").arg(adr, 3, 10, QLatin1Char('0')) + name);
+    t.state.Adr_Type[adr - 1] = uint8_t(type_index);
+    t.type_epoch[adr - 1] = t.board_epoch;
+    t.form.Adr_Box(adr).set_caption(QStringLiteral("%1\n").arg(adr, 3, 10, QLatin1Char('0')) +
+                                    name);
 }
 
 // The readout has ended: the task idles, the LED buttons are back and the pointer is plain.
 inline bool Readout_Over(Harness& h) {
-    return h.t.S.Task_State == Task::Idle_Status && h.t.F.Led_On_Cde.Visible() &&
-           h.t.Screen.MousePointer() == Screen_Pointer::Default;
+    return h.t.state.Task_State == Task::Idle_Status && h.t.form.Led_On_Cde.Visible() &&
+           h.t.screen.MousePointer() == Screen_Pointer::Default;
 }
 
 // Clicks the cell and runs until its readout has ended.
 inline bool Run_Readout(Harness& h, int adr) {
-    h.t.F.Adr_Box(adr).click();
+    h.t.form.Adr_Box(adr).click();
     return h.run_until([&h] { return Readout_Over(h); }, 10000);
 }
 

@@ -22,11 +22,11 @@ double cpu_seconds() {
 
 void check_look(const Tool& t, const QString& version) {
     const bool connected = !version.isEmpty();
-    QCOMPARE(t.F.Connection_Lbl.Caption(),
+    QCOMPARE(t.form.Connection_Lbl.Caption(),
              QString::fromUtf8(connected ? "Connecté " : "Deconnecté"));
-    QCOMPARE(t.F.Emul_Frm.BackColor(), connected ? RGB(0, 255, 0) : RGB(255, 255, 0));
-    QCOMPARE(t.F.Version_Lbl.Visible(), connected);
-    if (connected) QCOMPARE(t.F.Version_Lbl.Caption(), version);
+    QCOMPARE(t.form.Emul_Frm.BackColor(), connected ? RGB(0, 255, 0) : RGB(255, 255, 0));
+    QCOMPARE(t.form.Version_Lbl.Visible(), connected);
+    if (connected) QCOMPARE(t.form.Version_Lbl.Caption(), version);
 }
 
 } // namespace
@@ -44,13 +44,13 @@ class Tst_Link : public QObject {
     void port_that_cannot_open() {
         QFETCH(int, number);
         Harness h;
-        Wire_Link_Events(h.t);
+        wire_link_events(h.t);
         h.open();
-        QVERIFY(h.t.F.Timer_Tache.isActive());
-        h.t.F.Cc_Lbl.setVisible(true); // left by the board of the port that was open
+        QVERIFY(h.t.form.Timer_Tache.isActive());
+        h.t.form.Cc_Lbl.set_visible(true); // left by the board of the port that was open
         // A link to nothing, so no real serial port of the machine can answer for it.
         QFile::link(h.dir.filePath("nothing"), h.dir.filePath(QStringLiteral("COM%1").arg(number)));
-        h.t.S.Com_Port = uint8_t(number);
+        h.t.state.Com_Port = uint8_t(number);
         Open_Com_Port(h.t);
 
         QCOMPARE(h.dialogs.messages.size(), 1);
@@ -58,10 +58,10 @@ class Tst_Link : public QObject {
                  QStringLiteral("Le port Com%1 n'existe pas ou n'est pas libre !").arg(number));
         QCOMPARE(h.dialogs.messages[0].style, 48);
         QCOMPARE(h.dialogs.messages[0].title, QStringLiteral("Erreur Port Com"));
-        QVERIFY(!h.t.F.Timer_Tache.isActive());
-        QVERIFY(!h.t.Link.Comm1()->PortOpen());
-        QVERIFY(!h.t.F.Cc_Lbl.Visible());
-        QCOMPARE(h.t.S.Task_State, int16_t(Task::Probe_Interface));
+        QVERIFY(!h.t.form.Timer_Tache.isActive());
+        QVERIFY(!h.t.link.Comm1()->PortOpen());
+        QVERIFY(!h.t.form.Cc_Lbl.Visible());
+        QCOMPARE(h.t.state.Task_State, int16_t(Task::Probe_Interface));
         h.board.clear_traffic();
         h.run_for(300);
         QCOMPARE(h.board.received(), QByteArray());
@@ -85,39 +85,39 @@ class Tst_Link : public QObject {
             fallback.set_silent(true);
             QVERIFY(QFile::link(fallback.terminal_path(), elsewhere.filePath("ttyS0")));
         }
-        h.t.Link.Set_Port(make_qt_serial_port(elsewhere.filePath("ttyS%1")));
+        h.t.link.set_port(make_qt_serial_port(elsewhere.filePath("ttyS%1")));
         QVERIFY(QFile::rename(h.board.link_path(), h.dir.filePath("away")));
-        Wire_Link_Events(h.t);
-        Set_Clock_Divider(h.t, 5);
+        wire_link_events(h.t);
+        set_clock_divider(h.t, 5);
         h.open();
         h.run_for(1000);
-        QVERIFY(!h.t.S.Connected);
+        QVERIFY(!h.t.state.Connected);
         QVERIFY(QFile::rename(h.dir.filePath("away"), h.board.link_path()));
-        QVERIFY(h.run_until([&] { return h.t.S.Task_State == Task::Idle_Status; }, 5000));
+        QVERIFY(h.run_until([&] { return h.t.state.Task_State == Task::Idle_Status; }, 5000));
         QCOMPARE(h.dialogs.messages.size(), fallback_opens ? 0 : 1);
         QCOMPARE(h.board.received().left(2), bytes({0x01, 0x02}));
-        QVERIFY2(h.t.F.Emul_Frm.ToolTipText().endsWith(
+        QVERIFY2(h.t.form.Emul_Frm.ToolTipText().endsWith(
                      h.board.link_path() + QString::fromUtf8(" → ") + h.board.terminal_path()),
-                 qPrintable(h.t.F.Emul_Frm.ToolTipText()));
+                 qPrintable(h.t.form.Emul_Frm.ToolTipText()));
     }
 
     void other_port_closes_first() {
         Harness h;
         loopsim::Board second;
         QVERIFY(second.start(h.dir.path(), 2));
-        Wire_Link_Events(h.t);
+        wire_link_events(h.t);
         h.connect_board();
         h.board.clear_traffic();
-        h.t.S.Com_Port = 2;
+        h.t.state.Com_Port = 2;
         Open_Com_Port(h.t);
         QVERIFY(h.run_until([&] { return second.received().size() >= 3; }, 3000));
         QCOMPARE(second.received().left(3), bytes({0x01, 0x02, 0x08}));
         QCOMPARE(h.board.received(), QByteArray());
         // COM1 is free again: another program can take it.
         auto other = make_qt_serial_port();
-        QVERIFY(other->Open(1));
-        other->Close();
-        h.t.Link.Comm1()->Close();
+        QVERIFY(other->open(1));
+        other->close();
+        h.t.link.Comm1()->close();
         QVERIFY(h.dialogs.messages.isEmpty());
     }
 
@@ -126,20 +126,20 @@ class Tst_Link : public QObject {
     void one_tool_per_device() {
         Harness h;
         h.open();
-        QVERIFY(h.t.Link.Comm1()->PortOpen());
+        QVERIFY(h.t.link.Comm1()->PortOpen());
         QTemporaryDir other;
         QVERIFY(QFile::link(h.board.terminal_path(), other.filePath("COM1")));
         QDir::setCurrent(other.path());
         auto second = make_qt_serial_port();
-        QVERIFY(!second->Open(1));
-        h.t.Link.Comm1()->Close();
-        QVERIFY(second->Open(1));
+        QVERIFY(!second->open(1));
+        h.t.link.Comm1()->close();
+        QVERIFY(second->open(1));
         QDir::setCurrent(h.dir.path());
     }
 
     void hang_up_then_return_reconnects() {
         Harness h;
-        Wire_Link_Events(h.t);
+        wire_link_events(h.t);
         h.connect_board();
         h.board.set_reply_delay(1500);
         QTimer::singleShot(100, &h.board, [&] { h.board.hang_up(); });
@@ -147,8 +147,8 @@ class Tst_Link : public QObject {
         e.start();
         h.step(); // the status request waits when the board goes
         QVERIFY2(e.elapsed() < 1000, qPrintable(QString::number(e.elapsed())));
-        QVERIFY(!h.t.Link.Comm1()->PortOpen());
-        QCOMPARE(h.t.S.Task_State, int16_t(Task::Probe_Interface));
+        QVERIFY(!h.t.link.Comm1()->PortOpen());
+        QCOMPARE(h.t.state.Task_State, int16_t(Task::Probe_Interface));
         h.board.set_reply_delay(0);
 
         // Gone for a while: the task keeps trying, quietly and without an error flood.
@@ -157,18 +157,18 @@ class Tst_Link : public QObject {
         h.run_for(1000);
         const double share = (cpu_seconds() - cpu_before) / (double(e.elapsed()) / 1000.0);
         QVERIFY2(share < 0.3, qPrintable(QString("CPU share %1").arg(share)));
-        QVERIFY(!h.t.S.Connected);
+        QVERIFY(!h.t.state.Connected);
 
         h.board.clear_traffic();
         QVERIFY(h.board.come_back());
-        QVERIFY(h.run_until([&] { return h.t.S.Connected; }, 3000));
+        QVERIFY(h.run_until([&] { return h.t.state.Connected; }, 3000));
         h.run_for(1000);
         // One status request per 100 ms tick; a loaded machine may lose many, never add any.
         const QByteArray line = h.board.received();
         QCOMPARE(line.left(3), bytes({0x01, 0x02, 0x08}));
         QVERIFY2(line.size() <= 14, qPrintable(line.toHex(' ')));
         QCOMPARE(line.mid(2), QByteArray(line.size() - 2, char(0x08)));
-        QCOMPARE(h.t.F.Emul_Frm.BackColor(), RGB(0, 255, 0));
+        QCOMPARE(h.t.form.Emul_Frm.BackColor(), RGB(0, 255, 0));
         QVERIFY(h.dialogs.messages.isEmpty());
     }
 
@@ -176,23 +176,23 @@ class Tst_Link : public QObject {
         Harness h;
         Open_Quiet(h);
         h.board.set_silent(true);
-        h.t.Link.Rx_Bytes = bytes({0x31});
+        h.t.link.Rx_Bytes = bytes({0x31});
         int send_on = 0, receive_on = 0;
-        QObject::connect(&h.t.F.Send_Shp, &Control::changed, &h.t.F,
-                         [&] { send_on += h.t.F.Send_Shp.Visible(); });
-        QObject::connect(&h.t.F.Receive_Shp, &Control::changed, &h.t.F,
-                         [&] { receive_on += h.t.F.Receive_Shp.Visible(); });
+        QObject::connect(&h.t.form.Send_Shp, &Control::changed, &h.t.form,
+                         [&] { send_on += h.t.form.Send_Shp.Visible(); });
+        QObject::connect(&h.t.form.Receive_Shp, &Control::changed, &h.t.form,
+                         [&] { receive_on += h.t.form.Receive_Shp.Visible(); });
         QElapsedTimer e;
         e.start();
-        QVERIFY(!h.t.Link.Send_Frame(0x14, 0x01, 0x00, false, false));
+        QVERIFY(!h.t.link.Send_Frame(0x14, 0x01, 0x00, false, false));
         QVERIFY2(e.elapsed() >= 1950 && e.elapsed() < 3000,
                  qPrintable(QString::number(e.elapsed())));
         QCOMPARE(h.board.received(), bytes({0x40}));
-        QCOMPARE(h.t.Link.Rx_Bytes, bytes({0x31}));
+        QCOMPARE(h.t.link.Rx_Bytes, bytes({0x31}));
         QCOMPARE(send_on, 1);
         QCOMPARE(receive_on, 0);
-        QVERIFY(!h.t.F.Send_Shp.Visible());
-        QVERIFY(!h.t.Link.Link_Busy);
+        QVERIFY(!h.t.form.Send_Shp.Visible());
+        QVERIFY(!h.t.link.Link_Busy);
     }
 
     // A board that answers after the reply time-out reads as a silent one: the late byte of a
@@ -210,14 +210,14 @@ class Tst_Link : public QObject {
         QFETCH(int, delay_ms);
         QFETCH(bool, connects);
         Harness h;
-        Wire_Link_Events(h.t);
-        Set_Clock_Divider(h.t, 5);
+        wire_link_events(h.t);
+        set_clock_divider(h.t, 5);
         h.board.set_reply_delay(delay_ms);
         bool ever_green = false, ever_short = false;
-        QObject::connect(&h.t.F.Emul_Frm, &Control::changed, &h.t.F,
-                         [&] { ever_green |= h.t.F.Emul_Frm.BackColor() == RGB(0, 255, 0); });
-        QObject::connect(&h.t.F.Cc_Lbl, &Control::changed, &h.t.F,
-                         [&] { ever_short |= h.t.F.Cc_Lbl.Visible(); });
+        QObject::connect(&h.t.form.Emul_Frm, &Control::changed, &h.t.form,
+                         [&] { ever_green |= h.t.form.Emul_Frm.BackColor() == RGB(0, 255, 0); });
+        QObject::connect(&h.t.form.Cc_Lbl, &Control::changed, &h.t.form,
+                         [&] { ever_short |= h.t.form.Cc_Lbl.Visible(); });
         h.open();
         h.run_until([&] { return h.board.received().size() >= 5; }, 8000);
         QCOMPARE(ever_green, connects);
@@ -225,7 +225,7 @@ class Tst_Link : public QObject {
         if (!connects) QCOMPARE(h.board.received(), QByteArray(5, 0x01));
     }
 
-    // Replies that come while no exchange waits, before an opening and before a byte, are thrown
+    // replies that come while no exchange waits, before an opening and before a byte, are thrown
     // away and never taken for the next reply.
     void stale_bytes_drained() {
         Harness h;
@@ -233,24 +233,25 @@ class Tst_Link : public QObject {
         h.board.loop().version = 0x3A;
         // The reply comes while the port is closed, so it waits in the terminal for the opening.
         h.board.set_reply_delay(100);
-        QVERIFY(h.t.Link.Comm1()->Output(0x02));
-        h.t.Link.Comm1()->Close();
+        QVERIFY(h.t.link.Comm1()->Output(0x02));
+        h.t.link.Comm1()->close();
         QTRY_COMPARE_WITH_TIMEOUT(h.board.sent(), bytes({0x3A}), 1000);
         QTest::qWait(50);
         h.board.set_reply_delay(0);
-        h.t.Link.Rx_Bytes.clear();
+        h.t.link.Rx_Bytes.clear();
         h.open();
-        QCOMPARE(h.t.Link.Rx_Bytes, bytes({0x3A}));
-        QCOMPARE(h.t.Link.Comm1()->InBufferCount(), 0);
+        QCOMPARE(h.t.link.Rx_Bytes, bytes({0x3A}));
+        QCOMPARE(h.t.link.Comm1()->InBufferCount(), 0);
 
-        h.t.F.Timer_Tache.stop();
-        QVERIFY(h.t.Link.Comm1()->Output(0x02));
-        QTRY_COMPARE_WITH_TIMEOUT(h.t.Link.Comm1()->InBufferCount(), 1, 1000);
+        h.t.form.Timer_Tache.stop();
+        QVERIFY(h.t.link.Comm1()->Output(0x02));
+        QTRY_COMPARE_WITH_TIMEOUT(h.t.link.Comm1()->InBufferCount(), 1, 1000);
         h.board.loop().version = 0x3B;
-        QVERIFY(h.t.Link.Exchange_Byte(0x02, 1));
-        QCOMPARE(h.t.Link.Rx_Bytes, bytes({0x3B}));
-        QVERIFY(h.t.F.Receive_Shp.Visible());
-        QTRY_VERIFY_WITH_TIMEOUT(!h.t.F.Receive_Shp.Visible() && !h.t.F.Send_Shp.Visible(), 500);
+        QVERIFY(h.t.link.Exchange_Byte(0x02, 1));
+        QCOMPARE(h.t.link.Rx_Bytes, bytes({0x3B}));
+        QVERIFY(h.t.form.Receive_Shp.Visible());
+        QTRY_VERIFY_WITH_TIMEOUT(!h.t.form.Receive_Shp.Visible() && !h.t.form.Send_Shp.Visible(),
+                                 500);
         QCOMPARE(h.board.received(), bytes({0x02, 0x02, 0x02}));
     }
 
@@ -260,10 +261,10 @@ class Tst_Link : public QObject {
         Open_Quiet(h);
         h.board.set_reply_delay(300);
         int nested = -1;
-        QTimer::singleShot(100, &h.t.F, [&] { nested = h.t.Link.Exchange_Byte(0x08, 1); });
-        QVERIFY(h.t.Link.Exchange_Byte(0x01, 1));
+        QTimer::singleShot(100, &h.t.form, [&] { nested = h.t.link.Exchange_Byte(0x08, 1); });
+        QVERIFY(h.t.link.Exchange_Byte(0x01, 1));
         QCOMPARE(nested, 0);
-        QCOMPARE(h.t.Link.Rx_Bytes, bytes({0x01}));
+        QCOMPARE(h.t.link.Rx_Bytes, bytes({0x01}));
         QCOMPARE(h.board.received(), bytes({0x01}));
     }
 
@@ -272,11 +273,11 @@ class Tst_Link : public QObject {
     void reply_in_time_behind_an_open_box() {
         Harness h;
         Open_Quiet(h);
-        Set_Clock_Divider(h.t, 5);
+        set_clock_divider(h.t, 5);
         h.board.set_reply_delay(50);
         h.dialogs.while_open = [] { QTest::qWait(700); };
-        QTimer::singleShot(10, &h.t.F, [&] { h.t.Dlg->Show_About(); });
-        QVERIFY(h.t.Link.Send_Command(0x01, 0x01));
+        QTimer::singleShot(10, &h.t.form, [&] { h.t.dialogs->show_about(); });
+        QVERIFY(h.t.link.Send_Command(0x01, 0x01));
         QCOMPARE(h.dialogs.about_shown, 1);
     }
 
@@ -317,42 +318,42 @@ class Tst_Link : public QObject {
         fault.startsWith("wrong") ? h.board.set_wrong_echo(k) : h.board.set_echo_stop(k);
         Open_Quiet(h);
         const auto a = [&](int i) { return uint8_t(args[i]); };
-        QCOMPARE(h.t.Link.Send_Frame(a(0), a(1), a(2), args[3], args[4]), !reply.isEmpty());
+        QCOMPARE(h.t.link.Send_Frame(a(0), a(1), a(2), args[3], args[4]), !reply.isEmpty());
         QTest::qWait(50); // a byte sent after a failure would show here
         QCOMPARE(h.board.received(), wire);
-        if (!reply.isEmpty()) QCOMPARE(h.t.Link.Rx_Bytes, reply);
+        if (!reply.isEmpty()) QCOMPARE(h.t.link.Rx_Bytes, reply);
         h.board.set_wrong_echo(0);
         h.board.set_echo_stop(0);
         h.board.set_extra_bytes(0);
-        QVERIFY(h.t.Link.Send_Frame(0x15, 0x01, 0x00, false, false));
+        QVERIFY(h.t.link.Send_Frame(0x15, 0x01, 0x00, false, false));
         QCOMPARE(h.board.received(), wire + bytes({0x40, 0x15, 0x01, 0x00}));
-        QCOMPARE(h.t.Link.Rx_Bytes, bytes({0x00, 0x31}));
+        QCOMPARE(h.t.link.Rx_Bytes, bytes({0x00, 0x31}));
     }
 
     void states_without_step() {
         Harness h;
         Open_Quiet(h);
         for (int state : {0, 10, 11, 12, 13, 14, 15, 17, -1, -32768}) {
-            h.t.S.Task_State = int16_t(state);
+            h.t.state.Task_State = int16_t(state);
             h.step();
-            QCOMPARE(h.t.S.Task_State, int16_t(Task::Probe_Interface));
+            QCOMPARE(h.t.state.Task_State, int16_t(Task::Probe_Interface));
         }
         QTest::qWait(30);
         QCOMPARE(h.board.received(), QByteArray());
-        QVERIFY(!h.t.F.Unloaded());
+        QVERIFY(!h.t.form.is_unloaded());
     }
 
     // The re-arm of a search can switch the task tick on before any port opening succeeded: the
     // count of failed probes, still 0, must not wrap.
     void probe_before_any_opening() {
         Harness h;
-        h.t.S.Task_State = Task::Probe_Interface;
-        h.t.S.Connected = true;
-        h.t.F.Cc_Lbl.setVisible(true);
+        h.t.state.Task_State = Task::Probe_Interface;
+        h.t.state.Connected = true;
+        h.t.form.Cc_Lbl.set_visible(true);
         h.step();
-        QCOMPARE(h.t.S.Probe_Retries, uint8_t(3));
-        QVERIFY(!h.t.S.Connected);
-        QVERIFY(!h.t.F.Cc_Lbl.Visible());
+        QCOMPARE(h.t.state.Probe_Retries, uint8_t(3));
+        QVERIFY(!h.t.state.Connected);
+        QVERIFY(!h.t.form.Cc_Lbl.Visible());
         check_look(h.t, "");
         QCOMPARE(h.board.received(), QByteArray());
     }
@@ -380,11 +381,11 @@ class Tst_Link : public QObject {
         h.board.loop().version = uint8_t(version);
         h.board.loop().status = uint8_t(status);
         Open_Quiet(h);
-        h.t.F.Cc_Lbl.setVisible(!short_circuit && !caption.isEmpty());
+        h.t.form.Cc_Lbl.set_visible(!short_circuit && !caption.isEmpty());
         for (int i = 0; i < 4; ++i)
             h.step();
         check_look(h.t, caption);
-        QCOMPARE(h.t.F.Cc_Lbl.Visible(), short_circuit);
+        QCOMPARE(h.t.form.Cc_Lbl.Visible(), short_circuit);
         QCOMPARE(h.board.received(), caption.isEmpty() ? bytes({0x01, 0x02, 0x02, 0x02})
                                                        : bytes({0x01, 0x02, 0x08, 0x08}));
     }
@@ -395,14 +396,14 @@ class Tst_Link : public QObject {
     void drop_outs_and_declared_disconnection() {
         Harness h;
         Open_Quiet(h);
-        h.t.F.Cc_Lbl.setVisible(true); // left over from an earlier connection
+        h.t.form.Cc_Lbl.set_visible(true); // left over from an earlier connection
         h.board.hang_up();
         const auto step_expect = [&](int state, int retries, bool connected, bool cc) {
             h.step();
-            QCOMPARE(h.t.S.Task_State, int16_t(state));
-            QCOMPARE(h.t.S.Probe_Retries, uint8_t(retries));
-            QCOMPARE(h.t.S.Connected, connected);
-            QCOMPARE(h.t.F.Cc_Lbl.Visible(), cc);
+            QCOMPARE(h.t.state.Task_State, int16_t(state));
+            QCOMPARE(h.t.state.Probe_Retries, uint8_t(retries));
+            QCOMPARE(h.t.state.Connected, connected);
+            QCOMPARE(h.t.form.Cc_Lbl.Visible(), cc);
         };
         // Just after the opening: declared after two failed probes.
         step_expect(1, 1, false, true);
@@ -468,26 +469,26 @@ class Tst_Link : public QObject {
         QFETCH(int, led_address);
         Harness h;
         Open_Quiet(h);
-        h.t.S.Simulation_Active = simulation;
+        h.t.state.Simulation_Active = simulation;
         Line_Clock line(h.board);
         QElapsedTimer e;
         e.start();
         for (int i = 0; i < clicks.size(); ++i) {
             const int adr = qAbs(clicks[i]);
             if (i == refuse_from) h.board.loop().detectors[adr].refused.insert(0x82);
-            h.t.S.Sel_Adr = uint8_t(adr);
+            h.t.state.Sel_Adr = uint8_t(adr);
             clicks[i] > 0 ? Led_On_Cde_Click(h.t) : Led_Off_Cde_Click(h.t);
-            QCOMPARE(h.t.S.Task_State, int16_t(Task::Led_Command));
+            QCOMPARE(h.t.state.Task_State, int16_t(Task::Led_Command));
             h.step();
-            QCOMPARE(h.t.S.Task_State,
+            QCOMPARE(h.t.state.Task_State,
                      int16_t(simulation ? Task::Simulation_Poll : Task::Probe_Interface));
         }
         const qint64 ms = e.elapsed();
         QCOMPARE(h.board.received(), wire);
         for (int adr = 1; adr <= 128; ++adr)
-            QVERIFY2(h.t.F.Led_Shp(adr).Visible() == marks.contains(adr),
+            QVERIFY2(h.t.form.Led_Shp(adr).Visible() == marks.contains(adr),
                      qPrintable(QString::number(adr)));
-        QCOMPARE(h.t.S.Led_Address, uint8_t(led_address));
+        QCOMPARE(h.t.state.Led_Address, uint8_t(led_address));
         for (int i = 4; i < line.bytes.size(); i += 4)
             QVERIFY2(line.gap_before(i) >= 95, qPrintable(QString::number(line.gap_before(i))));
         QVERIFY2(ms >= 100 * wire.size() / 4 - 5, qPrintable(QString::number(ms)));
@@ -501,16 +502,16 @@ class Tst_Link : public QObject {
         h.step();
         h.board.clear_traffic();
         h.board.set_silent(true);
-        QTimer::singleShot(100, &h.t.F, [&] {
-            h.t.S.Sel_Adr = 5;
+        QTimer::singleShot(100, &h.t.form, [&] {
+            h.t.state.Sel_Adr = 5;
             Led_On_Cde_Click(h.t);
         });
         h.step();
-        QCOMPARE(h.t.S.Task_State, int16_t(Task::Led_Command));
+        QCOMPARE(h.t.state.Task_State, int16_t(Task::Led_Command));
         h.board.set_silent(false);
         h.step();
         QCOMPARE(h.board.received(), bytes({0x08, 0x41, 0x82, 0x05, 0x03}));
-        QVERIFY(h.t.F.Led_Shp(5).Visible());
+        QVERIFY(h.t.form.Led_Shp(5).Visible());
     }
 };
 

@@ -81,9 +81,9 @@ class Tst_Menus : public QObject {
         QFETCH(int, port);
         // The simulated board sits behind the port the dialog ends with.
         Loaded h(port);
-        h.t.S.Com_Port = 12;
+        h.t.state.Com_Port = 12;
         h.dialogs.answers = answers;
-        h.t.F.Serial_Com_Port_Mnu.click();
+        h.t.form.Serial_Com_Port_Mnu.click();
         QCOMPARE(h.dialogs.inputs.size(), answers.size());
         QCOMPARE(h.dialogs.inputs.last().prompt,
                  QString::fromUtf8("Saisir N° de port série (1 à 16) SVP:"));
@@ -94,21 +94,21 @@ class Tst_Menus : public QObject {
             QVERIFY(m.prompt == "Valeur entre 1 et 16 SVP..." && m.title == "ERREUR" &&
                     m.style == 64);
         QCOMPARE(Settings_File(), " " + QByteArray::number(port) + "\r\n 1\r\n");
-        QVERIFY(h.t.Link.Comm1()->PortOpen());
-        QCOMPARE(int(h.t.S.Task_State), int(Task::Probe_Interface));
-        QVERIFY(h.t.F.Timer_Tache.isActive());
+        QVERIFY(h.t.link.Comm1()->PortOpen());
+        QCOMPARE(int(h.t.state.Task_State), int(Task::Probe_Interface));
+        QVERIFY(h.t.form.Timer_Tache.isActive());
     }
 
     void samePortReopensAndSavesAgain() {
         Loaded h(1);
-        QVERIFY(h.run_until([&] { return h.t.S.Connected; }, 5000));
+        QVERIFY(h.run_until([&] { return h.t.state.Connected; }, 5000));
         QVERIFY(QFile::remove("Kalvenor-2.cfg"));
         h.board.clear_traffic();
         h.dialogs.answers = QStringList{"1"};
-        h.t.F.Serial_Com_Port_Mnu.click();
+        h.t.form.Serial_Com_Port_Mnu.click();
         QCOMPARE(Settings_File(), QByteArray(" 1\r\n 1\r\n"));
-        QVERIFY(!h.t.S.Connected);
-        QVERIFY(h.run_until([&] { return h.t.S.Connected; }, 5000));
+        QVERIFY(!h.t.state.Connected);
+        QVERIFY(h.run_until([&] { return h.t.state.Connected; }, 5000));
         QVERIFY(h.board.received().startsWith('\x01'));
     }
 
@@ -116,15 +116,15 @@ class Tst_Menus : public QObject {
     // opening waits for the step to end.
     void reopenWaitsForRunningStep() {
         Loaded h(2);
-        h.t.S.Task_State = Task::Idle_Status;
+        h.t.state.Task_State = Task::Idle_Status;
         h.dialogs.answers = QStringList{"7"};
         {
-            Line::Step_Scope step(h.t.Link);
+            Line::Step_Scope step(h.t.link);
             Serial_Com_Port_Mnu_Click(h.t);
             QCOMPARE(Settings_File(), QByteArray(" 7\r\n 1\r\n"));
-            QVERIFY(h.t.S.Task_State == Task::Idle_Status && h.dialogs.messages.isEmpty());
+            QVERIFY(h.t.state.Task_State == Task::Idle_Status && h.dialogs.messages.isEmpty());
         }
-        QCOMPARE(int(h.t.S.Task_State), int(Task::Probe_Interface));
+        QCOMPARE(int(h.t.state.Task_State), int(Task::Probe_Interface));
         QCOMPARE(h.dialogs.messages.size(), 1); // COM7 cannot be opened here
     }
 
@@ -138,14 +138,14 @@ class Tst_Menus : public QObject {
     void reopenEndsTheOperation() {
         QFETCH(bool, simulation);
         Loaded h(1);
-        Set_Clock_Divider(h.t, 5);
-        QVERIFY(h.run_until([&] { return h.t.S.Task_State == Task::Idle_Status; }, 5000));
+        set_clock_divider(h.t, 5);
+        QVERIFY(h.run_until([&] { return h.t.state.Task_State == Task::Idle_Status; }, 5000));
         if (simulation) {
-            h.t.S.Adr_Count = 3;
-            h.t.F.Adr_Status_Cde.setVisible(true);
-            h.t.F.Adr_Status_Cde.click();
+            h.t.state.Adr_Count = 3;
+            h.t.form.Adr_Status_Cde.set_visible(true);
+            h.t.form.Adr_Status_Cde.click();
         } else {
-            h.t.F.Start_Bus_Cmd.click();
+            h.t.form.Start_Bus_Cmd.click();
         }
         QVERIFY(h.run_until(
             [&] {
@@ -155,27 +155,27 @@ class Tst_Menus : public QObject {
             },
             5000));
         h.dialogs.answers = QStringList{"1"};
-        h.t.F.Serial_Com_Port_Mnu.click();
-        QVERIFY(h.run_until([&] { return h.t.S.Task_State == Task::Idle_Status; }, 5000));
-        const Bus_Form& f = h.t.F;
-        QVERIFY(!h.t.S.Grid_Locked && !h.t.S.Simulation_Active && !f.Lgd_Lbl(0).Visible());
+        h.t.form.Serial_Com_Port_Mnu.click();
+        QVERIFY(h.run_until([&] { return h.t.state.Task_State == Task::Idle_Status; }, 5000));
+        const Bus_Form& f = h.t.form;
+        QVERIFY(!h.t.state.Grid_Locked && !h.t.state.Simulation_Active && !f.Lgd_Lbl(0).Visible());
         QVERIFY(f.Start_Bus_Cmd.Visible() && f.Adr_Status_Cde.Visible());
         QCOMPARE(f.Adr_Status_Cde.Caption(), QStringLiteral("ETAT DES ADRESSES (F9)"));
         QCOMPARE(f.Current_Operation_Lbl.Caption(), QStringLiteral("Attente Commande"));
         QCOMPARE(f.Search_Stop_Lbl.Visible(), !simulation);
         Form_KeyDown(h.t, vbKeyF5, 0);
-        QVERIFY(h.run_until([&] { return h.t.S.Task_State == Task::Search_Addresses; }, 5000));
+        QVERIFY(h.run_until([&] { return h.t.state.Task_State == Task::Search_Addresses; }, 5000));
     }
 
     void phaseOptions() {
         Loaded h(2);
-        h.t.S.Com_Port = 7;
-        h.t.F.Phase_Option(2).setValue(1);
-        QCOMPARE(int(h.t.S.Phase_Code), 8);
+        h.t.state.Com_Port = 7;
+        h.t.form.Phase_Option(2).set_value(1);
+        QCOMPARE(int(h.t.state.Phase_Code), 8);
         QCOMPARE(Settings_File(), QByteArray("\x20\x37\x0D\x0A\x20\x32\x0D\x0A"));
-        QCOMPARE(h.t.F.Phase_Option(1).Value(), 0);
-        h.t.F.Phase_Option(1).setValue(1);
-        QCOMPARE(int(h.t.S.Phase_Code), 1);
+        QCOMPARE(h.t.form.Phase_Option(1).Value(), 0);
+        h.t.form.Phase_Option(1).set_value(1);
+        QCOMPARE(int(h.t.state.Phase_Code), 1);
         QCOMPARE(Settings_File(), QByteArray("\x20\x37\x0D\x0A\x20\x31\x0D\x0A"));
     }
 
@@ -193,22 +193,22 @@ class Tst_Menus : public QObject {
         QFETCH(QList<int>, key);
         QFETCH(int, state_after);
         Loaded h(2);
-        h.t.S.Adr_Count = 3;
+        h.t.state.Adr_Count = 3;
         // Only the key's own button decides; the other one shows the opposite.
-        h.t.F.Start_Bus_Cmd.setVisible(key[2] == (key[0] == 0x74));
-        h.t.F.Adr_Status_Cde.setVisible(key[2] == (key[0] != 0x74));
-        h.t.S.Task_State = 42;
+        h.t.form.Start_Bus_Cmd.set_visible(key[2] == (key[0] == 0x74));
+        h.t.form.Adr_Status_Cde.set_visible(key[2] == (key[0] != 0x74));
+        h.t.state.Task_State = 42;
         Form_KeyDown(h.t, key[0], key[1]);
-        QCOMPARE(int(h.t.S.Task_State), state_after);
+        QCOMPARE(int(h.t.state.Task_State), state_after);
     }
 
     void closeButtonAndPointer() {
         Loaded h(2);
-        h.t.F.Status_Frame.setVisible(true);
-        h.t.Screen.setMousePointer(Screen_Pointer::Hourglass);
-        h.t.F.Close_Cmd.click();
-        QVERIFY(!h.t.F.Status_Frame.Visible() && !h.t.S.Quit_Flag);
-        QCOMPARE(h.t.Screen.MousePointer(), int(Screen_Pointer::Default));
+        h.t.form.Status_Frame.set_visible(true);
+        h.t.screen.set_mouse_pointer(Screen_Pointer::Hourglass);
+        h.t.form.Close_Cmd.click();
+        QVERIFY(!h.t.form.Status_Frame.Visible() && !h.t.state.Quit_Flag);
+        QCOMPARE(h.t.screen.MousePointer(), int(Screen_Pointer::Default));
     }
 
     void texts_and_caption() {
@@ -239,7 +239,7 @@ class Tst_Menus : public QObject {
         QVERIFY(QTest::qWaitForWindowExposed(&owner));
         QSignalSpy behind_clicks(behind, &QPushButton::clicked);
         Qt_Dialogs dialogs;
-        dialogs.setOwner(&owner);
+        dialogs.set_owner(&owner);
         bool seen = false;
         when_modal([&](QWidget* modal) {
             auto* about = qobject_cast<About_Dialog*>(modal);
@@ -253,7 +253,7 @@ class Tst_Menus : public QObject {
                 QTest::keyClick(about->windowHandle(), Qt::Key_Return);
             QVERIFY(!about->isVisible());
         });
-        dialogs.Show_About();
+        dialogs.show_about();
         QVERIFY(seen);
         QCOMPARE(behind_clicks.count(), 0); // modal
         QTest::mouseClick(owner.windowHandle(), Qt::LeftButton, {}, QPoint(50, 25));
@@ -298,8 +298,8 @@ class Tst_Menus : public QObject {
             else
                 button(box, press)->click();
         });
-        const QString got = style ? dialogs.Msg_Box(text, style, title).toString()
-                                  : dialogs.Input_Box("Port ?", title, "3");
+        const QString got = style ? dialogs.msg_box(text, style, title).toString()
+                                  : dialogs.input_box("Port ?", title, "3");
         QCOMPARE(got, answer);
     }
 };

@@ -43,11 +43,11 @@ class Driver : public QObject {
   public:
     Driver(Session& s, loopsim::Board* board, QString wait, QString way)
         : s_(s), t_(s.tool()), board_(board), wait_(std::move(wait)), way_(std::move(way)) {
-        QObject::connect(&t_.F, &Bus_Form::unloaded, this, [this] {
+        QObject::connect(&t_.form, &Bus_Form::unloaded, this, [this] {
             if (quit_seen_) return;
             quit_seen_ = true;
             if (board_) rx_at_quit_ = board_->received().size();
-            in_flight_at_quit_ = t_.Link.Link_Count.In_Flight;
+            in_flight_at_quit_ = t_.link.link_count.in_flight;
         });
         qApp->installEventFilter(this);
         poll_.setTimerType(Qt::PreciseTimer);
@@ -78,7 +78,8 @@ class Driver : public QObject {
 
   private:
     bool Idle_Connected() const {
-        return t_.S.Connected && t_.S.Task_State == Task::Idle_Status && t_.Link.Bus_Busy == 0;
+        return t_.state.Connected && t_.state.Task_State == Task::Idle_Status &&
+               t_.link.bus_busy == 0;
     }
 
     QWidget* Modal(const char* name) const {
@@ -88,7 +89,7 @@ class Driver : public QObject {
 
     void Poll() {
         if (fired_) return;
-        if (limit_.elapsed() > 15000) Give_Up("FAULT: the wait '%s' was never reached\n");
+        if (limit_.elapsed() > 15000) give_up("FAULT: the wait '%s' was never reached\n");
         if (In_Wait()) Fire();
     }
 
@@ -103,56 +104,57 @@ class Driver : public QObject {
     // Moves the tool one stage on towards the wait; true once it is in it.
 
     bool In_Wait() {
-        Bus_Form& f = t_.F;
-        if (wait_ == "exchange") return t_.Link.Link_Count.In_Flight > 0;
-        if (wait_ == "port error") return Modal("Msg_Box") != nullptr;
+        Bus_Form& f = t_.form;
+        if (wait_ == "exchange") return t_.link.link_count.in_flight > 0;
+        if (wait_ == "port error") return Modal("msg_box") != nullptr;
         if (wait_ == "rearm") {
             Step(0, Idle_Connected(), [this] {
                 QKeyEvent press(QEvent::KeyPress, Qt::Key_F5, Qt::NoModifier);
                 QWidget* focus = s_.window().focusWidget();
                 QApplication::sendEvent(focus ? focus : &s_.window(), &press);
             });
-            return stage_ == 1 && t_.Tempo_Depth > 0;
+            return stage_ == 1 && t_.tempo_depth > 0;
         }
         if (wait_ == "readout pause" || wait_ == "refusal") {
             // The search would have found the type 3 detector at address 2; it takes 13 s.
             Step(0, Idle_Connected(), [this] {
-                t_.S.Adr_Type[1] = 3;
-                t_.F.Adr_Box(2).click();
+                t_.state.Adr_Type[1] = 3;
+                t_.form.Adr_Box(2).click();
             });
             if (wait_ == "readout pause")
-                return stage_ == 1 && t_.S.Task_State == Task::Read_Identity && t_.Tempo_Depth > 0;
+                return stage_ == 1 && t_.state.Task_State == Task::Read_Identity &&
+                       t_.tempo_depth > 0;
             // Row 14, the detection mode, is the last the readout shows.
             Step(1,
                  f.Param_Lbl(14).Visible() && Idle_Connected() && f.Opto_Check.Visible() &&
-                     !t_.S.Check_Lock,
+                     !t_.state.Check_Lock,
                  [this] {
-                     Control& opto = t_.F.Opto_Check;
-                     Control& thermo = t_.F.Thermo_Check;
-                     if (opto.Value() && thermo.Value()) opto.setValue(0);
-                     (opto.Value() ? opto : thermo).setValue(0);
+                     Control& opto = t_.form.Opto_Check;
+                     Control& thermo = t_.form.Thermo_Check;
+                     if (opto.Value() && thermo.Value()) opto.set_value(0);
+                     (opto.Value() ? opto : thermo).set_value(0);
                  });
-            return stage_ == 2 && Modal("Msg_Box") != nullptr;
+            return stage_ == 2 && Modal("msg_box") != nullptr;
         }
         if (wait_ == "port dialog" || wait_ == "port retry") {
-            Step(0, true, [this] { s_.window().action(t_.F.Serial_Com_Port_Mnu)->trigger(); });
-            auto* input = qobject_cast<QInputDialog*>(Modal("Input_Box"));
+            Step(0, true, [this] { s_.window().action(t_.form.Serial_Com_Port_Mnu)->trigger(); });
+            auto* input = qobject_cast<QInputDialog*>(Modal("input_box"));
             if (wait_ == "port dialog") return input != nullptr;
             if (stage_ == 1 && input) {
                 stage_ = 2;
                 input->setTextValue(QStringLiteral("17"));
                 input->accept();
             }
-            return stage_ == 2 && Modal("Msg_Box") != nullptr;
+            return stage_ == 2 && Modal("msg_box") != nullptr;
         }
         if (wait_ == "about") {
-            Step(0, true, [this] { s_.window().action(t_.F.About_Mnu)->trigger(); });
+            Step(0, true, [this] { s_.window().action(t_.form.About_Mnu)->trigger(); });
             return Modal("frmAbout") != nullptr;
         }
-        Give_Up("FAULT: no wait called '%s'\n");
+        give_up("FAULT: no wait called '%s'\n");
     }
 
-    [[noreturn]] void Give_Up(const char* why) {
+    [[noreturn]] void give_up(const char* why) {
         std::fprintf(stderr, why, qPrintable(wait_));
         std::fflush(stderr);
         std::_Exit(4);
@@ -166,7 +168,7 @@ class Driver : public QObject {
         if (way_ == "close box")
             s_.window().close();
         else if (way_ == "quit menu")
-            s_.window().action(t_.F.Quit_Mnu)->trigger();
+            s_.window().action(t_.form.Quit_Mnu)->trigger();
         // Otherwise the parent sends the signal once it has read the marker.
     }
 
@@ -188,10 +190,10 @@ class Driver : public QObject {
 // Timers of the form left running once the main loop has ended, each named on standard error:
 // they stop with the window, and nothing may start them again.
 int Running_Timers(Tool& t) {
-    Bus_Form& f = t.F;
+    Bus_Form& f = t.form;
     const std::pair<const char*, QTimer*> timers[] = {{"Timer_Tache", &f.Timer_Tache},
                                                       {"Tempo", &f.Tempo},
-                                                      {"Timer_Time_Out", &t.Link.Timer_Time_Out},
+                                                      {"Timer_Time_Out", &t.link.Timer_Time_Out},
                                                       {"Send_Timer", &f.Send_Timer},
                                                       {"Receive_Timer", &f.Receive_Timer}};
     int running = 0;
@@ -226,8 +228,8 @@ int Run_Child(int argc, char** argv) {
 
     auto session = std::make_unique<Session>(make_qt_serial_port());
     Driver driver(*session, board.get(), wait, way);
-    session->Start();
-    const int status = session->Run();
+    session->start();
+    const int status = session->run();
     int faults = Running_Timers(session->tool());
     session.reset();
     // Whatever the tool wrote reaches the board on its next reads.

@@ -24,7 +24,7 @@ const int Adr = 37;
 // The panel's caption, the values of its shown rows and, when shown, the two boxes and the
 // sensing mode they stand for. Names of the shown rows are checked on the way.
 QString Panel(const Tool& t) {
-    const Bus_Form& f = t.F;
+    const Bus_Form& f = t.form;
     QStringList values;
     for (int r = 0; r <= 15; ++r) {
         if (f.Value_Lbl(r).Visible() != f.Param_Lbl(r).Visible()) values << "half-shown row";
@@ -38,7 +38,7 @@ QString Panel(const Tool& t) {
         text += QStringLiteral(" boxes %1%2 mode %3")
                     .arg(f.Opto_Check.Value())
                     .arg(f.Thermo_Check.Value())
-                    .arg(t.S.Sensor_Mode);
+                    .arg(t.state.Sensor_Mode);
     return text;
 }
 
@@ -46,18 +46,18 @@ QString Panel(const Tool& t) {
 // alone and raises its event all the same: a reply one byte shorter than the tool reads.
 class Short_Reply_Port : public Serial_Port {
   public:
-    bool Open(int) override { return open_ = true; }
-    void Close() override { open_ = false; }
+    bool open(int) override { return open_ = true; }
+    void close() override { open_ = false; }
     bool PortOpen() const override { return open_; }
     int InBufferCount() override { return int(pending_.size()); }
     QByteArray Input() override { return std::exchange(pending_, QByteArray()); }
     bool Output(uint8_t b) override {
         sent.append(char(b));
         pending_.append(sent.size() % 4 ? char(b) : char(0x00));
-        QTimer::singleShot(0, this, [this] { emit Comm_Event(); });
+        QTimer::singleShot(0, this, [this] { emit comm_event(); });
         return true;
     }
-    QString Device_Name(int) const override { return {}; }
+    QString device_name(int) const override { return {}; }
     QByteArray sent;
 
   private:
@@ -69,15 +69,15 @@ class Short_Reply_Port : public Serial_Port {
 QString Placement(const Tool& t, uint16_t clicks_before) {
     int rows = 0;
     for (int r = 0; r <= 15; ++r)
-        rows += t.F.Param_Lbl(r).Visible() + t.F.Value_Lbl(r).Visible();
-    const Control& p = t.F.Status_Frame;
+        rows += t.form.Param_Lbl(r).Visible() + t.form.Value_Lbl(r).Visible();
+    const Control& p = t.form.Status_Frame;
     return p.Caption() +
            QString::asprintf(" at %d,%d size %dx%d shown %d sel %d state %d rows %d led %d lock %d "
                              "clicks %d",
-                             p.Left(), p.Top(), p.Width(), p.Height(), p.Visible(), t.S.Sel_Adr,
-                             t.S.Task_State, rows,
-                             t.F.Led_On_Cde.Visible() + t.F.Led_Off_Cde.Visible(),
-                             bool(t.S.Check_Lock), t.S.Selection_Count - clicks_before);
+                             p.Left(), p.Top(), p.Width(), p.Height(), p.Visible(), t.state.Sel_Adr,
+                             t.state.Task_State, rows,
+                             t.form.Led_On_Cde.Visible() + t.form.Led_Off_Cde.Visible(),
+                             bool(t.state.Check_Lock), t.state.selection_count - clicks_before);
 }
 
 const QString Untouched = QStringLiteral("Position 040 at 1000,2000 size 4764x4452 shown 0 sel 40 "
@@ -151,25 +151,24 @@ class Tst_Readout : public QObject {
         d.mode = d.pending_mode = uint8_t(mode);
         Harness h(loop);
         QVERIFY(Start_Connected(h));
-        const int type_index = Type_Index(uint8_t(code));
-        Mark_Found(h.t, Adr, type_index, Type_Name(uint8_t(code), 3));
-        h.t.S.Sensor_Mode = 0x55;
+        const int index = ::type_index(uint8_t(code));
+        Mark_Found(h.t, Adr, index, type_name(uint8_t(code), 3));
+        h.t.state.Sensor_Mode = 0x55;
         Wire_Log log(h);
         log.clear();
         int plain_pointer_bytes = 0;
         log.on_byte = [&](quint8) {
-            plain_pointer_bytes += h.t.Screen.MousePointer() != Screen_Pointer::Hourglass;
+            plain_pointer_bytes += h.t.screen.MousePointer() != Screen_Pointer::Hourglass;
         };
 
         QVERIFY(Run_Readout(h, Adr));
 
-        const QString params =
-            type_index == 1 || type_index == 3 ? Params_Wire(Adr, type_index == 3) : "";
+        const QString params = index == 1 || index == 3 ? Params_Wire(Adr, index == 3) : "";
         QCOMPARE(log.text(), Join({Identity_Wire(Adr), params, "01"}));
         QCOMPARE(plain_pointer_bytes, 1); // the probe after the readout
         QCOMPARE(Panel(h.t), panel);
-        QVERIFY(!h.t.S.Check_Lock);
-        QVERIFY(h.t.F.Led_On_Cde.Visible() && h.t.F.Led_Off_Cde.Visible());
+        QVERIFY(!h.t.state.Check_Lock);
+        QVERIFY(h.t.form.Led_On_Cde.Visible() && h.t.form.Led_Off_Cde.Visible());
     }
 
     void unfound_cell_data() {
@@ -202,14 +201,14 @@ class Tst_Readout : public QObject {
         if (adr) {
             QVERIFY(Run_Readout(h, adr));
         } else {
-            h.t.S.Task_State = Task::Read_Identity;
-            QVERIFY(h.run_until([&h] { return h.t.S.Task_State == Task::Idle_Status; }, 5000));
+            h.t.state.Task_State = Task::Read_Identity;
+            QVERIFY(h.run_until([&h] { return h.t.state.Task_State == Task::Idle_Status; }, 5000));
         }
 
         QCOMPARE(log.text(), QStringLiteral("01"));
         QCOMPARE(Panel(h.t), panel);
-        QVERIFY(h.t.F.Led_On_Cde.Visible() && h.t.F.Led_Off_Cde.Visible());
-        QCOMPARE(h.t.Screen.MousePointer(), int(Screen_Pointer::Default));
+        QVERIFY(h.t.form.Led_On_Cde.Visible() && h.t.form.Led_Off_Cde.Visible());
+        QCOMPARE(h.t.screen.MousePointer(), int(Screen_Pointer::Default));
     }
 
     // The board goes after a search (the disconnection is declared) and may come back with another
@@ -234,26 +233,26 @@ class Tst_Readout : public QObject {
         for (int a = 1; a <= 3; ++a)
             loop.detectors[a] = Make_Detector(0x13);
         Harness h(loop);
-        Set_Clock_Divider(h.t, 5);
+        set_clock_divider(h.t, 5);
         QVERIFY(Start_Connected(h));
-        h.t.F.Start_Bus_Cmd.click();
-        QVERIFY(h.run_until([&h] { return h.t.S.Adr_Type[2] == 1 && Readout_Over(h); }, 10000));
+        h.t.form.Start_Bus_Cmd.click();
+        QVERIFY(h.run_until([&h] { return h.t.state.Adr_Type[2] == 1 && Readout_Over(h); }, 10000));
         h.board.hang_up();
-        QVERIFY(h.run_until([&h] { return !h.t.S.Connected; }, 5000));
+        QVERIFY(h.run_until([&h] { return !h.t.state.Connected; }, 5000));
         if (code)
             h.board.loop().detectors[2] = Make_Detector(code);
         else
             h.board.loop().detectors[2].refused.insert(0x13);
         QVERIFY(h.board.come_back());
-        QVERIFY(h.run_until([&h] { return Readout_Over(h) && h.t.S.Connected; }, 5000));
+        QVERIFY(h.run_until([&h] { return Readout_Over(h) && h.t.state.Connected; }, 5000));
         Wire_Log log(h);
         log.clear();
 
         QVERIFY(Run_Readout(h, 2));
         QCOMPARE(log.text(), wire);
-        QCOMPARE(h.t.F.Adr_Box(2).Caption(), "002\n" + cell);
-        QCOMPARE(h.t.F.Value_Lbl(1).Caption(), code ? cell : "???");
-        QCOMPARE(h.t.F.Opto_Check.Visible(), code == 0x1A);
+        QCOMPARE(h.t.form.Adr_Box(2).Caption(), "002\n" + cell);
+        QCOMPARE(h.t.form.Value_Lbl(1).Caption(), code ? cell : "???");
+        QCOMPARE(h.t.form.Opto_Check.Visible(), code == 0x1A);
     }
 
     // Cell 9 is clicked while cell 5's readout waits for its second serial byte: that readout stops
@@ -281,7 +280,7 @@ class Tst_Readout : public QObject {
         foreign[9] = {"005", "DLX508B", "1.1", "010200772", "017", "Optique Thermovélo"};
         foreign[5] = {"009", "KOR", "2.2", "050601800", "034"};
         QStringList mixed;
-        Bus_Form& f = h.t.F;
+        Bus_Form& f = h.t.form;
         auto check = [&] {
             for (int r = 0; r <= 15; ++r)
                 if (f.Value_Lbl(r).Visible() &&
@@ -302,13 +301,13 @@ class Tst_Readout : public QObject {
             h.board.set_reply_delay(now ? 100 : 0); // the click surely comes while the frame waits
             if (now)
                 QTimer::singleShot(0, &f, [&] {
-                    clicked_in_step = h.t.Link.Bus_Busy > 0;
+                    clicked_in_step = h.t.link.bus_busy > 0;
                     f.Adr_Box(9).click();
                 });
         };
 
         f.Adr_Box(5).click();
-        QVERIFY(h.run_until([&] { return h.t.S.Sel_Adr == 9 && Readout_Over(h); }, 10000));
+        QVERIFY(h.run_until([&] { return h.t.state.Sel_Adr == 9 && Readout_Over(h); }, 10000));
 
         QVERIFY(clicked_in_step);
         // Cell 5 gets its first four frames only.
@@ -325,32 +324,32 @@ class Tst_Readout : public QObject {
         Tool t;
         auto port = std::make_unique<Short_Reply_Port>();
         Short_Reply_Port* line = port.get();
-        t.Link.Set_Port(std::move(port));
-        t.Link.Comm1()->Open(1);
-        Wire_Link_Events(t);
+        t.link.set_port(std::move(port));
+        t.link.Comm1()->open(1);
+        wire_link_events(t);
         Mark_Found(t, 5, 3, QStringLiteral("DLX508B"));
-        t.S.Sel_Adr = 5;
+        t.state.Sel_Adr = 5;
         {
-            Line::Step_Scope step(t.Link);
+            Line::Step_Scope step(t.link);
             Read_Identity(t);
         }
         QCOMPARE(line->sent.size(), 16 * 4);
         QCOMPARE(Panel(t), "Etat: 005|DLX508B|???|???|???|???|???|???|???|???|???|???|???|???");
-        QCOMPARE(int(t.S.Serial_Bytes[0]), 0xFF);
-        QCOMPARE(t.S.Task_State, int16_t(Task::Probe_Interface));
+        QCOMPARE(int(t.state.Serial_Bytes[0]), 0xFF);
+        QCOMPARE(t.state.Task_State, int16_t(Task::Probe_Interface));
 
         line->sent.clear();
-        t.S.Adr_Count = 2;
-        t.S.Cur_Adr = 5;
-        t.S.Search_Step = 5;
-        t.S.Task_State = Task::Search_Addresses;
+        t.state.Adr_Count = 2;
+        t.state.Cur_Adr = 5;
+        t.state.Search_Step = 5;
+        t.state.Task_State = Task::Search_Addresses;
         {
-            Line::Step_Scope step(t.Link);
+            Line::Step_Scope step(t.link);
             Search_Addresses(t);
         }
         QCOMPARE(line->sent, bytes({0x40, 0x13, 0x05, 0x00}));
-        QCOMPARE(t.S.Task_State, int16_t(Task::Search_End));
-        QCOMPARE(t.F.Adr_Box(5).Caption(), QStringLiteral("005\nDLX508B"));
+        QCOMPARE(t.state.Task_State, int16_t(Task::Search_End));
+        QCOMPARE(t.form.Adr_Box(5).Caption(), QStringLiteral("005\nDLX508B"));
     }
 
     void click_data() {
@@ -390,30 +389,30 @@ class Tst_Readout : public QObject {
 
         // A panel left open on address 40 by an earlier readout, every row shown.
         Tool t;
-        t.S.Task_State = Task::Idle_Status;
-        t.S.Sel_Adr = 40;
-        t.S.Check_Lock = true;
-        t.F.Status_Frame.setCaption(QStringLiteral("Position 040"));
-        t.F.Status_Frame.Move(1000, 2000);
-        t.F.Status_Frame.setVisible(false);
+        t.state.Task_State = Task::Idle_Status;
+        t.state.Sel_Adr = 40;
+        t.state.Check_Lock = true;
+        t.form.Status_Frame.set_caption(QStringLiteral("Position 040"));
+        t.form.Status_Frame.Move(1000, 2000);
+        t.form.Status_Frame.set_visible(false);
         for (int r = 0; r <= 15; ++r) {
-            t.F.Param_Lbl(r).setVisible(true);
-            t.F.Value_Lbl(r).setVisible(true);
+            t.form.Param_Lbl(r).set_visible(true);
+            t.form.Value_Lbl(r).set_visible(true);
         }
-        for (Control* c : {&t.F.Led_On_Cde, &t.F.Led_Off_Cde})
-            c->setVisible(true);
-        if (index >= 1 && index <= 128) t.F.Adr_Box(index).Move(cell_left, cell_top, 600, 400);
-        t.S.Grid_Locked = when == "locked";
-        const uint16_t before = t.S.Selection_Count;
+        for (Control* c : {&t.form.Led_On_Cde, &t.form.Led_Off_Cde})
+            c->set_visible(true);
+        if (index >= 1 && index <= 128) t.form.Adr_Box(index).Move(cell_left, cell_top, 600, 400);
+        t.state.Grid_Locked = when == "locked";
+        const uint16_t before = t.state.selection_count;
 
         if (when.startsWith("step")) {
             // The panel opens at once and the count moves, so a readout under way stops; the
             // selection follows the step unless a search has locked the grid meanwhile.
-            Line::Step_Scope step(t.Link);
+            Line::Step_Scope step(t.link);
             Adr_Box_Click(t, index);
             QCOMPARE(Placement(t, before), Shown_Only);
-            t.S.Grid_Locked = when.endsWith("search");
-            if (!t.S.Grid_Locked) t.S.Task_State = Task::Probe_Interface; // as a step ends
+            t.state.Grid_Locked = when.endsWith("search");
+            if (!t.state.Grid_Locked) t.state.Task_State = Task::Probe_Interface; // as a step ends
         } else {
             Adr_Box_Click(t, index);
         }

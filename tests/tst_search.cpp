@@ -38,34 +38,34 @@ loopsim::Loop Loop_Of(std::initializer_list<int> codes, int first = 1) {
 QString Grid_State(const Tool& t) {
     int grey = 0, light = 0, blue = 0, unknown = 0, leds = 0;
     for (int n = 1; n <= 128; ++n) {
-        const Vb_Color c = t.F.Adr_Box(n).BackColor();
+        const Vb_Color c = t.form.Adr_Box(n).BackColor();
         grey += c == 0x00C0C0C0;
         light += c == 0x00E0E0E0;
         blue += c == 0x00FF8080;
-        unknown += t.F.Adr_Box(n).Caption().endsWith("\n???") && t.S.Adr_Type[n - 1] == 0;
-        leds += t.F.Led_Shp(n).Visible();
+        unknown += t.form.Adr_Box(n).Caption().endsWith("\n???") && t.state.Adr_Type[n - 1] == 0;
+        leds += t.form.Led_Shp(n).Visible();
     }
     return QString::asprintf(
         "grey %d light %d blue %d unknown %d leds %d buttons %d%d%d tick %d locked %d", grey, light,
-        blue, unknown, leds, t.F.Start_Bus_Cmd.Visible(), t.F.Adr_Status_Cde.Visible(),
-        t.F.Cc_Lbl.Visible(), t.F.Timer_Tache.isActive() ? t.F.Timer_Tache.interval() : 0,
-        bool(t.S.Grid_Locked));
+        blue, unknown, leds, t.form.Start_Bus_Cmd.Visible(), t.form.Adr_Status_Cde.Visible(),
+        t.form.Cc_Lbl.Visible(), t.form.Timer_Tache.isActive() ? t.form.Timer_Tache.interval() : 0,
+        bool(t.state.Grid_Locked));
 }
 
 // What an earlier search and readout leave behind, so the reset shows.
 void Dirty_Grid(Tool& t) {
     for (int n = 1; n <= 128; ++n) {
         Mark_Found(t, n, 1, QStringLiteral("KOR"));
-        t.F.Adr_Box(n).setBackColor(0x00FF8080);
-        t.F.Led_Shp(n).setVisible(true);
+        t.form.Adr_Box(n).set_back_color(0x00FF8080);
+        t.form.Led_Shp(n).set_visible(true);
     }
-    t.F.Adr_Status_Cde.setVisible(true);
-    t.F.Cc_Lbl.setVisible(true);
+    t.form.Adr_Status_Cde.set_visible(true);
+    t.form.Cc_Lbl.set_visible(true);
 }
 
 bool Search_Over(Harness& h) {
-    return h.t.S.Task_State == Task::Idle_Status && h.t.F.Start_Bus_Cmd.Visible() &&
-           !h.t.S.Grid_Locked;
+    return h.t.state.Task_State == Task::Idle_Status && h.t.form.Start_Bus_Cmd.Visible() &&
+           !h.t.state.Grid_Locked;
 }
 
 } // namespace
@@ -120,15 +120,17 @@ class Tst_Search : public QObject {
 
         Harness h(loop);
         QVERIFY(Start_Connected(h));
-        h.t.S.Phase_Code = uint8_t(phase);
+        h.t.state.Phase_Code = uint8_t(phase);
         Dirty_Grid(h.t);
         QStringList position_history, operation_history;
-        for (auto [label, history] : {std::pair{&h.t.F.Cur_Adr_Lbl, &position_history},
-                                      std::pair{&h.t.F.Current_Operation_Lbl, &operation_history}})
-            QObject::connect(label, &Control::changed, &h.t.F, [label = label, history = history] {
-                if (history->isEmpty() || history->last() != label->Caption())
-                    *history << label->Caption();
-            });
+        for (auto [label, history] :
+             {std::pair{&h.t.form.Cur_Adr_Lbl, &position_history},
+              std::pair{&h.t.form.Current_Operation_Lbl, &operation_history}})
+            QObject::connect(label, &Control::changed, &h.t.form,
+                             [label = label, history = history] {
+                                 if (history->isEmpty() || history->last() != label->Caption())
+                                     *history << label->Caption();
+                             });
         Wire_Log log(h);
         log.clear();
         QString at_rearm, at_probe;
@@ -136,11 +138,11 @@ class Tst_Search : public QObject {
             const QByteArray line = h.board.received();
             if (line == bytes({0x04})) at_rearm = Grid_State(h.t);
             if (line != bytes({0x04, 0x03, 0x41})) return;
-            at_probe = Grid_State(h.t) + QStringLiteral(" counter %1").arg(h.t.S.Type4_Counter);
-            h.t.F.Timer_Tache.setInterval(1); // the 100 ms pacing is the benchmark's business
+            at_probe = Grid_State(h.t) + QStringLiteral(" counter %1").arg(h.t.state.Type4_Counter);
+            h.t.form.Timer_Tache.setInterval(1); // the 100 ms pacing is the benchmark's business
         };
 
-        h.t.F.Start_Bus_Cmd.click();
+        h.t.form.Start_Bus_Cmd.click();
         QVERIFY(h.run_until([&h] { return Search_Over(h); }, 30000));
 
         QCOMPARE(log.text(), Join({wire, "01"}));
@@ -154,10 +156,10 @@ class Tst_Search : public QObject {
         while (expected.size() < 128)
             expected << "???:0";
         for (int n = 1; n <= 128; ++n)
-            shown << h.t.F.Adr_Box(n).Caption().mid(4) + ':' +
-                         QString::number(h.t.S.Adr_Type[n - 1]);
+            shown << h.t.form.Adr_Box(n).Caption().mid(4) + ':' +
+                         QString::number(h.t.state.Adr_Type[n - 1]);
         QCOMPARE(shown.join(' '), expected.join(' '));
-        QCOMPARE(int(h.t.S.Adr_Count), count);
+        QCOMPARE(int(h.t.state.Adr_Count), count);
         QCOMPARE(Grid_State(h.t),
                  QStringLiteral("grey 0 light %1 blue %2 unknown %3 leds 0 buttons %4 "
                                 "tick 100 locked 0")
@@ -185,13 +187,13 @@ class Tst_Search : public QObject {
         Wire_Log log(h);
         log.clear();
 
-        h.t.F.Start_Bus_Cmd.click(); // the board is idle: the re-arm runs inside the click
+        h.t.form.Start_Bus_Cmd.click(); // the board is idle: the re-arm runs inside the click
         QCOMPARE(log.text(), QStringLiteral("04"));
-        QCOMPARE(h.t.S.Task_State, int16_t(Task::Probe_Interface));
+        QCOMPARE(h.t.state.Task_State, int16_t(Task::Probe_Interface));
         QCOMPARE(Grid_State(h.t),
                  "grey 128 light 0 blue 0 unknown 128 leds 0 buttons 100 tick 100 locked 0");
-        QCOMPARE(h.t.F.Current_Operation_Lbl.Caption(), QStringLiteral("Attente Commande"));
-        QVERIFY(h.run_until([&h] { return h.t.S.Task_State == Task::Idle_Status; }, 5000));
+        QCOMPARE(h.t.form.Current_Operation_Lbl.Caption(), QStringLiteral("Attente Commande"));
+        QVERIFY(h.run_until([&h] { return h.t.state.Task_State == Task::Idle_Status; }, 5000));
         QCOMPARE(log.text(), QStringLiteral("04 01"));
     }
 
@@ -226,11 +228,11 @@ class Tst_Search : public QObject {
         if (fault.startsWith("silent")) loop.detectors[12].silent.insert(0x81);
         if (fault.startsWith("refused")) loop.detectors[7].refused.insert(0x13);
         Harness h(loop);
-        Set_Clock_Divider(h.t, 5);
+        set_clock_divider(h.t, 5);
         h.board.set_clock_divider(5);
         QVERIFY(Start_Connected(h));
         if (fault == "re-arm") {
-            h.t.F.Start_Bus_Cmd.click();
+            h.t.form.Start_Bus_Cmd.click();
             QVERIFY(h.run_until([&h] { return Search_Over(h); }, 30000));
             h.board.loop().rearm_answers = false;
         }
@@ -238,11 +240,12 @@ class Tst_Search : public QObject {
         log.on_byte = [&](quint8 b) {
             if (b == 0x40 && fault == "wrong echo") h.board.set_wrong_echo(3);
         };
-        h.t.F.Search_Stop_Lbl.setVisible(true); // left by an earlier search
-        h.t.F.Start_Bus_Cmd.click();
+        h.t.form.Search_Stop_Lbl.set_visible(true); // left by an earlier search
+        h.t.form.Start_Bus_Cmd.click();
         QVERIFY(h.run_until([&h] { return Search_Over(h); }, 30000));
-        QCOMPARE(h.t.F.Cur_Adr_Lbl.Caption(), count);
-        QCOMPARE(h.t.F.Search_Stop_Lbl.Visible() ? h.t.F.Search_Stop_Lbl.Caption() : "", hint);
+        QCOMPARE(h.t.form.Cur_Adr_Lbl.Caption(), count);
+        QCOMPARE(h.t.form.Search_Stop_Lbl.Visible() ? h.t.form.Search_Stop_Lbl.Caption() : "",
+                 hint);
     }
 
     // A search owns the bus to its end: LED and mode requests from a panel left open are dropped,
@@ -250,25 +253,25 @@ class Tst_Search : public QObject {
     void panel_requests_during_search_dropped() {
         Harness h(Loop_Of({0x1A, 0x1A, 0x1A}));
         QVERIFY(Start_Connected(h));
-        h.t.F.Start_Bus_Cmd.click();
+        h.t.form.Start_Bus_Cmd.click();
         QVERIFY(h.run_until([&h] { return Search_Over(h); }, 10000));
-        QVERIFY(Run_Readout(h, 2) && h.t.F.Opto_Check.Visible());
-        h.t.F.Start_Bus_Cmd.click();
-        QVERIFY(h.run_until([&h] { return h.t.S.Task_State == Task::Search_Addresses; }, 5000));
+        QVERIFY(Run_Readout(h, 2) && h.t.form.Opto_Check.Visible());
+        h.t.form.Start_Bus_Cmd.click();
+        QVERIFY(h.run_until([&h] { return h.t.state.Task_State == Task::Search_Addresses; }, 5000));
         h.board.clear_traffic();
-        h.t.F.Led_On_Cde.click();
-        h.t.F.Opto_Check.setValue(0);
-        h.t.F.Led_Off_Cde.click();
+        h.t.form.Led_On_Cde.click();
+        h.t.form.Opto_Check.set_value(0);
+        h.t.form.Led_Off_Cde.click();
         QVERIFY(h.run_until([&h] { return Search_Over(h); }, 10000));
-        QCOMPARE(h.t.F.Cur_Adr_Lbl.Caption(), QString::fromUtf8(" 3 Adresses trouvées"));
-        QVERIFY(h.t.F.Adr_Status_Cde.Visible());
+        QCOMPARE(h.t.form.Cur_Adr_Lbl.Caption(), QString::fromUtf8(" 3 Adresses trouvées"));
+        QVERIFY(h.t.form.Adr_Status_Cde.Visible());
         for (const QByteArray& frame : {bytes({0x41, 0x82}), bytes({0x41, 0x96})})
             QVERIFY(!h.board.received().contains(frame));
         // A box whose write is dropped shows the mode the detector has, not the click.
-        QVERIFY(h.t.F.Opto_Check.Value() == 1 && h.t.S.Sensor_Mode == 0);
-        h.t.F.Param_Lbl(0).setVisible(false); // as between a grid click and its readout
-        h.t.F.Thermo_Check.setValue(0);
-        QVERIFY(h.t.F.Thermo_Check.Value() == 1 && h.t.S.Sensor_Mode == 0);
+        QVERIFY(h.t.form.Opto_Check.Value() == 1 && h.t.state.Sensor_Mode == 0);
+        h.t.form.Param_Lbl(0).set_visible(false); // as between a grid click and its readout
+        h.t.form.Thermo_Check.set_value(0);
+        QVERIFY(h.t.form.Thermo_Check.Value() == 1 && h.t.state.Sensor_Mode == 0);
     }
 };
 

@@ -32,7 +32,7 @@ QByteArray Read_All(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : No_File;
 }
 
-bool Write_All(const QString& path, const QByteArray& bytes) {
+bool write_all(const QString& path, const QByteArray& bytes) {
     QFile f(path);
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
@@ -65,16 +65,16 @@ struct As_Ordinary_User {
 
 QList<int> Read_Back() {
     Tool t;
-    t.S.Com_Port = t.S.Phase_Number = 42;
-    t.S.Phase_Code = U;
+    t.state.Com_Port = t.state.Phase_Number = 42;
+    t.state.Phase_Code = U;
     Read_Config(t);
-    return {t.S.Com_Port, t.S.Phase_Number, t.S.Phase_Code};
+    return {t.state.Com_Port, t.state.Phase_Number, t.state.Phase_Code};
 }
 
 void Write_Back(int port, int phase = 0) {
     Tool t;
-    t.S.Com_Port = port;
-    t.S.Phase_Number = phase;
+    t.state.Com_Port = port;
+    t.state.Phase_Number = phase;
     Write_Config(t);
 }
 
@@ -120,7 +120,7 @@ class Tst_Settings : public QObject {
         QFETCH(QByteArray, content);
         QFETCH(QList<int>, want);
         In_Dir in;
-        if (content != No_File) QVERIFY(Write_All(in.file(), content));
+        if (content != No_File) QVERIFY(write_all(in.file(), content));
         QCOMPARE(Read_Back(), want);
         // Reading only writes a missing file, with the fallback values.
         QCOMPARE(Read_All(in.file()), content != No_File ? content : QByteArray(" 1\r\n 1\r\n"));
@@ -128,7 +128,7 @@ class Tst_Settings : public QObject {
 
     void pathFollowsCurrentDirectory() {
         In_Dir first;
-        QCOMPARE(Config_Path(), QDir::toNativeSeparators(first.file()));
+        QCOMPARE(config_path(), QDir::toNativeSeparators(first.file()));
         Write_Back(4, 2);
         {
             In_Dir second;
@@ -181,7 +181,7 @@ class Tst_Settings : public QObject {
         const QString kind = link ? at_name.mid(5) : at_name;
         const QString object = link ? elsewhere.filePath("target") : in.file();
         const QByteArray path = QFile::encodeName(object);
-        if (kind.endsWith("file")) QVERIFY(Write_All(object, Stored));
+        if (kind.endsWith("file")) QVERIFY(write_all(object, Stored));
         if (kind.endsWith("file"))
             QFile::setPermissions(object,
                                   QFileDevice::Permissions(kind == "file" ? 0x6666 : 0x4444));
@@ -249,7 +249,7 @@ class Tst_Settings : public QObject {
         QFETCH(qint64, size);
         QFETCH(QList<int>, want);
         In_Dir in;
-        QVERIFY(Write_All(in.file(), head));
+        QVERIFY(write_all(in.file(), head));
         if (size > 0) QVERIFY(QFile::resize(in.file(), size));
         const qint64 before = QFileInfo(in.file()).size();
         QElapsedTimer clock;
@@ -277,7 +277,7 @@ class Tst_Settings : public QObject {
         const QByteArray path = QFile::encodeName(in.file());
         int read_whole = 0, found_missing = 0;
         for (int round = 0; round < 300; ++round) {
-            QVERIFY(Write_All(in.file(), Stored));
+            QVERIFY(write_all(in.file(), Stored));
             std::atomic<bool> go{false};
             std::thread remover([&] {
                 while (!go.load()) {
@@ -305,7 +305,7 @@ class Tst_Settings : public QObject {
     // and leaves nothing else behind. Works for root too.
     void failedWriteKeepsOldFile() {
         In_Dir in;
-        QVERIFY(Write_All(in.file(), Stored));
+        QVERIFY(write_all(in.file(), Stored));
         rlimit old_limit{};
         QVERIFY(getrlimit(RLIMIT_FSIZE, &old_limit) == 0);
         const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
@@ -325,13 +325,13 @@ class Tst_Settings : public QObject {
         for (const int phase : {1, 2}) {
             In_Dir in;
             const QByteArray stored = "3\r\n" + QByteArray::number(phase) + "\r\n and more\r\n";
-            QVERIFY(Write_All(in.file(), stored));
+            QVERIFY(write_all(in.file(), stored));
             Tool t;
             Form_Load(t);
             QCOMPARE(Read_All(in.file()), phase == 1 ? QByteArray(" 3\r\n 1\r\n") : stored);
-            QCOMPARE(int(t.S.Phase_Code), phase == 1 ? 1 : 8);
-            QVERIFY(t.F.Phase_Option(phase).Value() == 1 &&
-                    t.F.Phase_Option(3 - phase).Value() == 0);
+            QCOMPARE(int(t.state.Phase_Code), phase == 1 ? 1 : 8);
+            QVERIFY(t.form.Phase_Option(phase).Value() == 1 &&
+                    t.form.Phase_Option(3 - phase).Value() == 0);
         }
     }
 };

@@ -36,13 +36,13 @@ bool Found(Harness& h, int count, const std::map<int, int>& states = {}, QList<i
         loop.detectors[a].state = uint8_t(states.count(a) ? states.at(a) : 0);
     }
     if (!Start_Connected(h)) return false;
-    h.t.S.Adr_Count = uint8_t(count);
+    h.t.state.Adr_Count = uint8_t(count);
     for (int a = 1; a <= count; ++a) {
-        h.t.S.Adr_Type[a - 1] = uint8_t(types.value(a - 1, 2));
-        h.t.Type_Epoch[a - 1] = h.t.Board_Epoch;
-        h.t.F.Adr_Box(a).setBackColor(Found_Colour);
+        h.t.state.Adr_Type[a - 1] = uint8_t(types.value(a - 1, 2));
+        h.t.type_epoch[a - 1] = h.t.board_epoch;
+        h.t.form.Adr_Box(a).set_back_color(Found_Colour);
     }
-    h.t.F.Adr_Status_Cde.setVisible(true);
+    h.t.form.Adr_Status_Cde.set_visible(true);
     h.board.clear_traffic();
     return true;
 }
@@ -56,11 +56,11 @@ bool Wire_Is(Harness& h, const QByteArray& wire) {
 }
 
 bool Legend_Shown(Tool& t) {
-    return t.F.Lgd_Lbl(0).Visible() && t.F.Lgd_Shp(3).Visible();
+    return t.form.Lgd_Lbl(0).Visible() && t.form.Lgd_Shp(3).Visible();
 }
 
 bool Stopped(Harness& h) {
-    return h.t.S.Task_State == Task::Idle_Status && !h.t.S.Simulation_Active;
+    return h.t.state.Task_State == Task::Idle_Status && !h.t.state.Simulation_Active;
 }
 
 // Runs `action` from inside the step that is sending, when the board receives its first byte
@@ -94,20 +94,20 @@ bool Panel(Harness& h, int adr, int mode, int mode2 = 0) {
     h.board.loop().detectors[1].mode = uint8_t(mode);
     h.board.loop().detectors[2].mode = uint8_t(mode2);
     Tool& t = h.t;
-    t.S.Sel_Adr = uint8_t(adr);
-    t.F.Status_Frame.setVisible(true);
-    t.F.Param_Lbl(0).setVisible(true);
-    t.S.Check_Lock = true;
-    t.F.Opto_Check.setValue(mode & 0x02 ? 0 : 1);
-    t.F.Thermo_Check.setValue(mode & 0x01 ? 0 : 1);
-    t.S.Sensor_Mode = uint8_t(mode);
-    t.S.Check_Lock = false;
+    t.state.Sel_Adr = uint8_t(adr);
+    t.form.Status_Frame.set_visible(true);
+    t.form.Param_Lbl(0).set_visible(true);
+    t.state.Check_Lock = true;
+    t.form.Opto_Check.set_value(mode & 0x02 ? 0 : 1);
+    t.form.Thermo_Check.set_value(mode & 0x01 ? 0 : 1);
+    t.state.Sensor_Mode = uint8_t(mode);
+    t.state.Check_Lock = false;
     return true;
 }
 
 // The user's click on a check box: the window turns its value over.
 void Toggle(Control& box) {
-    box.setValue(1 - box.Value());
+    box.set_value(1 - box.Value());
 }
 
 } // namespace
@@ -121,29 +121,29 @@ class Tst_Simulation : public QObject {
         Harness h;
         QVERIFY(Found(h, 3, {}, {0, 4, 0}));
         Tool& t = h.t;
-        t.F.Adr_Box(4).setBackColor(0x00E0E0E0);
-        t.F.Status_Frame.setVisible(true);
-        t.F.Timer_Tache.setInterval(250);
-        t.F.Adr_Status_Cde.click();
-        QVERIFY(!t.F.Status_Frame.Visible() && !t.F.Start_Bus_Cmd.Visible());
-        QVERIFY(Legend_Shown(t) && t.S.Grid_Locked);
-        QCOMPARE(t.F.Adr_Status_Cde.Caption(), QString::fromUtf8("ARRÊT SIMULATION"));
-        QCOMPARE(t.F.Current_Operation_Lbl.Caption(),
+        t.form.Adr_Box(4).set_back_color(0x00E0E0E0);
+        t.form.Status_Frame.set_visible(true);
+        t.form.Timer_Tache.setInterval(250);
+        t.form.Adr_Status_Cde.click();
+        QVERIFY(!t.form.Status_Frame.Visible() && !t.form.Start_Bus_Cmd.Visible());
+        QVERIFY(Legend_Shown(t) && t.state.Grid_Locked);
+        QCOMPARE(t.form.Adr_Status_Cde.Caption(), QString::fromUtf8("ARRÊT SIMULATION"));
+        QCOMPARE(t.form.Current_Operation_Lbl.Caption(),
                  QStringLiteral("SIMULATION GESTION BUS PAR ECS"));
-        QCOMPARE(t.F.Timer_Tache.interval(), 100);
-        QCOMPARE(t.S.Simulation_Active.raw(), int16_t(-1));
+        QCOMPARE(t.form.Timer_Tache.interval(), 100);
+        QCOMPARE(t.state.Simulation_Active.raw(), int16_t(-1));
         QVERIFY(Wire_Is(h, Polls({1, 2, 3, 1})));
-        QCOMPARE(t.F.Adr_Box(3).BackColor(), Green);
+        QCOMPARE(t.form.Adr_Box(3).BackColor(), Green);
 
-        t.F.Adr_Status_Cde.click();
+        t.form.Adr_Status_Cde.click();
         QVERIFY(!Legend_Shown(t));
         QVERIFY(h.run_until([&] { return Stopped(h); }, 5000));
         QCOMPARE(h.board.received(), Polls({1, 2, 3, 1}) + Probe);
-        QCOMPARE(t.F.Adr_Status_Cde.Caption(), Idle_Caption);
-        QCOMPARE(t.F.Current_Operation_Lbl.Caption(), QStringLiteral("Attente Commande"));
-        QVERIFY(t.F.Start_Bus_Cmd.Visible() && !t.S.Grid_Locked);
-        QCOMPARE(t.F.Adr_Box(3).BackColor(), Found_Colour);
-        QCOMPARE(t.F.Adr_Box(4).BackColor(), 0x00E0E0E0u);
+        QCOMPARE(t.form.Adr_Status_Cde.Caption(), Idle_Caption);
+        QCOMPARE(t.form.Current_Operation_Lbl.Caption(), QStringLiteral("Attente Commande"));
+        QVERIFY(t.form.Start_Bus_Cmd.Visible() && !t.state.Grid_Locked);
+        QCOMPARE(t.form.Adr_Box(3).BackColor(), Found_Colour);
+        QCOMPARE(t.form.Adr_Box(4).BackColor(), 0x00E0E0E0u);
     }
 
     void pointColour_data() {
@@ -166,9 +166,9 @@ class Tst_Simulation : public QObject {
         QVERIFY(Found(h, 1, {{1, reply[1]}}));
         h.board.loop().detectors[1].poll_status = uint8_t(reply[0]);
         h.board.set_wrong_echo(wrong_echo);
-        h.t.F.Adr_Status_Cde.click();
-        QVERIFY(h.run_until([&] { return h.t.F.Adr_Box(1).BackColor() != Found_Colour; }, 5000));
-        QCOMPARE(h.t.F.Adr_Box(1).BackColor(), colour);
+        h.t.form.Adr_Status_Cde.click();
+        QVERIFY(h.run_until([&] { return h.t.form.Adr_Box(1).BackColor() != Found_Colour; }, 5000));
+        QCOMPARE(h.t.form.Adr_Box(1).BackColor(), colour);
         if (!wrong_echo)
             QVERIFY(Wire_Is(h, Polls({1}) + (colour == Red ? Led(1, true) : "") + Polls({1})));
     }
@@ -179,32 +179,32 @@ class Tst_Simulation : public QObject {
         Harness h;
         QVERIFY(Found(h, 4, {{2, 0x01}, {3, 0x09}}));
         Tool& t = h.t;
-        t.F.Adr_Status_Cde.click();
+        t.form.Adr_Status_Cde.click();
         const QByteArray run =
             Polls({1, 2}) + Led(2, true) + Polls({3}) + Led(2, false) + Led(3, true);
         QVERIFY(Wire_Is(h, run + Polls({4, 1, 2, 3, 4})));
         QVERIFY(!h.board.loop().detectors[2].led && h.board.loop().detectors[3].led);
-        QVERIFY(!t.F.Led_Shp(3).Visible());
-        t.F.Adr_Status_Cde.click();
+        QVERIFY(!t.form.Led_Shp(3).Visible());
+        t.form.Adr_Status_Cde.click();
         QVERIFY(h.run_until([&] { return Stopped(h); }, 5000));
-        QCOMPARE(int(t.S.Led_Address), 3);
-        t.F.Adr_Status_Cde.click();
+        QCOMPARE(int(t.state.Led_Address), 3);
+        t.form.Adr_Status_Cde.click();
         QVERIFY(
             Wire_Is(h, run + Polls({4, 1, 2, 3, 4}) + Probe + Led(3, false) + run + Polls({4})));
-        QCOMPARE(int(t.S.Led_Address), 3);
+        QCOMPARE(int(t.state.Led_Address), 3);
     }
 
     // With one address found, address 1 is polled at every tick; the grid is deaf meanwhile.
     void oneAddressAndGridClicksDoNothing() {
         Harness h;
         QVERIFY(Found(h, 1));
-        h.t.S.Sel_Adr = 3;
+        h.t.state.Sel_Adr = 3;
         Form_KeyDown(h.t, vbKeyF9, 0);
         QVERIFY(Wire_Is(h, Polls({1})));
-        h.t.F.Adr_Box(1).click();
+        h.t.form.Adr_Box(1).click();
         QVERIFY(Wire_Is(h, Polls({1, 1, 1})));
-        QVERIFY(!h.t.F.Status_Frame.Visible());
-        QCOMPARE(int(h.t.S.Sel_Adr), 3);
+        QVERIFY(!h.t.form.Status_Frame.Visible());
+        QCOMPARE(int(h.t.state.Sel_Adr), 3);
     }
 
     // The board dies during a run: after three polls without a byte the panel says so while the
@@ -212,24 +212,24 @@ class Tst_Simulation : public QObject {
     // probe reads the version again. On a clock five times faster.
     void boardLostDuringRun() {
         Harness h;
-        Set_Clock_Divider(h.t, 5);
+        set_clock_divider(h.t, 5);
         h.board.set_clock_divider(5);
         QVERIFY(Found(h, 4));
-        const Control& panel = h.t.F.Emul_Frm;
-        h.t.F.Adr_Status_Cde.click();
+        const Control& panel = h.t.form.Emul_Frm;
+        h.t.form.Adr_Status_Cde.click();
         QVERIFY(Wire_Is(h, Polls({1, 2, 3, 4})));
         h.board.set_silent(true);
         QVERIFY(h.run_until([&] { return panel.BackColor() == RGB(255, 255, 0); }, 10000));
         QCOMPARE(h.board.received().count(char(0x40)), 4 + 3);
-        QVERIFY(!h.t.F.Version_Lbl.Visible() && !h.t.S.Connected);
+        QVERIFY(!h.t.form.Version_Lbl.Visible() && !h.t.state.Connected);
         QVERIFY(h.run_until([&] { return h.board.received().count(char(0x40)) == 4 + 4; }, 5000));
         h.board.set_silent(false);
         QVERIFY(h.run_until([&] { return panel.BackColor() == RGB(0, 255, 0); }, 5000));
-        QCOMPARE(h.t.F.Connection_Lbl.Caption(), QString::fromUtf8("Connecté "));
-        h.t.F.Adr_Status_Cde.click();
-        QVERIFY(h.run_until([&] { return Stopped(h) && h.t.S.Connected; }, 5000));
+        QCOMPARE(h.t.form.Connection_Lbl.Caption(), QString::fromUtf8("Connecté "));
+        h.t.form.Adr_Status_Cde.click();
+        QVERIFY(h.run_until([&] { return Stopped(h) && h.t.state.Connected; }, 5000));
         QVERIFY(h.board.received().endsWith(bytes({0x01, 0x02})));
-        QVERIFY(h.t.F.Version_Lbl.Visible());
+        QVERIFY(h.t.form.Version_Lbl.Visible());
     }
 
     void stopDuringSlowReply_data() {
@@ -245,12 +245,12 @@ class Tst_Simulation : public QObject {
         Harness h;
         QVERIFY(Found(h, 2, {{1, 0x01}}));
         h.board.set_reply_delay(60);
-        h.t.F.Adr_Status_Cde.click();
-        On_Byte(h, quint8(trigger), [&h] { h.t.F.Adr_Status_Cde.click(); });
+        h.t.form.Adr_Status_Cde.click();
+        On_Byte(h, quint8(trigger), [&h] { h.t.form.Adr_Status_Cde.click(); });
         QVERIFY(h.run_until([&] { return Stopped(h); }, 10000));
         QCOMPARE(h.board.received(), wire);
-        QCOMPARE(h.t.F.Adr_Status_Cde.Caption(), Idle_Caption);
-        QVERIFY(!Legend_Shown(h.t) && !h.t.S.Grid_Locked);
+        QCOMPARE(h.t.form.Adr_Status_Cde.Caption(), Idle_Caption);
+        QVERIFY(!Legend_Shown(h.t) && !h.t.state.Grid_Locked);
         h.run_for(350);
         QVERIFY(!h.board.received().contains(bytes({0x40, 0x10, 0x02})));
     }
@@ -278,14 +278,14 @@ class Tst_Simulation : public QObject {
         QVERIFY(Panel(h, 2, mode));
         Line_Clock line(h.board);
         if (click < 0) {
-            h.t.S.Sensor_Mode = uint8_t(mode);
-            h.t.S.Task_State = Task::Mode_Write;
+            h.t.state.Sensor_Mode = uint8_t(mode);
+            h.t.state.Task_State = Task::Mode_Write;
         } else {
-            Control& box = click ? h.t.F.Opto_Check : h.t.F.Thermo_Check;
+            Control& box = click ? h.t.form.Opto_Check : h.t.form.Thermo_Check;
             const int before = box.Value();
             Toggle(box);
             QCOMPARE(box.Value(), refused ? before : 1 - before);
-            QCOMPARE(int(h.t.S.Sensor_Mode), data);
+            QCOMPARE(int(h.t.state.Sensor_Mode), data);
         }
         QCOMPARE(h.dialogs.messages.size(), int(refused));
         for (const auto& m : h.dialogs.messages)
@@ -296,8 +296,8 @@ class Tst_Simulation : public QObject {
         QCOMPARE(h.board.received(), Write(2, data) + Readout(2) + Probe);
         QVERIFY2(line.gap_before(4) >= 95, qPrintable(QString::number(line.gap_before(4))));
         QCOMPARE(int(h.board.loop().detectors[2].mode), data);
-        QCOMPARE(h.t.F.Opto_Check.Value(), data & 0x02 ? 0 : 1);
-        QCOMPARE(h.t.F.Thermo_Check.Value(), data & 0x01 ? 0 : 1);
+        QCOMPARE(h.t.form.Opto_Check.Value(), data & 0x02 ? 0 : 1);
+        QCOMPARE(h.t.form.Thermo_Check.Value(), data & 0x01 ? 0 : 1);
     }
 
     // The readout of another detector turns the boxes over: nothing is written.
@@ -312,11 +312,11 @@ class Tst_Simulation : public QObject {
         QFETCH(int, mode2);
         Harness h;
         QVERIFY(Panel(h, 1, mode1, mode2));
-        h.t.F.Adr_Box(2).click();
-        QVERIFY(h.run_until([&] { return Readout_Over(h) && h.t.S.Sel_Adr == 2; }, 10000));
+        h.t.form.Adr_Box(2).click();
+        QVERIFY(h.run_until([&] { return Readout_Over(h) && h.t.state.Sel_Adr == 2; }, 10000));
         QCOMPARE(h.board.received(), Readout(2) + Probe);
-        QCOMPARE(h.t.F.Opto_Check.Value(), mode2 & 0x02 ? 0 : 1);
-        QCOMPARE(h.t.F.Thermo_Check.Value(), mode2 & 0x01 ? 0 : 1);
+        QCOMPARE(h.t.form.Opto_Check.Value(), mode2 & 0x02 ? 0 : 1);
+        QCOMPARE(h.t.form.Thermo_Check.Value(), mode2 & 0x01 ? 0 : 1);
         QCOMPARE(int(h.board.loop().detectors[1].mode), mode1);
         QCOMPARE(int(h.board.loop().detectors[2].mode), mode2);
         QVERIFY(h.dialogs.messages.isEmpty());
@@ -347,20 +347,20 @@ class Tst_Simulation : public QObject {
         Harness h;
         QVERIFY(Panel(h, 1, 0x00));
         // Only the order matters here: a faster clock spares most of the re-arm's pause.
-        Set_Clock_Divider(h.t, 5);
+        set_clock_divider(h.t, 5);
         h.board.set_clock_divider(5);
-        h.t.S.Task_State = int16_t(state);
+        h.t.state.Task_State = int16_t(state);
         // The board takes the request in while the step waits for its answer.
         On_Byte(h, quint8(wire[0]), [&] {
-            QVERIFY(h.t.Link.Bus_Busy > 0);
-            if (clicks == "F5") h.t.F.Start_Bus_Cmd.click();
-            if (clicks == "F9") h.t.F.Adr_Status_Cde.click();
-            if (clicks.startsWith("cell")) h.t.F.Adr_Box(2).click();
-            if (clicks.endsWith("box")) Toggle(h.t.F.Opto_Check);
+            QVERIFY(h.t.link.bus_busy > 0);
+            if (clicks == "F5") h.t.form.Start_Bus_Cmd.click();
+            if (clicks == "F9") h.t.form.Adr_Status_Cde.click();
+            if (clicks.startsWith("cell")) h.t.form.Adr_Box(2).click();
+            if (clicks.endsWith("box")) Toggle(h.t.form.Opto_Check);
         });
         QVERIFY(Wire_Is(h, wire));
         QCOMPARE(int(h.board.loop().detectors[1].mode), mode);
-        QCOMPARE(bool(h.t.S.Simulation_Active), clicks == "F9");
+        QCOMPARE(bool(h.t.state.Simulation_Active), clicks == "F9");
     }
 };
 

@@ -27,7 +27,7 @@ struct Shown : Harness {
     Shown() {
         load();
         w = std::make_unique<Main_Window>(t);
-        w->Show_Centred();
+        w->show_centred();
         if (!QTest::qWaitForWindowExposed(w.get())) qWarning("window not exposed");
     }
     QWidget* find(const QString& name) const { return w->findChild<QWidget*>(name); }
@@ -115,9 +115,9 @@ class Tst_Window : public QObject {
         if (!s.at_96_dpi()) QSKIP("the figures are written for 96 dpi");
         const QSize frame(Main_Window::Frame_Allowance_X, Main_Window::Frame_Allowance_Y);
         const QSize chrome = s.w->size() - s.w->client()->size() + frame;
-        const double z = look::Fit_Zoom(QSize(1031, 672), chrome, available);
+        const double z = look::fit_zoom(QSize(1031, 672), chrome, available);
         QCOMPARE(z < 1, scaled);
-        s.w->Set_Zoom(z);
+        s.w->set_zoom(z);
         const QSize outer = s.w->size() + frame;
         QVERIFY(outer.width() <= available.width() && outer.height() <= available.height());
         if (scaled)
@@ -142,9 +142,9 @@ class Tst_Window : public QObject {
     void type_names_fit_their_cells() {
         QFETCH(double, zoom);
         Shown s;
-        s.w->Set_Zoom(zoom);
+        s.w->set_zoom(zoom);
         for (const char* name : {"MURO-S8", "DLX508B", "ZEPHA", "KTRW"}) {
-            s.t.F.Adr_Box(9).setCaption(QStringLiteral("009\n") + name);
+            s.t.form.Adr_Box(9).set_caption(QStringLiteral("009\n") + name);
             QWidget* cell = s.find("Adr_Box(9)");
             QVERIFY2(cell->fontMetrics().horizontalAdvance(name) < cell->width(), name);
         }
@@ -199,7 +199,7 @@ class Tst_Window : public QObject {
         Shown s;
         QWidget* w = s.find(name);
         Control* c = nullptr;
-        for (Control* each : s.t.F.All_Controls())
+        for (Control* each : s.t.form.all_controls())
             if (s.w->widget(*each) == w) c = each;
         QVERIFY2(w && c, qPrintable(name));
         if (!QFontInfo(w->font()).family().startsWith("Liberation Sans"))
@@ -210,12 +210,12 @@ class Tst_Window : public QObject {
             o.initFrom(b);
             area = b->style()->subElementRect(QStyle::SE_PushButtonContents, &o, b);
         } else if (auto* t = qobject_cast<Vb_Toggle*>(w)) {
-            area = t->textRect();
+            area = t->text_rect();
         } else if (qobject_cast<Vb_Frame*>(w)) {
             area.adjust(8, 0, -6, 0); // one line, beside the border's corner
         }
         for (const QString& caption : captions) {
-            c->setCaption(caption);
+            c->set_caption(caption);
             const QFontMetrics fm(w->font());
             for (const QString& word : caption.split(QRegularExpression("[ \n]")))
                 QVERIFY2(fm.horizontalAdvance(word) <= area.width(), qPrintable(word));
@@ -257,12 +257,12 @@ class Tst_Window : public QObject {
     void marks_and_panel_over_the_grid() {
         Shown s;
         if (!s.at_96_dpi()) QSKIP("the figures are written for 96 dpi");
-        s.t.F.Led_Shp(5).setVisible(true);
-        s.t.F.Status_Frame.setVisible(true);
-        s.t.F.Adr_Box(2).ZOrder(); // a cell brought forward stays under the marks
+        s.t.form.Led_Shp(5).set_visible(true);
+        s.t.form.Status_Frame.set_visible(true);
+        s.t.form.Adr_Box(2).ZOrder(); // a cell brought forward stays under the marks
         QCOMPARE(s.pixel({372, 32}), qRgb(255, 0, 0));
         QCOMPARE(s.pixel({475, 90}), QApplication::palette().color(QPalette::Button).rgb());
-        s.t.F.Led_Shp(2).setVisible(true);
+        s.t.form.Led_Shp(2).set_visible(true);
         QCOMPARE(s.pixel({212, 32}), qRgb(255, 0, 0));
     }
 
@@ -281,7 +281,7 @@ class Tst_Window : public QObject {
               "Connection_Lbl", "Phase_Frm", "Status_Frm", "Current_Operation_Lbl"})
             QVERIFY2(s.find(name)->isVisible(), name);
         for (int n = 2; n <= 128; ++n) {
-            const Control &cell = s.t.F.Adr_Box(n), &prev = s.t.F.Adr_Box(n - 1);
+            const Control &cell = s.t.form.Adr_Box(n), &prev = s.t.form.Adr_Box(n - 1);
             const int dx = (n - 1) % 16 == 0 ? 0 : (n - 1) / 16 % 2 ? -800 : 800;
             QVERIFY2(cell.Left() - prev.Left() == dx && cell.Top() - prev.Top() == (dx ? 0 : 600),
                      QByteArray::number(n));
@@ -322,21 +322,21 @@ class Tst_Window : public QObject {
     void ending() {
         QFETCH(bool, close_box);
         Shown s;
-        s.t.S.Task_State = No_Step_State;
-        s.t.S.Task_Tick = true;
+        s.t.state.Task_State = No_Step_State;
+        s.t.state.Task_Tick = true;
         QTimer::singleShot(0, s.w.get(), [&] {
             if (close_box)
                 s.w->windowHandle()->close();
             else
-                s.w->action(s.t.F.Quit_Mnu)->trigger();
+                s.w->action(s.t.form.Quit_Mnu)->trigger();
         });
-        QTimer::singleShot(5000, s.w.get(), [&] { s.t.S.Quit_Flag = true; }); // never hang
+        QTimer::singleShot(5000, s.w.get(), [&] { s.t.state.Quit_Flag = true; }); // never hang
         QElapsedTimer clock;
         clock.start();
-        Main_Loop(s.t);
+        main_loop(s.t);
         QVERIFY(clock.elapsed() < 5000);
-        QCOMPARE(s.t.S.Task_State, close_box ? No_Step_State : int16_t(0));
-        QVERIFY(s.t.F.Unloaded() && !s.t.F.Timer_Tache.isActive() && !s.w->isVisible());
+        QCOMPARE(s.t.state.Task_State, close_box ? No_Step_State : int16_t(0));
+        QVERIFY(s.t.form.is_unloaded() && !s.t.form.Timer_Tache.isActive() && !s.w->isVisible());
     }
 
     // A step that waits out the 2 s reply time-out sees about twenty ticks: they leave one
@@ -346,26 +346,26 @@ class Tst_Window : public QObject {
         Harness h;
         h.load();
         h.board.set_silent(true);
-        h.t.S.Task_State = Task::Probe_Interface;
-        h.t.S.Task_Tick = true;
+        h.t.state.Task_State = Task::Probe_Interface;
+        h.t.state.Task_Tick = true;
         QElapsedTimer clock;
         clock.start();
-        Main_Loop_Pass(h.t);
+        main_loop_pass(h.t);
         QVERIFY2(clock.elapsed() >= 1900, "the probe step did not wait for its time-out");
-        QVERIFY(h.t.S.Task_Tick);
-        h.t.F.Timer_Tache.stop(); // nothing else to wake the pass
-        QTimer::singleShot(1000, &h.t.F, [] {});
-        h.t.S.Task_State = No_Step_State;
+        QVERIFY(h.t.state.Task_Tick);
+        h.t.form.Timer_Tache.stop(); // nothing else to wake the pass
+        QTimer::singleShot(1000, &h.t.form, [] {});
+        h.t.state.Task_State = No_Step_State;
         clock.start();
-        Main_Loop_Pass(h.t);
-        QCOMPARE(h.t.S.Task_State, int16_t(Task::Probe_Interface));
+        main_loop_pass(h.t);
+        QCOMPARE(h.t.state.Task_State, int16_t(Task::Probe_Interface));
         QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
-        h.t.F.Timer_Tache.start();
+        h.t.form.Timer_Tache.start();
         int steps = 0;
         for (clock.start(); clock.elapsed() < 350;) {
-            h.t.S.Task_State = No_Step_State;
-            Main_Loop_Pass(h.t);
-            steps += h.t.S.Task_State == Task::Probe_Interface;
+            h.t.state.Task_State = No_Step_State;
+            main_loop_pass(h.t);
+            steps += h.t.state.Task_State == Task::Probe_Interface;
         }
         QVERIFY2(steps >= 1 && steps <= 4, qPrintable(QString::number(steps)));
     }
@@ -375,21 +375,21 @@ class Tst_Window : public QObject {
     void pauseStopsTickThenRestartsIt() {
         Harness h;
         h.load();
-        h.t.S.Task_Tick = false;
+        h.t.state.Task_Tick = false;
         bool tick_after_inner = true;
         QTimer::singleShot(50, [&] {
             Tempo_Wait(h.t, 100);
-            tick_after_inner = h.t.F.Timer_Tache.isActive() || h.t.S.Task_Tick;
+            tick_after_inner = h.t.form.Timer_Tache.isActive() || h.t.state.Task_Tick;
         });
         QElapsedTimer clock;
         clock.start();
         Tempo_Wait(h.t, 300);
         QVERIFY2(clock.elapsed() >= 300, qPrintable(QString::number(clock.elapsed())));
-        QVERIFY(!tick_after_inner && !h.t.S.Task_Tick);
-        QVERIFY(h.t.F.Timer_Tache.isActive() && h.t.F.Timer_Tache.remainingTime() > 60);
-        h.t.F.Timer_Tache.stop();
+        QVERIFY(!tick_after_inner && !h.t.state.Task_Tick);
+        QVERIFY(h.t.form.Timer_Tache.isActive() && h.t.form.Timer_Tache.remainingTime() > 60);
+        h.t.form.Timer_Tache.stop();
         Tempo_Wait(h.t, 20);
-        QVERIFY(h.t.F.Timer_Tache.isActive());
+        QVERIFY(h.t.form.Timer_Tache.isActive());
     }
 };
 

@@ -28,37 +28,37 @@ void black_text(QLabel* l) {
 } // namespace
 
 About_Dialog::About_Dialog(QWidget* owner) : QDialog(owner) {
-    look::Install_Font_Substitutes();
+    look::install_font_substitutes();
     setObjectName(QStringLiteral("frmAbout"));
     // A fixed dialog box: title and close box only, and, being owned, no task-bar entry.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
     setModal(true);
-    setWindowIcon(artwork::App_Icon());
-    setFont(look::Font(Font_Spec{}));
+    setWindowIcon(artwork::app_icon());
+    setFont(look::font(Font_Spec{}));
 
-    const look::Twips tw = look::Twips::Of(this);
-    setFixedSize(tw.X(5730), tw.Y(2595));
+    const look::Twips tw = look::Twips::of(this);
+    setFixedSize(tw.x(5730), tw.y(2595));
 
     Image1 = label(this, "Image1", QString());
-    Image1->setPixmap(QPixmap::fromImage(artwork::App_Icon_Image()));
-    Image1->setGeometry(tw.Rect(120, 480, 480, 480));
+    Image1->setPixmap(QPixmap::fromImage(artwork::app_icon_image()));
+    Image1->setGeometry(tw.rect(120, 480, 480, 480));
 
     lblTitle = label(this, "lblTitle", QString());
-    lblTitle->setGeometry(tw.Rect(1056, 240, 3888, 288));
+    lblTitle->setGeometry(tw.rect(1056, 240, 3888, 288));
     black_text(lblTitle);
     lblVersion = label(this, "lblVersion", QString());
-    lblVersion->setGeometry(tw.Rect(1056, 576, 3888, 228));
+    lblVersion->setGeometry(tw.rect(1056, 576, 3888, 228));
     Label1 = label(this, "Label1", QStringLiteral("Auteur : Service Mise en Service"));
-    Label1->setGeometry(tw.Rect(1056, 864, 3948, 204));
+    Label1->setGeometry(tw.rect(1056, 864, 3948, 204));
     lblDescription = label(this, "lblDescription", QString());
-    lblDescription->setGeometry(tw.Rect(192, 1416, 5328, 696));
+    lblDescription->setGeometry(tw.rect(192, 1416, 5328, 696));
     black_text(lblDescription);
 
     Command1 = new QPushButton(QStringLiteral("FERMER"), this);
     Command1->setObjectName(QStringLiteral("Command1"));
-    Command1->setGeometry(tw.Rect(4128, 2208, 1548, 300));
+    Command1->setGeometry(tw.rect(4128, 2208, 1548, 300));
     Command1->setDefault(true);
     Command1->setFocus();
     connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });

@@ -39,7 +39,7 @@ QVector<QRgb> Palette16() {
     return table;
 }
 
-QImage App_Icon_Image() {
+QImage app_icon_image() {
     QImage img = canvas(32, 32);
     QPainter p(&img);
 
@@ -67,7 +67,7 @@ QImage App_Icon_Image() {
     return to_16_colours(img);
 }
 
-QImage Thermometer_Image() {
+QImage thermometer_image() {
     QImage img = canvas(20, 30);
     QPainter p(&img);
     // Glass tube and bulb.
@@ -94,7 +94,7 @@ QImage Thermometer_Image() {
     return to_16_colours(img);
 }
 
-QImage Smoke_Chamber_Image() {
+QImage smoke_chamber_image() {
     QImage img = canvas(20, 30);
     QPainter p(&img);
     // Chamber wall with its labyrinth teeth.
@@ -126,9 +126,9 @@ QImage Smoke_Chamber_Image() {
     return to_16_colours(img);
 }
 
-QIcon App_Icon() {
+QIcon app_icon() {
     QIcon icon;
-    icon.addPixmap(QPixmap::fromImage(App_Icon_Image()));
+    icon.addPixmap(QPixmap::fromImage(app_icon_image()));
     return icon;
 }
 

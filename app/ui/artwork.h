@@ -6,11 +6,11 @@
 // The tool's own pictures, drawn here in the 16 colours of the standard palette.
 namespace artwork {
 
-QImage App_Icon_Image();      // 32 x 32: a detector head on its loop
-QImage Thermometer_Image();   // 20 x 30, beside the thermal element's check box (Picture1)
-QImage Smoke_Chamber_Image(); // 20 x 30, beside the optical element's check box (Picture2)
+QImage app_icon_image();      // 32 x 32: a detector head on its loop
+QImage thermometer_image();   // 20 x 30, beside the thermal element's check box (Picture1)
+QImage smoke_chamber_image(); // 20 x 30, beside the optical element's check box (Picture2)
 
-QIcon App_Icon();
+QIcon app_icon();
 
 // The 16 colours the pictures are limited to, plus a transparent entry.
 QVector<QRgb> Palette16();

@@ -7,7 +7,7 @@
 
 namespace look {
 
-QColor Color(Vb_Color c, const QPalette& system) {
+QColor color(Vb_Color c, const QPalette& system) {
     if (c & 0x80000000u) {
         switch (c & 0xFF) {
         case 0x05:
@@ -28,11 +28,11 @@ QColor Color(Vb_Color c, const QPalette& system) {
     return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF));
 }
 
-QColor Color(Vb_Color c) {
-    return Color(c, QApplication::palette());
+QColor color(Vb_Color c) {
+    return color(c, QApplication::palette());
 }
 
-QFont Font(const Font_Spec& f, double zoom) {
+QFont font(const Font_Spec& f, double zoom) {
     QFont font(f.Name);
     font.setStyleHint(QFont::SansSerif);
     font.setPointSizeF(f.Size * zoom);
@@ -40,7 +40,7 @@ QFont Font(const Font_Spec& f, double zoom) {
     return font;
 }
 
-void Install_Font_Substitutes() {
+void install_font_substitutes() {
     static bool done = false;
     if (done) return;
     done = true;
@@ -55,11 +55,11 @@ void Install_Font_Substitutes() {
                                 QStringLiteral("DejaVu Sans")});
 }
 
-Twips Twips::Of(const QWidget* w, double zoom) {
+Twips Twips::of(const QWidget* w, double zoom) {
     return Twips(w->logicalDpiX() * zoom, w->logicalDpiY() * zoom);
 }
 
-double Fit_Zoom(QSize client, QSize chrome, QSize available) {
+double fit_zoom(QSize client, QSize chrome, QSize available) {
     if (client.isEmpty()) return 1.0;
     const double x = double(available.width() - chrome.width()) / client.width();
     const double y = double(available.height() - chrome.height()) / client.height();
@@ -67,16 +67,16 @@ double Fit_Zoom(QSize client, QSize chrome, QSize available) {
     return std::clamp(std::min(x, y), 1.0 / 3, 1.0);
 }
 
-int Twips::X(int twips) const {
+int Twips::x(int twips) const {
     return int(std::lround(double(twips) * dpi_x_ / 1440.0));
 }
 
-int Twips::Y(int twips) const {
+int Twips::y(int twips) const {
     return int(std::lround(double(twips) * dpi_y_ / 1440.0));
 }
 
-QRect Twips::Rect(int left, int top, int width, int height) const {
-    return QRect(X(left), Y(top), X(width), Y(height));
+QRect Twips::rect(int left, int top, int width, int height) const {
+    return QRect(x(left), y(top), x(width), y(height));
 }
 
 } // namespace look

@@ -14,24 +14,24 @@ class QWidget;
 namespace look {
 
 // The system colours &H800000xx follow the desktop palette.
-QColor Color(Vb_Color c, const QPalette& system);
-QColor Color(Vb_Color c);
+QColor color(Vb_Color c, const QPalette& system);
+QColor color(Vb_Color c);
 
 // The font at `zoom` times its size.
-QFont Font(const Font_Spec& f, double zoom = 1.0);
+QFont font(const Font_Spec& f, double zoom = 1.0);
 
 // Fonts the designs name that a Linux desktop rarely has, mapped to near metrics.
-void Install_Font_Substitutes();
+void install_font_substitutes();
 
 // pixels = twips x logical DPI x zoom / 1440, each coordinate rounded on its own.
 class Twips {
   public:
     explicit Twips(double dpi_x = 96, double dpi_y = 96) : dpi_x_(dpi_x), dpi_y_(dpi_y) {}
-    static Twips Of(const QWidget* w, double zoom = 1.0);
-    int X(int twips) const;
-    int Y(int twips) const;
-    QRect Rect(int left, int top, int width, int height) const;
-    QPoint Point(int x, int y) const { return {X(x), Y(y)}; }
+    static Twips of(const QWidget* w, double zoom = 1.0);
+    int x(int twips) const;
+    int y(int twips) const;
+    QRect rect(int left, int top, int width, int height) const;
+    QPoint point(int left, int top) const { return {x(left), y(top)}; }
 
   private:
     double dpi_x_, dpi_y_;
@@ -39,6 +39,6 @@ class Twips {
 
 // The zoom, at most 1, that fits a window of `client` (the part that scales) and `chrome` (menu
 // bar, window frame) within `available`, keeping its proportions.
-double Fit_Zoom(QSize client, QSize chrome, QSize available);
+double fit_zoom(QSize client, QSize chrome, QSize available);
 
 } // namespace look

@@ -1,5 +1,5 @@
 #include "app/ui/startup.h"
 
 int main(int argc, char** argv) {
-    return Kalvenor_Main(argc, argv);
+    return kalvenor_main(argc, argv);
 }

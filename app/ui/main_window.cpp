@@ -30,7 +30,7 @@ bool is_lamp(const Control& c);
 // overlap nothing: on top of all, the repaint of one looks at no sibling above it.
 int layer(const Control& c) {
     if (is_lamp(c)) return 4;
-    switch (c.Kind()) {
+    switch (c.kind()) {
     case Control_Kind::Line:
         return 0;
     case Control_Kind::Label:
@@ -58,7 +58,7 @@ void set_font(QWidget* w, const QFont& f) {
 }
 
 void set_font(QWidget* w, const Font_Spec& wanted, double zoom) {
-    set_font(w, look::Font(wanted, zoom));
+    set_font(w, look::font(wanted, zoom));
 }
 
 // A word wider than the room its control gives its text (a type name in a grid cell, a check
@@ -85,7 +85,7 @@ QFont fit_words(QFont f, const QString& caption, int width) {
 
 // The transmit and receive lamps, which blink with every byte on the line.
 bool is_lamp(const Control& c) {
-    return c.Kind() == Control_Kind::Shape &&
+    return c.kind() == Control_Kind::Shape &&
            (c.Name() == QLatin1String("Send_Shp") || c.Name() == QLatin1String("Receive_Shp"));
 }
 
@@ -93,10 +93,10 @@ bool is_lamp(const Control& c) {
 
 Main_Window::Main_Window(Tool& t, QWidget* parent)
     : QMainWindow(parent), Key_Down(Form_KeyDown), t_(t) {
-    look::Install_Font_Substitutes();
+    look::install_font_substitutes();
     setObjectName(QStringLiteral("Bus_Frm"));
-    setWindowTitle(t.F.Caption);
-    setWindowIcon(artwork::App_Icon());
+    setWindowTitle(t.form.Caption);
+    setWindowIcon(artwork::app_icon());
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
@@ -105,14 +105,14 @@ Main_Window::Main_Window(Tool& t, QWidget* parent)
     client_->setObjectName(QStringLiteral("Client"));
     client_->setFixedSize(client_size(zoom_));
     client_->setAutoFillBackground(true);
-    set_colours(client_, look::Color(t.F.BackColor), look::Color(Sys_Window_Text));
+    set_colours(client_, look::color(t.form.BackColor), look::color(Sys_Window_Text));
     setCentralWidget(client_);
 
-    const QList<Control*> all = t.F.All_Controls();
+    const QList<Control*> all = t.form.all_controls();
     // Containers first, so that every child finds its parent widget.
     for (int pass = 0; pass < 2; ++pass) {
         for (Control* c : all) {
-            if (c->Kind() == Control_Kind::Menu || widgets_.contains(c)) continue;
+            if (c->kind() == Control_Kind::Menu || widgets_.contains(c)) continue;
             Control* box = c->Container();
             if (pass == 0 && box) continue;
             QWidget* container = box ? widgets_.value(box) : client_;
@@ -122,17 +122,17 @@ Main_Window::Main_Window(Tool& t, QWidget* parent)
     }
     restack(client_);
     for (Control* c : all)
-        if (c->Kind() == Control_Kind::Frame) restack(widgets_.value(c));
+        if (c->kind() == Control_Kind::Frame) restack(widgets_.value(c));
 
     build_menus();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 
-    connect(&t.F, &Bus_Form::unloaded, this, [this] { close(); });
-    connect(&t.Screen, &Screen_Pointer::changed, this, [this] { follow_pointer(); });
+    connect(&t.form, &Bus_Form::unloaded, this, [this] { close(); });
+    connect(&t.screen, &Screen_Pointer::changed, this, [this] { follow_pointer(); });
     follow_pointer();
     qApp->installEventFilter(this);
 
-    if (QWidget* start = widgets_.value(&t.F.Start_Bus_Cmd)) start->setFocus();
+    if (QWidget* start = widgets_.value(&t.form.Start_Bus_Cmd)) start->setFocus();
 }
 
 Main_Window::~Main_Window() {
@@ -142,13 +142,13 @@ Main_Window::~Main_Window() {
 
 QWidget* Main_Window::make_widget(Control& c, QWidget* container) {
     QWidget* w = nullptr;
-    switch (c.Kind()) {
+    switch (c.kind()) {
     case Control_Kind::Label: {
         auto* l = new Vb_Label(container);
         connect(l, &Vb_Label::clicked, &c, [&c] { c.click(); });
         if (c.Name() == QLatin1String("Value_Lbl")) {
             const int i = c.Index();
-            connect(l, &Vb_Label::mouseMoved, this, [this, i] { Value_Lbl_MouseMove(t_, i); });
+            connect(l, &Vb_Label::mouse_moved, this, [this, i] { Value_Lbl_MouseMove(t_, i); });
         }
         w = l;
         break;
@@ -161,22 +161,22 @@ QWidget* Main_Window::make_widget(Control& c, QWidget* container) {
     }
     case Control_Kind::Frame: {
         auto* f = new Vb_Frame(container);
-        if (&c == &t_.F.Status_Frame)
-            connect(f, &Vb_Frame::backgroundMouseMove, this,
+        if (&c == &t_.form.Status_Frame)
+            connect(f, &Vb_Frame::background_mouse_move, this,
                     [this] { Status_Frame_MouseMove(t_); });
         w = f;
         break;
     }
     case Control_Kind::Check:
     case Control_Kind::Option: {
-        const bool check = c.Kind() == Control_Kind::Check;
+        const bool check = c.kind() == Control_Kind::Check;
         auto* b = new Vb_Toggle(check ? Vb_Toggle::Check : Vb_Toggle::Option, container);
         QPointer<Vb_Toggle> guard(b);
         connect(b, &QAbstractButton::clicked, this, [this, &c, guard, check](bool on) {
             if (check)
-                c.setValue(on ? 1 : 0);
+                c.set_value(on ? 1 : 0);
             else if (on)
-                c.setValue(1);
+                c.set_value(1);
             // A handler may have refused the change: the box shows what the model holds.
             if (guard) apply(c, guard);
         });
@@ -191,10 +191,10 @@ QWidget* Main_Window::make_widget(Control& c, QWidget* container) {
         break;
     case Control_Kind::Picture: {
         auto* p = new Vb_Picture(container);
-        if (&c == &t_.F.Picture1)
-            p->setPicture(QPixmap::fromImage(artwork::Thermometer_Image()));
-        else if (&c == &t_.F.Picture2)
-            p->setPicture(QPixmap::fromImage(artwork::Smoke_Chamber_Image()));
+        if (&c == &t_.form.Picture1)
+            p->set_picture(QPixmap::fromImage(artwork::thermometer_image()));
+        else if (&c == &t_.form.Picture2)
+            p->set_picture(QPixmap::fromImage(artwork::smoke_chamber_image()));
         w = p;
         break;
     }
@@ -208,23 +208,23 @@ QWidget* Main_Window::make_widget(Control& c, QWidget* container) {
 void Main_Window::bind(Control& c, QWidget* w) {
     widgets_.insert(&c, w);
     controls_.insert(w, &c);
-    last_z_.insert(&c, c.Z());
+    last_z_.insert(&c, c.z());
     apply(c, w);
     if (is_lamp(c)) {
         // A lamp only ever turns on or off, four times a poll: nothing else of it is looked at.
         auto* shape = static_cast<Vb_Shape*>(w);
-        connect(&c, &Control::changed, shape, [&c, shape] { shape->setLit(c.Visible()); });
+        connect(&c, &Control::changed, shape, [&c, shape] { shape->set_lit(c.Visible()); });
         return;
     }
     connect(&c, &Control::changed, w, [this, &c, w] { apply(c, w); });
 }
 
 void Main_Window::apply(Control& c, QWidget* w) {
-    const look::Twips tw = look::Twips::Of(this, zoom_);
-    const QColor back = look::Color(c.BackColor());
-    const QColor fore = look::Color(c.ForeColor());
+    const look::Twips tw = look::Twips::of(this, zoom_);
+    const QColor back = look::color(c.BackColor());
+    const QColor fore = look::color(c.ForeColor());
 
-    switch (c.Kind()) {
+    switch (c.kind()) {
     case Control_Kind::Label: {
         auto* l = static_cast<Vb_Label*>(w);
         l->setText(c.Caption());
@@ -232,7 +232,7 @@ void Main_Window::apply(Control& c, QWidget* w) {
                                 : c.Alignment() == 1 ? Qt::AlignRight
                                                      : Qt::AlignLeft;
         if (l->alignment() != (h | Qt::AlignTop)) l->setAlignment(h | Qt::AlignTop);
-        set_font(l, fit_words(look::Font(c.Font(), zoom_), c.Caption(), tw.X(c.Width())));
+        set_font(l, fit_words(look::font(c.Font(), zoom_), c.Caption(), tw.x(c.Width())));
         set_colours(l, back, fore);
         // Rows of labels stand closer than a line of their text is high: one filled with the
         // colour its container has anyway would only cut the descenders of the row above.
@@ -248,7 +248,7 @@ void Main_Window::apply(Control& c, QWidget* w) {
     }
     case Control_Kind::Frame: {
         auto* f = static_cast<Vb_Frame*>(w);
-        f->setCaption(c.Caption());
+        f->set_caption(c.Caption());
         set_font(f, c.Font(), zoom_);
         set_colours(f, back, fore);
         break;
@@ -256,11 +256,11 @@ void Main_Window::apply(Control& c, QWidget* w) {
     case Control_Kind::Check:
     case Control_Kind::Option: {
         auto* b = static_cast<Vb_Toggle*>(w);
-        b->setIndicatorScale(zoom_);
+        b->set_indicator_scale(zoom_);
         b->setText(c.Caption());
         // The room right of the box, at the width the control is about to get.
-        const int room = tw.X(c.Width()) - b->textRect().left();
-        set_font(b, fit_words(look::Font(c.Font(), zoom_), c.Caption(), room));
+        const int room = tw.x(c.Width()) - b->text_rect().left();
+        set_font(b, fit_words(look::font(c.Font(), zoom_), c.Caption(), room));
         set_colours(b, back, fore);
         b->setAutoFillBackground(!c.Transparent());
         b->setChecked(c.Value() != 0);
@@ -268,22 +268,22 @@ void Main_Window::apply(Control& c, QWidget* w) {
     }
     case Control_Kind::Shape: {
         auto* s = static_cast<Vb_Shape*>(w);
-        s->setShape(c.Shape());
-        s->setFill(back);
+        s->set_shape(c.Shape());
+        s->set_fill(back);
         if (is_lamp(c)) {
-            s->setLit(c.Visible());
+            s->set_lit(c.Visible());
             s->setVisible(true);
             if (const Control* box = c.Container())
-                s->setDarkFill(look::Color(box->BackColor()));
+                s->set_dark_fill(look::color(box->BackColor()));
             else
-                s->setDarkFill(look::Color(t_.F.BackColor));
+                s->set_dark_fill(look::color(t_.form.BackColor));
         }
         break;
     }
     case Control_Kind::Line: {
         const int width = std::max(1, int(std::lround(c.BorderWidth() * zoom_)));
-        static_cast<Vb_Line*>(w)->setLine(tw.Point(c.X1(), c.Y1()), tw.Point(c.X2(), c.Y2()), width,
-                                          fore);
+        static_cast<Vb_Line*>(w)->set_line(tw.point(c.X1(), c.Y1()), tw.point(c.X2(), c.Y2()),
+                                           width, fore);
         break;
     }
     case Control_Kind::Picture:
@@ -294,19 +294,19 @@ void Main_Window::apply(Control& c, QWidget* w) {
     }
 
     if (w->toolTip() != c.ToolTipText()) w->setToolTip(c.ToolTipText());
-    if (c.Kind() != Control_Kind::Line) {
-        QRect r = tw.Rect(c.Left(), c.Top(), c.Width(), c.Height());
+    if (c.kind() != Control_Kind::Line) {
+        QRect r = tw.rect(c.Left(), c.Top(), c.Width(), c.Height());
         // A label that paints no background of its own may reach below its box, so that the
         // descenders of its line are not cut where the box is lower than the font's line.
-        if (c.Kind() == Control_Kind::Label && !w->autoFillBackground())
+        if (c.kind() == Control_Kind::Label && !w->autoFillBackground())
             r.setHeight(std::max(r.height(), w->fontMetrics().height()));
         if (w->geometry() != r) w->setGeometry(r);
     }
     if (!is_lamp(c) && w->isHidden() == c.Visible()) w->setVisible(c.Visible());
 
     int& z = last_z_[&c];
-    if (z != c.Z()) {
-        z = c.Z();
+    if (z != c.z()) {
+        z = c.z();
         restack(w->parentWidget());
     }
 }
@@ -320,7 +320,7 @@ void Main_Window::restack(QWidget* container) {
     }
     std::stable_sort(order.begin(), order.end(), [](const auto& a, const auto& b) {
         const int la = layer(*a.first), lb = layer(*b.first);
-        return la != lb ? la < lb : a.first->Z() < b.first->Z();
+        return la != lb ? la < lb : a.first->z() < b.first->z();
     });
     for (const auto& entry : order)
         entry.second->raise();
@@ -330,11 +330,11 @@ void Main_Window::build_menus() {
     QMenuBar* bar = menuBar();
     // The menus belong to the window, not to a desktop-wide bar.
     bar->setNativeMenuBar(false);
-    const QList<Control*> all = t_.F.All_Controls();
+    const QList<Control*> all = t_.form.all_controls();
     auto items_of = [&all](const Control* menu) {
         QList<Control*> items;
         for (Control* c : all)
-            if (c->Kind() == Control_Kind::Menu && c->Container() == menu) items << c;
+            if (c->kind() == Control_Kind::Menu && c->Container() == menu) items << c;
         return items;
     };
     auto follow = [this](Control& c, QAction* a) {
@@ -366,7 +366,7 @@ void Main_Window::build_menus() {
 }
 
 void Main_Window::follow_pointer() {
-    const bool wait = t_.Screen.MousePointer() == Screen_Pointer::Hourglass;
+    const bool wait = t_.screen.MousePointer() == Screen_Pointer::Hourglass;
     if (wait == wait_cursor_) return;
     wait_cursor_ = wait;
     if (wait)
@@ -376,11 +376,11 @@ void Main_Window::follow_pointer() {
 }
 
 QSize Main_Window::client_size(double zoom) const {
-    const look::Twips tw = look::Twips::Of(this, zoom);
-    return {tw.X(Bus_Form::ScaleWidth), tw.Y(Bus_Form::ScaleHeight)};
+    const look::Twips tw = look::Twips::of(this, zoom);
+    return {tw.x(Bus_Form::ScaleWidth), tw.y(Bus_Form::ScaleHeight)};
 }
 
-void Main_Window::Set_Zoom(double zoom) {
+void Main_Window::set_zoom(double zoom) {
     if (zoom == zoom_) return;
     zoom_ = zoom;
     client_->setFixedSize(client_size(zoom_));
@@ -389,19 +389,19 @@ void Main_Window::Set_Zoom(double zoom) {
     adjustSize();
 }
 
-void Main_Window::Show_Centred() {
+void Main_Window::show_centred() {
     adjustSize();
     if (QScreen* s = screen()) {
         const QRect avail = s->availableGeometry();
         // A screen smaller than the window (a laptop at 125 % or more) gets the whole window,
         // scaled down; the window frame is not known before it is shown, so room is left for it.
         const QSize chrome = size() - client_->size() + QSize(Frame_Allowance_X, Frame_Allowance_Y);
-        Set_Zoom(look::Fit_Zoom(client_size(1.0), chrome, avail.size()));
+        set_zoom(look::fit_zoom(client_size(1.0), chrome, avail.size()));
         QPoint top_left = avail.center() - QPoint(width() / 2, height() / 2);
         move(std::max(top_left.x(), avail.left()), std::max(top_left.y(), avail.top()));
     }
     show();
-    if (QWidget* start = widgets_.value(&t_.F.Start_Bus_Cmd)) start->setFocus();
+    if (QWidget* start = widgets_.value(&t_.form.Start_Bus_Cmd)) start->setFocus();
     activateWindow();
 }
 
@@ -480,6 +480,6 @@ bool Main_Window::eventFilter(QObject* watched, QEvent* e) {
 
 void Main_Window::closeEvent(QCloseEvent* e) {
     // The program's own unload comes back here through `unloaded` and must not be asked again.
-    if (!t_.F.Unloaded()) Form_QueryUnload(t_);
+    if (!t_.form.is_unloaded()) Form_QueryUnload(t_);
     e->accept();
 }

@@ -24,9 +24,9 @@ class Main_Window : public QMainWindow {
 
     // Centres the window on its screen, scaled down when the screen is too small for it, shows
     // it and gives the focus to Start_Bus_Cmd.
-    void Show_Centred();
+    void show_centred();
     // Draws the window's content at `zoom` times its size (1: as designed).
-    void Set_Zoom(double zoom);
+    void set_zoom(double zoom);
     // What the window frame takes, in pixels, before the window manager has said.
     static constexpr int Frame_Allowance_X = 8;
     static constexpr int Frame_Allowance_Y = 40;

@@ -25,17 +25,17 @@ QMessageBox::Icon icon_of(int style) {
 }
 } // namespace
 
-QVariant Qt_Dialogs::Msg_Box(const QString& prompt, int style, const QString& title) {
+QVariant Qt_Dialogs::msg_box(const QString& prompt, int style, const QString& title) {
     QMessageBox box(icon_of(style), title, prompt, QMessageBox::Ok, owner_);
-    box.setObjectName(QStringLiteral("Msg_Box"));
+    box.setObjectName(QStringLiteral("msg_box"));
     box.setTextFormat(Qt::PlainText);
     run(box);
     return vbOK;
 }
 
-QString Qt_Dialogs::Input_Box(const QString& prompt, const QString& title, const QString& preset) {
+QString Qt_Dialogs::input_box(const QString& prompt, const QString& title, const QString& preset) {
     QInputDialog box(owner_);
-    box.setObjectName(QStringLiteral("Input_Box"));
+    box.setObjectName(QStringLiteral("input_box"));
     box.setInputMode(QInputDialog::TextInput);
     box.setWindowTitle(title);
     box.setLabelText(prompt);
@@ -46,12 +46,12 @@ QString Qt_Dialogs::Input_Box(const QString& prompt, const QString& title, const
     return box.textValue();
 }
 
-void Qt_Dialogs::Show_About() {
+void Qt_Dialogs::show_about() {
     About_Dialog about(owner_);
     run(about);
 }
 
-void Qt_Dialogs::Quit() {
+void Qt_Dialogs::quit() {
     quitting_ = true;
     // Innermost first, so each nested exec returns into one that is already ending.
     for (int i = open_.size() - 1; i >= 0; --i)

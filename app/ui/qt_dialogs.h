@@ -10,16 +10,16 @@ class QDialog;
 // The tool's message, input and About boxes as Qt dialogs, modal over the main window.
 class Qt_Dialogs : public Dialogs {
   public:
-    void setOwner(QWidget* w) { owner_ = w; }
+    void set_owner(QWidget* w) { owner_ = w; }
     QWidget* owner() const { return owner_; }
 
-    QVariant Msg_Box(const QString& prompt, int style, const QString& title) override;
-    QString Input_Box(const QString& prompt, const QString& title, const QString& preset) override;
-    void Show_About() override;
+    QVariant msg_box(const QString& prompt, int style, const QString& title) override;
+    QString input_box(const QString& prompt, const QString& title, const QString& preset) override;
+    void show_about() override;
 
     // The program is ending: every open box closes as if cancelled, and none opens from now on
     // (a message box answers OK, an input box an empty text, at once).
-    void Quit();
+    void quit();
 
   private:
     // Runs the box modally unless the program is ending; Quit can end it while it runs.

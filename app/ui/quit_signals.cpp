@@ -15,13 +15,13 @@ constexpr int Watched[] = {SIGTERM, SIGINT, SIGHUP};
 constexpr int Watched_Count = sizeof(Watched) / sizeof(Watched[0]);
 
 // Shared with the handler, which may only write to a descriptor.
-volatile sig_atomic_t Wake_Fd = -1;
+volatile sig_atomic_t wake_fd = -1;
 struct sigaction Previous[Watched_Count];
 bool Caught[Watched_Count];
 
-extern "C" void On_Signal(int) {
+extern "C" void on_signal(int) {
     const int saved = errno;
-    const int fd = Wake_Fd;
+    const int fd = wake_fd;
     if (fd >= 0) {
         const char byte = 1;
         // A full socket already holds a wake-up; losing this one changes nothing.
@@ -30,7 +30,7 @@ extern "C" void On_Signal(int) {
     errno = saved;
 }
 
-bool Set_Flags(int fd) {
+bool set_flags(int fd) {
     return ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK) == 0 &&
            ::fcntl(fd, F_SETFD, FD_CLOEXEC) == 0;
 }
@@ -39,27 +39,27 @@ bool Set_Flags(int fd) {
 
 Quit_Signals::Quit_Signals(std::function<void()> on_quit, QObject* parent)
     : QObject(parent), on_quit_(std::move(on_quit)) {
-    if (Wake_Fd >= 0) return;
+    if (wake_fd >= 0) return;
     int fds[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) return;
-    if (!Set_Flags(fds[0]) || !Set_Flags(fds[1])) {
+    if (!set_flags(fds[0]) || !set_flags(fds[1])) {
         ::close(fds[0]);
         ::close(fds[1]);
         return;
     }
     read_fd_ = fds[0];
     write_fd_ = fds[1];
-    Wake_Fd = write_fd_;
+    wake_fd = write_fd_;
 
     notifier_ = new QSocketNotifier(read_fd_, QSocketNotifier::Read, this);
-    connect(notifier_, &QSocketNotifier::activated, this, &Quit_Signals::Heard);
+    connect(notifier_, &QSocketNotifier::activated, this, &Quit_Signals::heard);
 
     for (int i = 0; i < Watched_Count; ++i) {
         Caught[i] = false;
         if (::sigaction(Watched[i], nullptr, &Previous[i]) != 0) continue;
         if (Previous[i].sa_handler == SIG_IGN) continue;
         struct sigaction on {};
-        on.sa_handler = On_Signal;
+        on.sa_handler = on_signal;
         sigemptyset(&on.sa_mask);
         on.sa_flags = SA_RESTART;
         Caught[i] = ::sigaction(Watched[i], &on, nullptr) == 0;
@@ -70,13 +70,13 @@ Quit_Signals::~Quit_Signals() {
     if (!notifier_) return;
     for (int i = 0; i < Watched_Count; ++i)
         if (Caught[i]) ::sigaction(Watched[i], &Previous[i], nullptr);
-    Wake_Fd = -1;
+    wake_fd = -1;
     delete notifier_;
     ::close(read_fd_);
     ::close(write_fd_);
 }
 
-void Quit_Signals::Heard() {
+void Quit_Signals::heard() {
     char buffer[64];
     while (::read(read_fd_, buffer, sizeof buffer) > 0) {
     }
@@ -90,6 +90,6 @@ Quit_Signals::Quit_Signals(std::function<void()> on_quit, QObject* parent)
 
 Quit_Signals::~Quit_Signals() = default;
 
-void Quit_Signals::Heard() {}
+void Quit_Signals::heard() {}
 
 #endif

@@ -20,7 +20,7 @@ class Quit_Signals : public QObject {
     Quit_Signals& operator=(const Quit_Signals&) = delete;
 
   private:
-    void Heard();
+    void heard();
 
     std::function<void()> on_quit_;
     QSocketNotifier* notifier_ = nullptr;

@@ -13,10 +13,10 @@
 
 Session::Session(std::unique_ptr<Serial_Port> port)
     : t_(std::make_unique<Tool>()), dialogs_(std::make_unique<Qt_Dialogs>()) {
-    t_->Link.Set_Port(std::move(port));
-    t_->Dlg = dialogs_.get();
+    t_->link.set_port(std::move(port));
+    t_->dialogs = dialogs_.get();
     Qt_Dialogs* dialogs = dialogs_.get();
-    QObject::connect(&t_->F, &Bus_Form::unloaded, &t_->F, [dialogs] { dialogs->Quit(); });
+    QObject::connect(&t_->form, &Bus_Form::unloaded, &t_->form, [dialogs] { dialogs->quit(); });
     Tool* t = t_.get();
     signals_ = std::make_unique<Quit_Signals>([t] { Form_QueryUnload(*t); });
 }
@@ -24,28 +24,28 @@ Session::Session(std::unique_ptr<Serial_Port> port)
 Session::~Session() {
     signals_.reset();
     window_.reset();
-    t_->Dlg = nullptr;
+    t_->dialogs = nullptr;
 }
 
-void Session::Start() {
+void Session::start() {
     Form_Load(*t_);
     window_ = std::make_unique<Main_Window>(*t_);
-    dialogs_->setOwner(window_.get());
-    if (!t_->S.Quit_Flag) window_->Show_Centred();
+    dialogs_->set_owner(window_.get());
+    if (!t_->state.Quit_Flag) window_->show_centred();
 }
 
-int Session::Run() {
-    if (!t_->S.Quit_Flag) Main_Loop(*t_);
+int Session::run() {
+    if (!t_->state.Quit_Flag) main_loop(*t_);
     return 0;
 }
 
-int Kalvenor_Main(int argc, char** argv) {
+int kalvenor_main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(About_Dialog::App_Title);
-    QApplication::setWindowIcon(artwork::App_Icon());
+    QApplication::setWindowIcon(artwork::app_icon());
     // The main loop decides when the program ends, not the last window.
     QApplication::setQuitOnLastWindowClosed(false);
     Session session(make_qt_serial_port());
-    session.Start();
-    return session.Run();
+    session.start();
+    return session.run();
 }

@@ -29,9 +29,9 @@ class Session {
 
     // Form_Load, then the window is built and shown, centred, with the focus on the search
     // button; not shown when quitting began during the load (from the port error box).
-    void Start();
+    void start();
     // The main loop; returns 0 once the program has been told to end.
-    int Run();
+    int run();
 
   private:
     std::unique_ptr<Tool> t_;
@@ -41,4 +41,4 @@ class Session {
 };
 
 // The whole program: QApplication, Session with the Qt serial port, start, main loop.
-int Kalvenor_Main(int argc, char** argv);
+int kalvenor_main(int argc, char** argv);

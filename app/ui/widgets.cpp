@@ -32,7 +32,7 @@ void Vb_Label::mouseReleaseEvent(QMouseEvent* e) {
 
 void Vb_Label::mouseMoveEvent(QMouseEvent* e) {
     e->accept();
-    emit mouseMoved();
+    emit mouse_moved();
 }
 
 Vb_Button::Vb_Button(QWidget* parent) : QPushButton(parent) {}
@@ -64,7 +64,7 @@ Vb_Frame::Vb_Frame(QWidget* parent) : QWidget(parent) {
     setMouseTracking(true);
 }
 
-void Vb_Frame::setCaption(const QString& c) {
+void Vb_Frame::set_caption(const QString& c) {
     if (c == caption_) return;
     caption_ = c;
     update();
@@ -85,7 +85,7 @@ void Vb_Frame::paintEvent(QPaintEvent*) {
 
 void Vb_Frame::mouseMoveEvent(QMouseEvent* e) {
     // Moves over a child that has no tracking of its own come up here too.
-    if (!childAt(e->position().toPoint())) emit backgroundMouseMove();
+    if (!childAt(e->position().toPoint())) emit background_mouse_move();
     e->accept();
 }
 
@@ -111,7 +111,7 @@ QRect Vb_Toggle::indicator_rect() const {
     return QRect(1, (height() - sh) / 2, sw, sh);
 }
 
-void Vb_Toggle::setIndicatorScale(double scale) {
+void Vb_Toggle::set_indicator_scale(double scale) {
     if (scale == indicator_scale_) return;
     indicator_scale_ = scale;
     update();
@@ -126,7 +126,7 @@ void Vb_Toggle::paintEvent(QPaintEvent*) {
     opt.rect = indicator_rect();
     p.drawPrimitive(kind_ == Check ? QStyle::PE_IndicatorCheckBox : QStyle::PE_IndicatorRadioButton,
                     opt);
-    const QRect text = textRect();
+    const QRect text = text_rect();
     const int flags = Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap | Qt::TextShowMnemonic;
     p.drawItemText(text, flags, palette(), isEnabled(), this->text(), QPalette::WindowText);
     if (hasFocus()) {
@@ -137,7 +137,7 @@ void Vb_Toggle::paintEvent(QPaintEvent*) {
     }
 }
 
-QRect Vb_Toggle::textRect() const {
+QRect Vb_Toggle::text_rect() const {
     QStyleOptionButton opt;
     opt.initFrom(this);
     const int spacing = int(std::lround(
@@ -160,19 +160,19 @@ Vb_Shape::Vb_Shape(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_TransparentForMouseEvents);
 }
 
-void Vb_Shape::setShape(int shape) {
+void Vb_Shape::set_shape(int shape) {
     if (shape == shape_) return;
     shape_ = shape;
     update();
 }
 
-void Vb_Shape::setFill(const QColor& c) {
+void Vb_Shape::set_fill(const QColor& c) {
     if (c == fill_) return;
     fill_ = c;
     update();
 }
 
-void Vb_Shape::setLit(bool lit) {
+void Vb_Shape::set_lit(bool lit) {
     if (lit == lit_) return;
     lit_ = lit;
     // Painted now rather than on a later pass of the event loop: a lamp changes four times a
@@ -183,7 +183,7 @@ void Vb_Shape::setLit(bool lit) {
         update();
 }
 
-void Vb_Shape::setDarkFill(const QColor& c) {
+void Vb_Shape::set_dark_fill(const QColor& c) {
     dark_ = c;
     // Painting all of itself, lit or dark, it spares its container a repaint beneath it.
     setAttribute(Qt::WA_OpaquePaintEvent, c.isValid());
@@ -217,7 +217,7 @@ Vb_Line::Vb_Line(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_TransparentForMouseEvents);
 }
 
-void Vb_Line::setLine(const QPoint& p1, const QPoint& p2, int width, const QColor& c) {
+void Vb_Line::set_line(const QPoint& p1, const QPoint& p2, int width, const QColor& c) {
     p1_ = p1;
     p2_ = p2;
     width_ = qMax(1, width);
@@ -239,7 +239,7 @@ Vb_Picture::Vb_Picture(QWidget* parent) : QWidget(parent) {
     setAutoFillBackground(true);
 }
 
-void Vb_Picture::setPicture(const QPixmap& pix) {
+void Vb_Picture::set_picture(const QPixmap& pix) {
     picture_ = pix;
     update();
 }

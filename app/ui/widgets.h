@@ -15,7 +15,7 @@ class Vb_Label : public QLabel {
     explicit Vb_Label(QWidget* parent);
   signals:
     void clicked();
-    void mouseMoved();
+    void mouse_moved();
 
   protected:
     void mousePressEvent(QMouseEvent* e) override;
@@ -42,11 +42,11 @@ class Vb_Frame : public QWidget {
     Q_OBJECT
   public:
     explicit Vb_Frame(QWidget* parent);
-    void setCaption(const QString& c);
+    void set_caption(const QString& c);
     const QString& caption() const { return caption_; }
   signals:
     // The mouse moved over the frame itself, not over one of its visible children.
-    void backgroundMouseMove();
+    void background_mouse_move();
 
   protected:
     void paintEvent(QPaintEvent*) override;
@@ -64,9 +64,9 @@ class Vb_Toggle : public QAbstractButton {
     Vb_Toggle(Kind kind, QWidget* parent);
     Kind kind() const { return kind_; }
     // The box or circle drawn at this scale of the style's own, with the window's content.
-    void setIndicatorScale(double scale);
+    void set_indicator_scale(double scale);
     // Where the caption is drawn, wrapped: right of the box or circle.
-    QRect textRect() const;
+    QRect text_rect() const;
 
   protected:
     void paintEvent(QPaintEvent*) override;
@@ -84,15 +84,15 @@ class Vb_Shape : public QWidget {
     Q_OBJECT
   public:
     explicit Vb_Shape(QWidget* parent);
-    void setShape(int shape);
-    void setFill(const QColor& c);
+    void set_shape(int shape);
+    void set_fill(const QColor& c);
     int shape() const { return shape_; }
     // A lamp that blinks many times a second stays shown and only paints itself lit or dark:
     // showing and hiding a child makes the whole window recompute its regions each time.
-    void setLit(bool lit);
+    void set_lit(bool lit);
     bool lit() const { return lit_; }
     // What a dark lamp shows: the colour beneath it, painted by the lamp itself.
-    void setDarkFill(const QColor& c);
+    void set_dark_fill(const QColor& c);
 
   protected:
     void paintEvent(QPaintEvent*) override;
@@ -110,7 +110,7 @@ class Vb_Line : public QWidget {
     Q_OBJECT
   public:
     explicit Vb_Line(QWidget* parent);
-    void setLine(const QPoint& p1, const QPoint& p2, int width, const QColor& c);
+    void set_line(const QPoint& p1, const QPoint& p2, int width, const QColor& c);
     QPoint p1() const { return p1_; }
     QPoint p2() const { return p2_; }
 
@@ -128,7 +128,7 @@ class Vb_Picture : public QWidget {
     Q_OBJECT
   public:
     explicit Vb_Picture(QWidget* parent);
-    void setPicture(const QPixmap& p);
+    void set_picture(const QPixmap& p);
     const QPixmap& picture() const { return picture_; }
 
   protected:

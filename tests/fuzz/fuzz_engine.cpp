@@ -50,9 +50,9 @@ void Print_State_Count() {
 
 class No_Dialogs : public Dialogs {
   public:
-    QVariant Msg_Box(const QString&, int, const QString&) override { return 1; }
-    QString Input_Box(const QString&, const QString&, const QString&) override { return {}; }
-    void Show_About() override {}
+    QVariant msg_box(const QString&, int, const QString&) override { return 1; }
+    QString input_box(const QString&, const QString&, const QString&) override { return {}; }
+    void show_about() override {}
 };
 
 // The reply data bytes a run of good answers cycles through: every type code the search knows,
@@ -64,12 +64,12 @@ constexpr uint8_t Data_Bytes[] = {0x13, 0x19, 0x1A, 0x17, 0x21, 0x42, 0x00,
     std::fprintf(stderr,
                  "fuzz_engine: %s (Task_State %d, overlaps %llu, max in flight %d, in flight %d, "
                  "bus busy %d, pending %zu, tempo depth %d, connected %d, simulation %d)\n",
-                 what, int(t.S.Task_State),
-                 static_cast<unsigned long long>(t.Link.Link_Count.Overlaps),
-                 t.Link.Link_Count.Max_In_Flight, t.Link.Link_Count.In_Flight, t.Link.Bus_Busy,
-                 t.Link.Pending_Requests.size(), t.Tempo_Depth, bool(t.S.Connected),
-                 bool(t.S.Simulation_Active));
-    if (const auto* port = dynamic_cast<const Memory_Port*>(t.Link.Comm1()))
+                 what, int(t.state.Task_State),
+                 static_cast<unsigned long long>(t.link.link_count.overlaps),
+                 t.link.link_count.max_in_flight, t.link.link_count.in_flight, t.link.bus_busy,
+                 t.link.pending_requests.size(), t.tempo_depth, bool(t.state.Connected),
+                 bool(t.state.Simulation_Active));
+    if (const auto* port = dynamic_cast<const Memory_Port*>(t.link.Comm1()))
         std::fprintf(stderr, "last bytes written: %s\n",
                      port->Written().right(48).toHex(' ').constData());
     std::abort();
@@ -83,9 +83,9 @@ class Run {
   public:
     Run(const uint8_t* data, size_t size) : data_(data), size_(std::min(size, Max_Script)) {
         port_ = new Memory_Port;
-        t_.Link.Set_Port(std::unique_ptr<Serial_Port>(port_));
-        t_.Dlg = &dialogs_;
-        Set_Clock_Divider(t_, Divider);
+        t_.link.set_port(std::unique_ptr<Serial_Port>(port_));
+        t_.dialogs = &dialogs_;
+        set_clock_divider(t_, Divider);
         Form_Load(t_);
         port_->Set_Answer([this](uint8_t byte) { return Answer(byte); });
         deadline_ = QDeadlineTimer(Input_Budget_Ms);
@@ -107,7 +107,7 @@ class Run {
     bool Done(Stream s) const { return pos_[s] >= size_; }
     uint8_t Next(Stream s) { return pos_[s] < size_ ? data_[(pos_[s] += 2) - 2] : 0; }
 
-    // Replies as a board that works would, tracking where a command frame is so that a frame's
+    // replies as a board that works would, tracking where a command frame is so that a frame's
     // bytes are echoed and its last byte gets the two-byte reply.
     QByteArray Good(uint8_t byte, uint8_t data, uint8_t status) {
         const int reply_len = port_->RThreshold();
@@ -175,7 +175,7 @@ class Run {
 
     // What a user can do with what the window shows.
     void User_Action(uint8_t what, uint8_t arg) {
-        Bus_Form& f = t_.F;
+        Bus_Form& f = t_.form;
         switch (what % 8) {
         case 0:
             Form_KeyDown(t_, vbKeyF5, 0);
@@ -192,7 +192,7 @@ class Run {
             Control& c = what % 8 == 3 ? (arg & 1 ? f.Led_On_Cde : f.Led_Off_Cde)
                                        : (arg & 1 ? f.Opto_Check : f.Thermo_Check);
             if (!f.Status_Frame.Visible() || !c.Visible()) break;
-            what % 8 == 3 ? c.click() : c.setValue(c.Value() ? 0 : 1);
+            what % 8 == 3 ? c.click() : c.set_value(c.Value() ? 0 : 1);
             break;
         }
         case 5:
@@ -213,7 +213,7 @@ class Run {
         const uint8_t op = Next(Ops);
         if (op % 8 < 3) return Pass();
         if (op % 8 == 3) { // ticks of nothing, through the real main loop and its timer
-            for (int n = 1 + (op >> 3) % 4; n > 0 && !t_.S.Quit_Flag; --n)
+            for (int n = 1 + (op >> 3) % 4; n > 0 && !t_.state.Quit_Flag; --n)
                 Main_Loop_Tick();
             return;
         }
@@ -223,37 +223,37 @@ class Run {
 
     void Pass() {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
-        ++State_Count[std::clamp<int>(t_.S.Task_State, 0, 16)];
+        ++State_Count[std::clamp<int>(t_.state.Task_State, 0, 16)];
         Bus_Task(t_);
         Check();
     }
 
     // One task step through the real main loop, started by the real task timer.
     void Main_Loop_Tick() {
-        const int state = t_.S.Task_State;
+        const int state = t_.state.Task_State;
         bool ticked = false;
         QObject context;
-        QObject::connect(&t_.F.Timer_Tache, &QTimer::timeout, &context,
+        QObject::connect(&t_.form.Timer_Tache, &QTimer::timeout, &context,
                          [&ticked] { ticked = true; });
         const QDeadlineTimer give_up(1000);
         while (!ticked && !give_up.hasExpired())
-            Main_Loop_Pass(t_);
+            main_loop_pass(t_);
         if (!ticked) Fail(t_, "the task tick never came");
         ++State_Count[std::clamp<int>(state, 0, 16)];
     }
 
     void Check() {
         const Tool& t = t_;
-        if (t.Link.Link_Count.Overlaps != 0)
+        if (t.link.link_count.overlaps != 0)
             Fail(t, "an exchange was asked for while another waited");
-        if (t.Link.Link_Count.Max_In_Flight > 1) Fail(t, "two exchanges in flight");
-        if (t.Link.Link_Count.In_Flight != 0 || t.Link.Link_Busy)
+        if (t.link.link_count.max_in_flight > 1) Fail(t, "two exchanges in flight");
+        if (t.link.link_count.in_flight != 0 || t.link.Link_Busy)
             Fail(t, "an exchange left in flight");
-        if (t.Link.Bus_Busy != 0 || !t.Link.Pending_Requests.empty())
+        if (t.link.bus_busy != 0 || !t.link.pending_requests.empty())
             Fail(t, "a user request left queued");
-        if (t.Tempo_Depth != 0) Fail(t, "a pause left open");
-        if (!t.F.Timer_Tache.isActive()) Fail(t, "the task tick is off between steps");
-        if (!Has_Step(t.S.Task_State)) Fail(t, "Task_State without a step");
+        if (t.tempo_depth != 0) Fail(t, "a pause left open");
+        if (!t.form.Timer_Tache.isActive()) Fail(t, "the task tick is off between steps");
+        if (!Has_Step(t.state.Task_State)) Fail(t, "Task_State without a step");
         if (deadline_.hasExpired()) Fail(t, "the input ran too long");
     }
 
@@ -266,16 +266,16 @@ class Run {
         port_->Set_Open_Fails(false);
         bool stop_asked = false;
         for (int n = 0; n < Recovery_Passes; ++n) {
-            if (t_.S.Simulation_Active && !stop_asked) {
-                if (!t_.F.Adr_Status_Cde.Visible())
+            if (t_.state.Simulation_Active && !stop_asked) {
+                if (!t_.form.Adr_Status_Cde.Visible())
                     Fail(t_, "a simulation runs with no button to stop it");
                 Form_KeyDown(t_, vbKeyF9, 0);
                 stop_asked = true;
             }
             Pass();
-            if (t_.S.Task_State == Task::Idle_Status && t_.S.Connected &&
-                t_.F.Emul_Frm.BackColor() == Panel_Green && !t_.S.Simulation_Active &&
-                !t_.S.Grid_Locked)
+            if (t_.state.Task_State == Task::Idle_Status && t_.state.Connected &&
+                t_.form.Emul_Frm.BackColor() == Panel_Green && !t_.state.Simulation_Active &&
+                !t_.state.Grid_Locked)
                 return;
         }
         Fail(t_, "not back to idle once the board answers again");
@@ -321,7 +321,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Run run(data, size);
         run.Go();
     }
-    // Replies and timers left by this input die with its port and window.
+    // replies and timers left by this input die with its port and window.
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     return 0;
 }

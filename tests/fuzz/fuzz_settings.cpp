@@ -23,7 +23,7 @@ constexpr uint8_t Untouched = 99;
 }
 
 QByteArray File_Content() {
-    QFile f(Config_Path());
+    QFile f(config_path());
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
 }
 
@@ -40,10 +40,10 @@ Tool& The_Tool() {
 
 Read_Result Read() {
     Tool& t = The_Tool();
-    t.S.Com_Port = t.S.Phase_Number = 42;
-    t.S.Phase_Code = Untouched;
+    t.state.Com_Port = t.state.Phase_Number = 42;
+    t.state.Phase_Code = Untouched;
     Read_Config(t);
-    return {t.S.Com_Port, t.S.Phase_Number, t.S.Phase_Code};
+    return {t.state.Com_Port, t.state.Phase_Number, t.state.Phase_Code};
 }
 
 } // namespace
@@ -65,7 +65,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray content(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     {
-        QFile f(Config_Path());
+        QFile f(config_path());
         if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
             f.write(content) != content.size())
             Fail("cannot write the input file", 0, 0, 0);
@@ -83,8 +83,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Fail("reading changed the file", first.port, first.phase, first.code);
 
     Tool& t = The_Tool();
-    t.S.Com_Port = static_cast<uint8_t>(first.port);
-    t.S.Phase_Number = static_cast<uint8_t>(first.phase);
+    t.state.Com_Port = static_cast<uint8_t>(first.port);
+    t.state.Phase_Number = static_cast<uint8_t>(first.phase);
     Write_Config(t);
     const Read_Result again = Read();
     if (again.port != first.port || again.phase != first.phase || again.code != Untouched)

@@ -9,13 +9,13 @@
 #include <QDir>
 #include <QTimer>
 
-QVariant Test_Dialogs::Msg_Box(const QString& prompt, int style, const QString& title) {
+QVariant Test_Dialogs::msg_box(const QString& prompt, int style, const QString& title) {
     messages.append({prompt, style, title});
     if (while_open) while_open();
     return 1;
 }
 
-QString Test_Dialogs::Input_Box(const QString& prompt, const QString& title,
+QString Test_Dialogs::input_box(const QString& prompt, const QString& title,
                                 const QString& preset) {
     inputs.append({prompt, title, preset});
     if (while_open) while_open();
@@ -26,7 +26,7 @@ QString Test_Dialogs::Input_Box(const QString& prompt, const QString& title,
     return answers.takeFirst();
 }
 
-void Test_Dialogs::Show_About() {
+void Test_Dialogs::show_about() {
     ++about_shown;
     if (while_open) while_open();
 }
@@ -36,18 +36,18 @@ Harness::Harness(const loopsim::Loop& loop, int com)
     QDir::setCurrent(dir.path());
     if (QString error; !board.start(dir.path(), com, &error))
         qFatal("simulator: %s", qPrintable(error));
-    t.Link.Set_Port(make_qt_serial_port());
-    t.Dlg = &dialogs;
+    t.link.set_port(make_qt_serial_port());
+    t.dialogs = &dialogs;
 }
 
 Harness::~Harness() {
-    if (t.Link.Comm1()) t.Link.Comm1()->Close();
+    if (t.link.Comm1()) t.link.Comm1()->close();
     board.stop();
     QDir::setCurrent(old_dir_);
 }
 
 void Harness::open() {
-    t.S.Com_Port = static_cast<uint8_t>(com_);
+    t.state.Com_Port = static_cast<uint8_t>(com_);
     Open_Com_Port(t);
 }
 
@@ -57,7 +57,8 @@ void Harness::load() {
 
 void Harness::connect_board() {
     open();
-    if (!run_until([this] { return t.S.Task_State == Task::Idle_Status && t.S.Connected; }, 5000))
+    if (!run_until([this] { return t.state.Task_State == Task::Idle_Status && t.state.Connected; },
+                   5000))
         qWarning("the board did not connect");
 }
 
@@ -70,7 +71,7 @@ bool Harness::run_until(const std::function<bool()>& pred, int ms) {
     // Wakes the blocking pass at least this often, so the deadline is seen.
     QTimer wake;
     wake.start(20);
-    while (!pred() && !deadline.hasExpired() && !t.S.Quit_Flag)
-        Main_Loop_Pass(t);
+    while (!pred() && !deadline.hasExpired() && !t.state.Quit_Flag)
+        main_loop_pass(t);
     return pred();
 }

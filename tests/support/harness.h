@@ -25,9 +25,9 @@ class Test_Dialogs : public Dialogs {
     int about_shown = 0;
     std::function<void()> while_open; // runs while a box is open (a box is modal)
 
-    QVariant Msg_Box(const QString& prompt, int style, const QString& title) override;
-    QString Input_Box(const QString& prompt, const QString& title, const QString& preset) override;
-    void Show_About() override;
+    QVariant msg_box(const QString& prompt, int style, const QString& title) override;
+    QString input_box(const QString& prompt, const QString& title, const QString& preset) override;
+    void show_about() override;
 };
 
 // A tool wired to the simulated board over a real pseudo-terminal, in a fresh current

@@ -4,9 +4,9 @@
 #include "support/harness.h"
 
 void Open_Quiet(Harness& h) {
-    Wire_Link_Events(h.t);
+    wire_link_events(h.t);
     h.open();
-    h.t.F.Timer_Tache.stop();
+    h.t.form.Timer_Tache.stop();
     h.board.clear_traffic();
 }
 

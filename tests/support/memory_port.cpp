@@ -25,21 +25,21 @@ void Memory_Port::Hang_Up() {
         [this, session] {
             if (!open_ || session != session_) return;
             ++hang_ups_;
-            Close();
-            emit Comm_Event();
+            close();
+            emit comm_event();
         },
         Qt::QueuedConnection);
 }
 
-bool Memory_Port::Open(int number) {
-    Close();
+bool Memory_Port::open(int number) {
+    close();
     if (open_fails_ || number < 1) return false;
     open_ = true;
     ++opens_;
     return true;
 }
 
-void Memory_Port::Close() {
+void Memory_Port::close() {
     ++session_;
     open_ = false;
     in_.clear();
@@ -61,6 +61,6 @@ bool Memory_Port::Output(uint8_t byte) {
     return true;
 }
 
-QString Memory_Port::Device_Name(int number) const {
+QString Memory_Port::device_name(int number) const {
     return QStringLiteral("memory:COM%1").arg(number);
 }

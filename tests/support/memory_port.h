@@ -6,7 +6,7 @@
 
 // A serial port that lives in memory: every byte the tool writes goes to an answer callback,
 // and what the callback returns arrives later through the event loop, as from a real line.
-// It can also hang up (the port closes and raises Comm_Event once) and refuse to open.
+// It can also hang up (the port closes and raises comm_event once) and refuse to open.
 class Memory_Port final : public Serial_Port {
   public:
     // The bytes to deliver for the byte written, or nothing for a silent board. The port's
@@ -29,13 +29,13 @@ class Memory_Port final : public Serial_Port {
     const QByteArray& Written() const { return written_; }
     void Clear_Written() { written_.clear(); }
 
-    bool Open(int number) override;
-    void Close() override;
+    bool open(int number) override;
+    void close() override;
     bool PortOpen() const override { return open_; }
     int InBufferCount() override { return open_ ? static_cast<int>(in_.size()) : 0; }
     QByteArray Input() override;
     bool Output(uint8_t byte) override;
-    QString Device_Name(int number) const override;
+    QString device_name(int number) const override;
 
   private:
     void Arrive(const QByteArray& bytes, quint64 session);

@@ -48,7 +48,7 @@ class Soak {
     };
 
     double now_ms() const { return clock_.nsecsElapsed() / 1e6; }
-    int tick_ms() const { return Tick_Ms(t_); }
+    int tick_ms() const { return ::tick_ms(t_); }
     int uniform(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(user_rng_); }
     bool coin() { return uniform(0, 1) == 1; }
 
@@ -89,41 +89,41 @@ class Soak {
     }
 
     void check(const char* where) {
-        const Line::Link_Counters& link = t_.Link.Link_Count;
-        if (link.Overlaps != overlaps_seen_) {
+        const Line::Link_Counters& link = t_.link.link_count;
+        if (link.overlaps != overlaps_seen_) {
             problem(QStringLiteral("%1 exchange(s) asked for while another was in flight (%2)")
-                        .arg(link.Overlaps - overlaps_seen_)
+                        .arg(link.overlaps - overlaps_seen_)
                         .arg(QLatin1String(where)));
-            overlaps_seen_ = link.Overlaps;
+            overlaps_seen_ = link.overlaps;
         }
-        if (link.In_Flight > 1)
-            problem(QStringLiteral("%1 exchanges in flight").arg(link.In_Flight));
-        const int s = t_.S.Task_State;
-        if (!Has_Step(s) && !(s == Task::Quit && t_.S.Quit_Flag)) {
+        if (link.in_flight > 1)
+            problem(QStringLiteral("%1 exchanges in flight").arg(link.in_flight));
+        const int s = t_.state.Task_State;
+        if (!Has_Step(s) && !(s == Task::Quit && t_.state.Quit_Flag)) {
             ++r_.state_violations;
             problem(QStringLiteral("Task_State %1 %2").arg(s).arg(QLatin1String(where)));
         }
     }
 
-    // The main loop's pass, as Main_Loop_Pass runs it, with the state of each step counted.
+    // The main loop's pass, as main_loop_pass runs it, with the state of each step counted.
     void pass() {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        if (t_.S.Task_Tick && !t_.S.Quit_Flag) {
-            t_.S.Task_Tick = false;
-            const int state = t_.S.Task_State;
+        if (t_.state.Task_Tick && !t_.state.Quit_Flag) {
+            t_.state.Task_Tick = false;
+            const int state = t_.state.Task_State;
             ++r_.state_runs[state];
             ++steps_;
             const double begun = now_ms();
             Bus_Task(t_);
-            if (state == Task::Idle_Status && t_.S.Task_State == Task::Idle_Status) {
+            if (state == Task::Idle_Status && t_.state.Task_State == Task::Idle_Status) {
                 const double took = now_ms() - begun;
                 ++idle_polls_;
                 idle_poll_total_ms_ += took;
                 r_.idle_poll_max_ms = std::max(r_.idle_poll_max_ms, took);
             }
             if (state == Task::Simulation_Stop && sim_.pending && !sim_.start)
-                sim_outcome(!t_.S.Grid_Locked && !t_.S.Simulation_Active &&
-                                t_.F.Adr_Status_Cde.Caption() == Idle_Caption,
+                sim_outcome(!t_.state.Grid_Locked && !t_.state.Simulation_Active &&
+                                t_.form.Adr_Status_Cde.Caption() == Idle_Caption,
                             "left it running");
         }
         after_pass();
@@ -139,9 +139,9 @@ class Soak {
                     .arg(QLatin1String(sim_.start ? "start" : "stop"))
                     .arg(sim_.pass)
                     .arg(QLatin1String(what))
-                    .arg(t_.S.Task_State)
-                    .arg(bool(t_.S.Simulation_Active))
-                    .arg(t_.F.Adr_Status_Cde.Caption()));
+                    .arg(t_.state.Task_State)
+                    .arg(bool(t_.state.Simulation_Active))
+                    .arg(t_.form.Adr_Status_Cde.Caption()));
     }
 
     void after_pass() {
@@ -151,29 +151,30 @@ class Soak {
         // Between passes no step runs, so every request made during the last one has run.
         search_queued_ = false;
         if (!sim_.pending) return;
-        const Program_State& S = t_.S;
-        const bool idle = !S.Simulation_Active && t_.F.Adr_Status_Cde.Caption() == Idle_Caption;
+        const Program_State& state = t_.state;
+        const bool idle =
+            !state.Simulation_Active && t_.form.Adr_Status_Cde.Caption() == Idle_Caption;
         if (!sim_.start) {
             // Its step comes on the next tick.
-            if (S.Task_State != Task::Simulation_Stop) sim_outcome(false, "never ran state 8");
+            if (state.Task_State != Task::Simulation_Stop) sim_outcome(false, "never ran state 8");
         } else if (sim_.expect_called_off) {
             ++r_.sim_called_off;
             sim_outcome(idle, "behind a search ran");
         } else {
-            sim_outcome(
-                S.Simulation_Active && S.Grid_Locked &&
-                    t_.F.Adr_Status_Cde.Caption() == Stop_Caption &&
-                    (S.Task_State == Task::Simulation_Poll || S.Task_State == Task::Led_Command),
-                "was lost");
+            sim_outcome(state.Simulation_Active && state.Grid_Locked &&
+                            t_.form.Adr_Status_Cde.Caption() == Stop_Caption &&
+                            (state.Task_State == Task::Simulation_Poll ||
+                             state.Task_State == Task::Led_Command),
+                        "was lost");
         }
     }
 
     void click_sim(bool by_key) {
-        const bool start = t_.F.Adr_Status_Cde.Caption() == Idle_Caption;
+        const bool start = t_.form.Adr_Status_Cde.Caption() == Idle_Caption;
         ++r_.sim_requests;
         ++r_.actions[QLatin1String(start ? "simulation start" : "simulation stop")];
         sim_ = {true, start, start && search_queued_, pass_};
-        by_key ? Form_KeyDown(t_, vbKeyF9, 0) : t_.F.Adr_Status_Cde.click();
+        by_key ? Form_KeyDown(t_, vbKeyF9, 0) : t_.form.Adr_Status_Cde.click();
     }
 
     int pick(std::initializer_list<double> weights) {
@@ -190,25 +191,25 @@ class Soak {
     }
 
     void user_act() {
-        if (calm_ || t_.S.Quit_Flag) return;
+        if (calm_ || t_.state.Quit_Flag) return;
         // One simulation click at a time, so its outcome is its own.
         if (sim_.pending) return schedule_user(1, tick_ms());
         check("when the user acted");
         if (watch_until_ms_ > 0) {
-            if (!t_.F.Led_On_Cde.Visible() && now_ms() < watch_until_ms_)
+            if (!t_.form.Led_On_Cde.Visible() && now_ms() < watch_until_ms_)
                 return schedule_user(1, tick_ms());
             watch_until_ms_ = 0;
             return schedule_user(0, 10 * tick_ms());
         }
 
-        Bus_Form& F = t_.F;
-        const bool panel = F.Status_Frame.Visible();
+        Bus_Form& form = t_.form;
+        const bool panel = form.Status_Frame.Visible();
 
         enum { Idle, Search, Grid, Led, Mode, Close, Sim };
-        const int action = pick({1, F.Start_Bus_Cmd.Visible() ? 0.4 : 0, 3,
-                                 panel && F.Led_On_Cde.Visible() ? 2.0 : 0,
-                                 panel && F.Opto_Check.Visible() ? 6.0 : 0, panel ? 0.3 : 0,
-                                 F.Adr_Status_Cde.Visible() ? 1.0 : 0});
+        const int action = pick({1, form.Start_Bus_Cmd.Visible() ? 0.4 : 0, 3,
+                                 panel && form.Led_On_Cde.Visible() ? 2.0 : 0,
+                                 panel && form.Opto_Check.Visible() ? 6.0 : 0, panel ? 0.3 : 0,
+                                 form.Adr_Status_Cde.Visible() ? 1.0 : 0});
         const bool by_key = coin();
         switch (action) {
         case Idle:
@@ -216,17 +217,17 @@ class Soak {
             return schedule_user(10 * tick_ms(), 60 * tick_ms());
         case Search:
             ++r_.actions[QStringLiteral("search")];
-            if (t_.Link.Bus_Busy > 0) search_queued_ = true;
-            by_key ? Form_KeyDown(t_, vbKeyF5, 0) : F.Start_Bus_Cmd.click();
+            if (t_.link.bus_busy > 0) search_queued_ = true;
+            by_key ? Form_KeyDown(t_, vbKeyF5, 0) : form.Start_Bus_Cmd.click();
             break;
         case Grid: {
             ++r_.actions[QStringLiteral("grid click")];
             // Mostly a detector whose type the grid shows, often one whose detection mode can be
             // set (type index 3), sometimes any found cell or any cell at all.
             QList<int> typed, with_mode;
-            for (int n = 1; n <= t_.S.Adr_Count && n <= 128; ++n) {
-                if (t_.S.Adr_Type[n - 1] != 0) typed.append(n);
-                if (t_.S.Adr_Type[n - 1] == 3) with_mode.append(n);
+            for (int n = 1; n <= t_.state.Adr_Count && n <= 128; ++n) {
+                if (t_.state.Adr_Type[n - 1] != 0) typed.append(n);
+                if (t_.state.Adr_Type[n - 1] == 3) with_mode.append(n);
             }
             const auto any_of = [this](const QList<int>& c) {
                 return c.at(uniform(0, c.size() - 1));
@@ -236,9 +237,9 @@ class Soak {
             if (kind < 2)
                 n = any_of(kind == 0 ? typed : with_mode);
             else if (kind == 2)
-                n = uniform(1, std::max<int>(t_.S.Adr_Count, 1));
-            const bool taken = !t_.S.Grid_Locked;
-            F.Adr_Box(n).click();
+                n = uniform(1, std::max<int>(t_.state.Adr_Count, 1));
+            const bool taken = !t_.state.Grid_Locked;
+            form.Adr_Box(n).click();
             // Most of the time the user watches the panel fill in (the LED buttons come back at the
             // end of the readout) before doing anything else.
             if (taken && pick({3, 1}) == 0) {
@@ -250,19 +251,19 @@ class Soak {
         case Led: {
             const bool on = coin();
             ++r_.actions[QLatin1String(on ? "LED on" : "LED off")];
-            (on ? F.Led_On_Cde : F.Led_Off_Cde).click();
+            (on ? form.Led_On_Cde : form.Led_Off_Cde).click();
             break;
         }
         case Mode: {
             ++r_.actions[QStringLiteral("mode box")];
-            Control& box = coin() ? F.Opto_Check : F.Thermo_Check;
-            box.setValue(box.Value() ? 0 : 1);
+            Control& box = coin() ? form.Opto_Check : form.Thermo_Check;
+            box.set_value(box.Value() ? 0 : 1);
             // A later click before the next tick would replace the write, as a newer request does.
             return schedule_user(2 * tick_ms(), 10 * tick_ms());
         }
         case Close:
             ++r_.actions[QStringLiteral("panel closed")];
-            F.Close_Cmd.click();
+            form.Close_Cmd.click();
             break;
         case Sim:
             click_sim(by_key);
@@ -272,28 +273,28 @@ class Soak {
     }
 
     bool operation_ended() const {
-        const int s = t_.S.Task_State;
-        return !sim_.pending && !t_.S.Simulation_Active && t_.F.Start_Bus_Cmd.Visible() &&
+        const int s = t_.state.Task_State;
+        return !sim_.pending && !t_.state.Simulation_Active && t_.form.Start_Bus_Cmd.Visible() &&
                (s == Task::Probe_Interface || s == Task::Read_Version || s == Task::Idle_Status);
     }
 
     bool recovered() const {
-        const Bus_Form& F = t_.F;
-        return t_.S.Task_State == Task::Idle_Status && t_.S.Connected &&
-               F.Emul_Frm.BackColor() == Green && F.Connection_Lbl.Caption() == Connected_Caption &&
-               F.Version_Lbl.Visible();
+        const Bus_Form& form = t_.form;
+        return t_.state.Task_State == Task::Idle_Status && t_.state.Connected &&
+               form.Emul_Frm.BackColor() == Green &&
+               form.Connection_Lbl.Caption() == Connected_Caption && form.Version_Lbl.Visible();
     }
 
     // With every operation ended, whatever an operation locks or hides while it runs must be back.
     QString stuck_control() const {
-        const Bus_Form& F = t_.F;
-        if (t_.S.Grid_Locked) return QStringLiteral("the grid is locked");
-        if (t_.S.Simulation_Active) return QStringLiteral("the simulation is marked running");
-        if (F.Adr_Status_Cde.Caption() != Idle_Caption)
+        const Bus_Form& form = t_.form;
+        if (t_.state.Grid_Locked) return QStringLiteral("the grid is locked");
+        if (t_.state.Simulation_Active) return QStringLiteral("the simulation is marked running");
+        if (form.Adr_Status_Cde.Caption() != Idle_Caption)
             return QStringLiteral("the simulation button says \"%1\"")
-                .arg(F.Adr_Status_Cde.Caption());
-        if (F.Lgd_Lbl(0).Visible()) return QStringLiteral("the legend is shown");
-        if (t_.Screen.MousePointer() != Screen_Pointer::Default)
+                .arg(form.Adr_Status_Cde.Caption());
+        if (form.Lgd_Lbl(0).Visible()) return QStringLiteral("the legend is shown");
+        if (t_.screen.MousePointer() != Screen_Pointer::Default)
             return QStringLiteral("the pointer is an hourglass");
         return {};
     }
@@ -308,14 +309,14 @@ class Soak {
         ++r_.recoveries_checked;
 
         const double start = now_ms();
-        const double delay_ms = std::ceil(double(Board_Delay_Ms) / t_.Clock_Divider) + 1;
+        const double delay_ms = std::ceil(double(Board_Delay_Ms) / t_.clock_divider) + 1;
         // A search of the whole loop, or a readout whose every frame times out, fits in this.
-        const double end_limit = start + 600.0 * tick_ms() + 40.0 * Clock_Ms(t_, 2000);
+        const double end_limit = start + 600.0 * tick_ms() + 40.0 * clock_ms(t_, 2000);
         double ended = -1, back = -1;
         while (now_ms() < end_limit) {
             if (back < 0 && !h_.board.hung_up()) back = now_ms();
-            if (!sim_.pending && t_.S.Simulation_Active && t_.F.Adr_Status_Cde.Visible() &&
-                t_.F.Adr_Status_Cde.Caption() == Stop_Caption)
+            if (!sim_.pending && t_.state.Simulation_Active && t_.form.Adr_Status_Cde.Visible() &&
+                t_.form.Adr_Status_Cde.Caption() == Stop_Caption)
                 click_sim(false);
             if (ended < 0 && operation_ended()) ended = now_ms();
             const bool flushed = now_ms() >= last_delay_ms_ + delay_ms;
@@ -331,11 +332,11 @@ class Soak {
                        .arg(back < 0 ? QStringLiteral("the board stayed hung up")
                                      : QStringLiteral("the operation in hand never ended"))
                        .arg(now_ms() - start, 0, 'f', 0)
-                       .arg(t_.S.Task_State));
+                       .arg(t_.state.Task_State));
         } else {
             // An exchange the board dropped before the calm may still be waiting out its time-out:
             // the count starts with the first byte the board gets, and answers, after this point.
-            const double limit = now_ms() + 100.0 * tick_ms() + 2.0 * Clock_Ms(t_, 2000);
+            const double limit = now_ms() + 100.0 * tick_ms() + 2.0 * clock_ms(t_, 2000);
             first_byte_ms_ = -1;
             watching_bytes_ = true;
             while (!recovered() && now_ms() < limit)
@@ -353,8 +354,8 @@ class Soak {
                            .arg(recovered() ? QStringLiteral("green and idle only")
                                             : QStringLiteral("still not green and idle"))
                            .arg(steps)
-                           .arg(t_.S.Task_State)
-                           .arg(t_.F.Connection_Lbl.Caption()));
+                           .arg(t_.state.Task_State)
+                           .arg(t_.form.Connection_Lbl.Caption()));
             if (const QString stuck = stuck_control(); !stuck.isEmpty())
                 failed(QStringLiteral("green and idle, but ") + stuck);
         }
@@ -368,9 +369,9 @@ class Soak {
         r_.passes = pass_;
         r_.elapsed_ms = clock_.elapsed();
         r_.frames_answered = h_.board.frames_answered();
-        r_.exchanges = t_.Link.Link_Count.Exchanges;
-        r_.overlaps = t_.Link.Link_Count.Overlaps;
-        r_.max_in_flight = t_.Link.Link_Count.Max_In_Flight;
+        r_.exchanges = t_.link.link_count.exchanges;
+        r_.overlaps = t_.link.link_count.overlaps;
+        r_.max_in_flight = t_.link.link_count.max_in_flight;
         r_.idle_poll_mean_ms = idle_polls_ ? idle_poll_total_ms_ / double(idle_polls_) : 0;
         r_.tick_ms = tick_ms();
     }
@@ -378,7 +379,7 @@ class Soak {
   public:
     Soak_Result run() {
         clock_.start();
-        Set_Clock_Divider(t_, cfg_.clock_divider);
+        set_clock_divider(t_, cfg_.clock_divider);
         h_.board.set_clock_divider(cfg_.clock_divider);
         h_.load();
         // Wakes a blocking pass now and then, so the deadlines are seen even with the tick off.
@@ -391,8 +392,8 @@ class Soak {
 
         // The user's first act is a search of the loop, which the board lets through.
         ++r_.actions[QStringLiteral("search")];
-        t_.F.Start_Bus_Cmd.click();
-        if (!h_.run_until([this] { return t_.F.Start_Bus_Cmd.Visible() && recovered(); }, 10000))
+        t_.form.Start_Bus_Cmd.click();
+        if (!h_.run_until([this] { return t_.form.Start_Bus_Cmd.Visible() && recovered(); }, 10000))
             problem(QStringLiteral("the first search, without faults, did not end"));
 
         QObject::connect(&h_.board, &loopsim::Board::byte_received, &context_, [this] {
