@@ -2,9 +2,10 @@
 // driven by a seeded user, until the board has answered the frames asked for.
 //   bench_soak [--seed N] [--frames N] [--divider N] [--probability P]
 // Prints a table, then one FIGURE line per figure for bench/run. Exits 1 when an invariant broke.
-#include "support/soak.h"
+#include "soak_run.h"
 
 #include <QCoreApplication>
+#include <QStringList>
 #include <cstdio>
 #include <cstring>
 
@@ -85,5 +86,21 @@ int main(int argc, char** argv) {
     // How far one exchange on this line is from the tick it has to fit in.
     std::printf("FIGURE\tsoak idle poll exchange\t%.3f\tms\t%d\t%.4f\t< 0.5\n", r.idle_poll_mean_ms,
                 r.tick_ms, r.tick_ms ? r.idle_poll_mean_ms / r.tick_ms : 0.0);
-    return r.clean() ? 0 : 1;
+    // A run proves something only if it met every fault, ran every step and made every kind of
+    // click, and checked the recovery more than once.
+    QStringList missed;
+    for (const char* kind : {"silent", "wrong", "delay", "garbage", "extra", "short", "hangup"})
+        if (r.faults.value(QLatin1String(kind)) == 0) missed << QStringLiteral("fault ") + kind;
+    for (int state : {1, 2, 3, 4, 5, 6, 7, 8, 9, 16}) {
+        const auto it = r.state_runs.find(state);
+        if (it == r.state_runs.end() || it->second == 0)
+            missed << QStringLiteral("state %1").arg(state);
+    }
+    for (const char* action : {"search", "grid click", "LED on", "LED off", "mode box",
+                               "simulation start", "simulation stop"})
+        if (r.actions.value(QLatin1String(action)) == 0) missed << action;
+    if (r.recoveries_checked < 4) missed << QStringLiteral("recoveries (fewer than 4)");
+    Figure("soak coverage missed", missed.size(), "items", "= 0");
+    if (!missed.isEmpty()) std::printf("not reached: %s\n", qPrintable(missed.join(", ")));
+    return r.clean() && missed.isEmpty() ? 0 : 1;
 }

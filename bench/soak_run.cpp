@@ -1,4 +1,4 @@
-#include "support/soak.h"
+#include "soak_run.h"
 
 #include "app/bus_task.h"
 #include "app/menus.h"
