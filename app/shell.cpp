@@ -39,6 +39,8 @@ void connect_click(Tool& t, Control& c, void (*handler)(Tool&, int), int index) 
     QObject::connect(&c, &Control::Click, &t.form, [tp, handler, index] { handler(*tp, index); });
 }
 
+} // namespace
+
 void wire_handlers(Tool& t) {
     // The form outlives every connection made here; a second load of the same form must not
     // double every handler.
@@ -72,8 +74,6 @@ void wire_handlers(Tool& t) {
     Tool* tp = &t;
     QObject::connect(&f, &Bus_Form::unloaded, &f, [tp] { Form_QueryUnload(*tp); });
 }
-
-} // namespace
 
 void build_grid(Tool& t) {
     Bus_Form& f = t.form;

@@ -1,8 +1,11 @@
 // exchanges per second through Exchange_Byte over a pseudo-terminal whose far end answers each
 // byte at once, beside a plain write/poll/read loop on the same kind of terminal.
 //   bench_exchange [seconds]     (default 8)
+#include "app/link_events.h"
 #include "bench/figure.h"
-#include "support/link_wiring.h"
+#include "model/tool.h"
+
+#include <QElapsedTimer>
 
 #include "engine/com_port.h"
 #include "link/qt_serial_port.h"

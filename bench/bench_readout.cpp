@@ -2,8 +2,8 @@
 // its floor: 15 pauses of 50 ms, and 16 frames of 4 bytes out and 5 back at 1.0417 ms a byte.
 //   bench_readout [runs]     (default 9)
 #include "addresses/identity.h"
-#include "addresses_fixture.h"
 #include "bench/figure.h"
+#include "bench/fixture.h"
 #include "engine/requests.h"
 
 #include <QCoreApplication>
@@ -15,10 +15,10 @@
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     loopsim::Loop loop;
-    loop.detectors[21] = Make_Detector(0x1A);
+    loop.detectors[21] = make_detector(0x1A);
     Harness h(loop);
-    if (!Start_Connected(h)) return std::fprintf(stderr, "the board did not connect\n"), 1;
-    Mark_Found(h.t, 21, 3, QStringLiteral("DLX508B"));
+    if (!start_connected(h)) return std::fprintf(stderr, "the board did not connect\n"), 1;
+    mark_found(h.t, 21, 3, QStringLiteral("DLX508B"));
     h.t.state.Sel_Adr = 21;
     h.board.set_paced(true);
 

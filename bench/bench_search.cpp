@@ -1,7 +1,7 @@
 // Wall time of a search over a detector on every address, against its floor: 128 probes and
 // 128 type reads at one 100 ms tick each, plus the 2000 ms pause of the re-arm.
-#include "addresses_fixture.h"
 #include "bench/figure.h"
+#include "bench/fixture.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -11,9 +11,9 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     loopsim::Loop loop;
     for (int a = 1; a <= 128; ++a)
-        loop.detectors[a] = Make_Detector(a % 2 ? 0x13 : 0x1A);
+        loop.detectors[a] = make_detector(a % 2 ? 0x13 : 0x1A);
     Harness h(loop);
-    if (!Start_Connected(h)) return std::fprintf(stderr, "the board did not connect\n"), 1;
+    if (!start_connected(h)) return std::fprintf(stderr, "the board did not connect\n"), 1;
 
     QElapsedTimer clock;
     clock.start();

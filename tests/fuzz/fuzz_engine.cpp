@@ -71,7 +71,7 @@ constexpr uint8_t Data_Bytes[] = {0x13, 0x19, 0x1A, 0x17, 0x21, 0x42, 0x00,
                  bool(t.state.Simulation_Active));
     if (const auto* port = dynamic_cast<const Memory_Port*>(t.link.Comm1()))
         std::fprintf(stderr, "last bytes written: %s\n",
-                     port->Written().right(48).toHex(' ').constData());
+                     port->written().right(48).toHex(' ').constData());
     std::abort();
 }
 
@@ -87,7 +87,7 @@ class Run {
         t_.dialogs = &dialogs_;
         set_clock_divider(t_, Divider);
         Form_Load(t_);
-        port_->Set_Answer([this](uint8_t byte) { return Answer(byte); });
+        port_->set_answer([this](uint8_t byte) { return Answer(byte); });
         deadline_ = QDeadlineTimer(Input_Budget_Ms);
     }
 
@@ -160,10 +160,10 @@ class Run {
             return Good(byte, 0, 0);
         }
         case 6: // the line goes away
-            port_->Hang_Up();
+            port_->hang_up();
             return std::nullopt;
         default: // the right answer, after the tool has given up on it
-            port_->Deliver_Later(Good(byte, 0, 0), 1 + (c >> 3) % 3);
+            port_->deliver_later(Good(byte, 0, 0), 1 + (c >> 3) % 3);
             return std::nullopt;
         }
     }
@@ -203,9 +203,9 @@ class Run {
             break;
         default:
             if (arg & 1)
-                port_->Hang_Up();
+                port_->hang_up();
             else
-                port_->Set_Open_Fails(arg & 2);
+                port_->set_open_fails(arg & 2);
         }
     }
 
@@ -263,7 +263,7 @@ class Run {
         good_left_ = 0;
         good_status_ = 0x01;
         frame_pos_ = 0;
-        port_->Set_Open_Fails(false);
+        port_->set_open_fails(false);
         bool stop_asked = false;
         for (int n = 0; n < Recovery_Passes; ++n) {
             if (t_.state.Simulation_Active && !stop_asked) {

@@ -51,6 +51,13 @@ void Harness::open() {
     Open_Com_Port(t);
 }
 
+void Harness::open_quiet() {
+    wire_handlers(t);
+    open();
+    t.form.Timer_Tache.stop();
+    board.clear_traffic();
+}
+
 void Harness::load() {
     Form_Load(t);
 }

@@ -42,7 +42,9 @@ class Harness {
     Test_Dialogs dialogs;
     Tool t;
 
-    void open();          // Com_Port = com, then Open_Com_Port
+    void open(); // Com_Port = com, then Open_Com_Port
+    // The handlers wired and the port open, with the task tick stopped: only the test talks.
+    void open_quiet();
     void load();          // the whole load sequence (settings, grid, port)
     void connect_board(); // open(), then run until the task idles in state 9
     void step();          // one Bus_Task step

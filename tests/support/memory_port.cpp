@@ -2,23 +2,23 @@
 
 #include <QTimer>
 
-void Memory_Port::Arrive(const QByteArray& bytes, quint64 session) {
+void Memory_Port::arrive(const QByteArray& bytes, quint64 session) {
     if (!open_ || session != session_) return;
     in_.append(bytes);
     check_threshold();
 }
 
-void Memory_Port::Deliver(const QByteArray& bytes) {
+void Memory_Port::deliver(const QByteArray& bytes) {
     QMetaObject::invokeMethod(
-        this, [this, bytes, session = session_] { Arrive(bytes, session); }, Qt::QueuedConnection);
+        this, [this, bytes, session = session_] { arrive(bytes, session); }, Qt::QueuedConnection);
 }
 
-void Memory_Port::Deliver_Later(const QByteArray& bytes, int ms) {
+void Memory_Port::deliver_later(const QByteArray& bytes, int ms) {
     QTimer::singleShot(ms, Qt::PreciseTimer, this,
-                       [this, bytes, session = session_] { Arrive(bytes, session); });
+                       [this, bytes, session = session_] { arrive(bytes, session); });
 }
 
-void Memory_Port::Hang_Up() {
+void Memory_Port::hang_up() {
     const quint64 session = session_;
     QMetaObject::invokeMethod(
         this,
@@ -57,7 +57,7 @@ bool Memory_Port::Output(uint8_t byte) {
     written_.append(static_cast<char>(byte));
     if (!answer_) return true;
     if (const std::optional<QByteArray> reply = answer_(byte); reply && !reply->isEmpty())
-        Deliver(*reply);
+        deliver(*reply);
     return true;
 }
 

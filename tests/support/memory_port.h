@@ -13,21 +13,21 @@ class Memory_Port final : public Serial_Port {
     // RThreshold at that moment is the reply length the tool waits for.
     using Answer = std::function<std::optional<QByteArray>(uint8_t written)>;
 
-    void Set_Answer(Answer answer) { answer_ = std::move(answer); }
-    void Set_Open_Fails(bool fails) { open_fails_ = fails; }
+    void set_answer(Answer answer) { answer_ = std::move(answer); }
+    void set_open_fails(bool fails) { open_fails_ = fails; }
 
     // Bytes that arrive unasked, on the next pass of the event loop (dropped if the port has
     // been closed or reopened by then).
-    void Deliver(const QByteArray& bytes);
+    void deliver(const QByteArray& bytes);
     // The same after ms milliseconds: a reply that comes too late.
-    void Deliver_Later(const QByteArray& bytes, int ms);
+    void deliver_later(const QByteArray& bytes, int ms);
     // The line goes away on the next pass of the event loop, as an unplugged adapter does.
-    void Hang_Up();
+    void hang_up();
 
-    int Opens() const { return opens_; }
-    int Hang_Ups() const { return hang_ups_; }
-    const QByteArray& Written() const { return written_; }
-    void Clear_Written() { written_.clear(); }
+    int opens() const { return opens_; }
+    int hang_ups() const { return hang_ups_; }
+    const QByteArray& written() const { return written_; }
+    void clear_written() { written_.clear(); }
 
     bool open(int number) override;
     void close() override;
@@ -38,7 +38,7 @@ class Memory_Port final : public Serial_Port {
     QString device_name(int number) const override;
 
   private:
-    void Arrive(const QByteArray& bytes, quint64 session);
+    void arrive(const QByteArray& bytes, quint64 session);
 
     Answer answer_;
     QByteArray in_;

@@ -129,6 +129,38 @@ bool Console::point_command(const QString& verb, const QString& arg) {
     return true;
 }
 
+// refuse N CODE: the detector at N answers frame CODE (its P0) with status 1; accept N CODE
+// answers it again.
+bool Console::refusal_command(const QString& verb, const QStringList& args) {
+    int a = 0, code = 0;
+    if (args.size() != 2 || !parse_int(args[0], 1, 128, &a)) {
+        print_(QStringLiteral("%1: an address 1..128 and a frame code are expected").arg(verb));
+        return true;
+    }
+    const QString c = args[1].toLower();
+    bool ok = false;
+    code = c.startsWith(QLatin1String("0x")) ? c.mid(2).toInt(&ok, 16) : c.toInt(&ok);
+    if (!ok || code < 0 || code > 255) {
+        print_(QStringLiteral("%1: a frame code 0..255 is expected").arg(verb));
+        return true;
+    }
+    auto it = board_.loop().detectors.find(a);
+    if (it == board_.loop().detectors.end()) {
+        print_(QStringLiteral("no detector at %1").arg(address_text(a)));
+        return true;
+    }
+    if (verb == QLatin1String("refuse"))
+        it->second.refused.insert(code);
+    else
+        it->second.refused.remove(code);
+    print_(QStringLiteral("%1 %2 frame 0x%3")
+               .arg(verb == QLatin1String("refuse") ? QStringLiteral("refused at")
+                                                     : QStringLiteral("accepted at"),
+                    address_text(a))
+               .arg(code, 2, 16, QLatin1Char('0')));
+    return true;
+}
+
 bool Console::execute(const QString& line) {
     const QStringList w = line.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
     if (w.isEmpty()) return true;
@@ -145,6 +177,8 @@ bool Console::execute(const QString& line) {
     } else if (verb == QLatin1String("alarm") || verb == QLatin1String("fault") ||
                verb == QLatin1String("comfault") || verb == QLatin1String("clear")) {
         return point_command(verb, arg);
+    } else if (verb == QLatin1String("refuse") || verb == QLatin1String("accept")) {
+        return refusal_command(verb, w.mid(1));
     } else if (verb == QLatin1String("short")) {
         if (!on_off(arg, &on)) return true;
         uint8_t& s = board_.loop().status;
@@ -289,6 +323,7 @@ QString Console::status_text() const {
 QString Console::help_text() {
     return QStringLiteral(
         "alarm N | fault N | comfault N | clear N   set the point state of address N\n"
+        "refuse N CODE | accept N CODE              N answers frame CODE with status 1, or again\n"
         "short on|off                               short circuit on the loop\n"
         "silent on|off                              answer nothing at all\n"
         "echostop K | wrongecho K                   no / wrong echo of frame byte K (0 = off)\n"

@@ -26,6 +26,7 @@ class Console : public QObject {
 
   private:
     bool point_command(const QString& verb, const QString& arg);
+    bool refusal_command(const QString& verb, const QStringList& args);
     bool on_off(const QString& arg, bool* on);
     QString faults_text() const;
 
