@@ -138,7 +138,7 @@ int main(int argc, char** argv) {
     std::printf("  plain termios write/poll/read : %9.0f exchanges/s\n", plain_rate);
     std::printf("  Exchange_Byte (Qt port)       : %9.0f exchanges/s\n", tool_rate);
     std::printf("  median ratio of the blocks    : %9.2f (goal >= 0.5)\n", median);
-    Print_Figure("exchanges/s, Exchange_Byte vs raw termios (median block ratio)", tool_rate, "1/s",
+    print_figure("exchanges/s, Exchange_Byte vs raw termios (median block ratio)", tool_rate, "1/s",
                  plain_rate, ">= 0.5", 0, median);
     return 0;
 }

@@ -202,14 +202,14 @@ int main(int argc, char** argv) {
     std::printf(
         "  bare Qt loop    : %.2f %% of a core, the same request every 100 ms, %d answers\n",
         floor_share, floor_answers);
-    Print_Figure("idle CPU of kalvenor, offscreen (anchor: bare loop)", off.tool_share, "% core",
+    print_figure("idle CPU of kalvenor, offscreen (anchor: bare loop)", off.tool_share, "% core",
                  floor_share, "<= 2", 2);
     if (on_display.ok)
-        Print_Figure("idle CPU of kalvenor, on the display", on_display.tool_share, "% core",
+        print_figure("idle CPU of kalvenor, on the display", on_display.tool_share, "% core",
                      No_Anchor, "<= 0.5", 2);
-    Print_Figure("idle CPU floor: bare Qt timer loop, same poll", floor_share, "% core", No_Anchor,
+    print_figure("idle CPU floor: bare Qt timer loop, same poll", floor_share, "% core", No_Anchor,
                  "-", 2);
-    Print_Figure("idle status polls (anchor: one per 100 ms tick)", off.polls / off.seconds, "1/s",
+    print_figure("idle status polls (anchor: one per 100 ms tick)", off.polls / off.seconds, "1/s",
                  10.0, "-", 2);
     return 0;
 }

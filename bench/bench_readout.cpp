@@ -38,8 +38,8 @@ int main(int argc, char** argv) {
     std::printf("readout of a type-3 detector, %zu runs: median %.1f ms, max %.1f ms, floor %.1f "
                 "ms, ratio median %.4f, worst %.4f (goal <= 1.05)\n",
                 ms.size(), median, worst, floor_ms, median / floor_ms, worst / floor_ms);
-    Print_Figure("type-3 readout vs pauses + wire time (median)", median, "ms", floor_ms,
+    print_figure("type-3 readout vs pauses + wire time (median)", median, "ms", floor_ms,
                  "<= 1.05");
-    Print_Figure("type-3 readout vs pauses + wire time (worst)", worst, "ms", floor_ms, "-");
+    print_figure("type-3 readout vs pauses + wire time (worst)", worst, "ms", floor_ms, "-");
     return 0;
 }

@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
         return std::fprintf(stderr, "found %d\n", h.t.state.Adr_Count), 1;
     std::printf("search of 128 detectors: %.3f s, floor %.3f s, ratio %.4f (goal <= 1.01)\n",
                 seconds, floor, seconds / floor);
-    Print_Figure("128-detector search vs 256 ticks + 2 s re-arm", seconds, "s", floor, "<= 1.01",
+    print_figure("128-detector search vs 256 ticks + 2 s re-arm", seconds, "s", floor, "<= 1.01",
                  3);
     return 0;
 }

@@ -14,7 +14,7 @@ constexpr int Addresses = 128;
 constexpr double Floor_Ms = Addresses * 100.0;
 
 // Time from the first poll of address 1 to the first poll of address 1 in the next pass, ms.
-double Pass_Ms(bool paced) {
+double pass_ms(bool paced) {
     loopsim::Loop loop;
     loop.script.clear();
     for (int a = 1; a <= Addresses; ++a)
@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
     int failed = 0;
     for (const bool paced : {false, true}) {
         if (paced_only && !paced) continue;
-        const double ms = Pass_Ms(paced);
+        const double ms = pass_ms(paced);
         if (ms < 0) {
             std::fprintf(stderr, "the %s pass did not complete\n", paced ? "paced" : "instant");
             ++failed;
@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
         }
         std::printf("%-26s pass %8.1f ms  ratio %.4f\n",
                     paced ? "board paced at 9600 baud" : "instant board", ms, ms / Floor_Ms);
-        Print_Figure(paced ? "simulation pass, 128 addresses, board paced at 9600 baud"
+        print_figure(paced ? "simulation pass, 128 addresses, board paced at 9600 baud"
                            : "simulation pass, 128 addresses, instant board",
                      ms, "ms", Floor_Ms, "<= 1.02");
     }

@@ -11,15 +11,15 @@
 
 namespace {
 
-void Figure(const char* label, const QString& value, const char* unit, const char* goal) {
+void figure(const char* label, const QString& value, const char* unit, const char* goal) {
     std::printf("FIGURE\t%s\t%s\t%s\t-\t-\t%s\n", label, qPrintable(value), unit, goal);
 }
 
-void Figure(const char* label, double value, const char* unit, const char* goal) {
-    Figure(label, QString::number(value, 'f', value == qint64(value) ? 0 : 2), unit, goal);
+void figure(const char* label, double value, const char* unit, const char* goal) {
+    figure(label, QString::number(value, 'f', value == qint64(value) ? 0 : 2), unit, goal);
 }
 
-int Usage() {
+int usage() {
     std::fprintf(stderr,
                  "usage: bench_soak [--seed N] [--frames N] [--divider N] [--probability P]\n");
     return 2;
@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
     config.seed = 20261206;
     config.frames = 10000;
     for (int i = 1; i < argc; ++i) {
-        if (i + 1 >= argc) return Usage();
+        if (i + 1 >= argc) return usage();
         const QString value = QString::fromLocal8Bit(argv[i + 1]);
         bool ok = false;
         if (!std::strcmp(argv[i], "--seed"))
@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
             ok = (config.clock_divider = value.toInt(&ok)) > 0 && ok;
         else if (!std::strcmp(argv[i], "--probability"))
             config.fault_probability = value.toDouble(&ok);
-        if (!ok) return Usage();
+        if (!ok) return usage();
         ++i;
     }
     // Long enough for any seed at the default rate, even on a loaded machine.
@@ -58,31 +58,31 @@ int main(int argc, char** argv) {
                 config.seed, config.frames, config.fault_probability, config.clock_divider);
     std::fflush(stdout);
 
-    const Soak_Result r = Run_Soak(config);
+    const Soak_Result r = run_soak(config);
     std::printf("%s", qPrintable(r.report()));
 
     const QByteArray frames_goal = ">= " + QByteArray::number(config.frames);
-    Figure("soak seed", double(r.seed), "-", "-");
-    Figure("soak frames answered", r.frames_answered, "frames", frames_goal.constData());
-    Figure("soak exchanges", double(r.exchanges), "exchanges", "-");
-    Figure("soak faults injected", r.faults_total(), "faults", "> 0");
+    figure("soak seed", double(r.seed), "-", "-");
+    figure("soak frames answered", r.frames_answered, "frames", frames_goal.constData());
+    figure("soak exchanges", double(r.exchanges), "exchanges", "-");
+    figure("soak faults injected", r.faults_total(), "faults", "> 0");
     for (const char* kind : {"silent", "wrong", "delay", "garbage", "extra", "short", "hangup"}) {
         const QByteArray label = QByteArray("soak faults injected: ") + kind;
-        Figure(label.constData(), r.faults.value(QLatin1String(kind)), "faults", "> 0");
+        figure(label.constData(), r.faults.value(QLatin1String(kind)), "faults", "> 0");
     }
-    Figure("soak crashes", 0, "crashes", "= 0"); // a crash never gets here
-    Figure("soak interleaved exchanges", double(r.overlaps), "exchanges", "= 0");
-    Figure("soak most exchanges in flight", r.max_in_flight, "exchanges", "<= 1");
-    Figure("soak task state violations", r.state_violations, "violations", "= 0");
-    Figure("soak simulation requests", r.sim_requests, "clicks", "-");
-    Figure("soak lost simulation requests", r.sim_lost, "clicks", "= 0");
-    Figure("soak recoveries checked", r.recoveries_checked, "recoveries", "> 0");
-    Figure("soak failed recoveries", r.recoveries_failed, "recoveries", "= 0");
+    figure("soak crashes", 0, "crashes", "= 0"); // a crash never gets here
+    figure("soak interleaved exchanges", double(r.overlaps), "exchanges", "= 0");
+    figure("soak most exchanges in flight", r.max_in_flight, "exchanges", "<= 1");
+    figure("soak task state violations", r.state_violations, "violations", "= 0");
+    figure("soak simulation requests", r.sim_requests, "clicks", "-");
+    figure("soak lost simulation requests", r.sim_lost, "clicks", "= 0");
+    figure("soak recoveries checked", r.recoveries_checked, "recoveries", "> 0");
+    figure("soak failed recoveries", r.recoveries_failed, "recoveries", "= 0");
     const QByteArray steps_goal = "<= " + QByteArray::number(config.recovery_steps_allowed);
-    Figure("soak worst recovery", r.worst_recovery_steps, "steps", steps_goal.constData());
-    Figure("soak worst recovery time", r.worst_recovery_ticks, "ticks", steps_goal.constData());
-    Figure("soak problems", r.problems, "problems", "= 0");
-    Figure("soak elapsed", r.elapsed_ms / 1000.0, "s", "-");
+    figure("soak worst recovery", r.worst_recovery_steps, "steps", steps_goal.constData());
+    figure("soak worst recovery time", r.worst_recovery_ticks, "ticks", steps_goal.constData());
+    figure("soak problems", r.problems, "problems", "= 0");
+    figure("soak elapsed", r.elapsed_ms / 1000.0, "s", "-");
     // How far one exchange on this line is from the tick it has to fit in.
     std::printf("FIGURE\tsoak idle poll exchange\t%.3f\tms\t%d\t%.4f\t< 0.5\n", r.idle_poll_mean_ms,
                 r.tick_ms, r.tick_ms ? r.idle_poll_mean_ms / r.tick_ms : 0.0);
@@ -100,7 +100,7 @@ int main(int argc, char** argv) {
                                "simulation start", "simulation stop"})
         if (r.actions.value(QLatin1String(action)) == 0) missed << action;
     if (r.recoveries_checked < 4) missed << QStringLiteral("recoveries (fewer than 4)");
-    Figure("soak coverage missed", missed.size(), "items", "= 0");
+    figure("soak coverage missed", missed.size(), "items", "= 0");
     if (!missed.isEmpty()) std::printf("not reached: %s\n", qPrintable(missed.join(", ")));
     return r.clean() && missed.isEmpty() ? 0 : 1;
 }

@@ -83,9 +83,9 @@ int main(int argc, char** argv) {
         std::printf("%-38s %8.1f %8.1f %8.1f\n", labels[k], figures[k][runs / 2],
                     figures[k].front(), figures[k].back());
     }
-    Print_Figure("start-up, main() to window painted (median)", figures[0][runs / 2], "ms",
+    print_figure("start-up, main() to window painted (median)", figures[0][runs / 2], "ms",
                  No_Anchor, "< 300");
-    Print_Figure("peak memory at start-up (largest run)", figures[1].back(), "MB", No_Anchor,
+    print_figure("peak memory at start-up (largest run)", figures[1].back(), "MB", No_Anchor,
                  "< 60");
     return 0;
 }

@@ -10,7 +10,7 @@
 constexpr double No_Anchor = NAN;
 
 // The ratio is value / anchor unless the bench passes a better-founded one.
-inline void Print_Figure(const char* label, double value, const char* unit, double anchor,
+inline void print_figure(const char* label, double value, const char* unit, double anchor,
                          const char* goal, int decimals = 1, double ratio = NAN) {
     const auto field = [](double x, int places, const char* end) {
         if (std::isnan(x))

@@ -28,7 +28,7 @@ constexpr Vb_Color Green = RGB(0, 255, 0);
 constexpr int Board_Delay_Ms = 2200;
 constexpr int Problems_Kept = 8;
 
-bool Has_Step(int state) {
+bool has_step(int state) {
     return (state >= Task::Probe_Interface && state <= Task::Idle_Status) ||
            state == Task::Mode_Write;
 }
@@ -99,7 +99,7 @@ class Soak {
         if (link.in_flight > 1)
             problem(QStringLiteral("%1 exchanges in flight").arg(link.in_flight));
         const int s = t_.state.Task_State;
-        if (!Has_Step(s) && !(s == Task::Quit && t_.state.Quit_Flag)) {
+        if (!has_step(s) && !(s == Task::Quit && t_.state.Quit_Flag)) {
             ++r_.state_violations;
             problem(QStringLiteral("Task_State %1 %2").arg(s).arg(QLatin1String(where)));
         }
@@ -519,6 +519,6 @@ QString Soak_Result::report() const {
     return out;
 }
 
-Soak_Result Run_Soak(const Soak_Config& config) {
+Soak_Result run_soak(const Soak_Config& config) {
     return Soak(config).run();
 }

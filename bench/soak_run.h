@@ -59,4 +59,4 @@ struct Soak_Result {
     QString report() const;
 };
 
-Soak_Result Run_Soak(const Soak_Config& config);
+Soak_Result run_soak(const Soak_Config& config);

@@ -445,15 +445,6 @@ class Runner {
             harness().dialogs.answers << args.value(0);
             return true;
         }
-        if (verb == QLatin1String("while_box")) { // while a box is open, the main loop runs MS
-            const int ms = number(args.value(0));
-            Harness& h = harness();
-            h.dialogs.while_open = [&h, ms] {
-                QTest::qWait(ms); // a modal box runs its own event loop
-                h.dialogs.while_open = nullptr;
-            };
-            return true;
-        }
         if (verb == QLatin1String("on")) { // on BYTE VERB...: once, when the board receives BYTE
             on_byte_.append({quint8(number(args.value(0))), args.mid(1)});
             return true;

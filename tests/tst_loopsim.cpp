@@ -18,16 +18,7 @@ using loopsim::Loop;
 
 namespace {
 
-// Every byte the exchanges below expect comes from this description.
-const QByteArray Test_Loop = R"({"version": "0x31", "detectors": [
-    {"address": 1, "type": "0x1A", "pcb": 33, "soft": "0x42", "serial": [7, 12, 200, 44],
-     "params": {"1": 40, "7": 4, "0x0C": 100, "15": 12}, "mode": 4, "state": "fault"},
-    {"address": 2, "type": 19, "refused": ["0x18"], "silent": [21], "status": 1},
-    {"address": 3, "type": "0x42", "probe_refusals": 2, "second_accepts": true, "phases": [2]},
-    {"address": 64, "type": "0x21"}, {"from": 100, "to": 128, "type": "0x17", "phases": [1]},
-    {"address": 110, "type": "0x13"}],
-  "script": [{"at": 90, "address": 2, "state": "alarm"},
-             {"at": 60.5, "address": 1, "state": 6, "status": "0x01"}]})";
+const QByteArray Test_Loop = R"({"detectors": [{"address": 1, "type": "0x1A", "pcb": 33}]})";
 
 QByteArray hex(const char* text) {
     return QByteArray::fromHex(text);
@@ -88,84 +79,6 @@ class Tst_Loopsim : public QObject {
         board_.reset();
     }
 
-    void exchanges_data() {
-        QTest::addColumn<QString>("typed"); // console commands, separated by ';'
-        QTest::addColumn<QByteArray>("out");
-        QTest::addColumn<QByteArray>("in");
-        const auto row = [](const char* name, const char* typed, const char* out, const char* in) {
-            QTest::newRow(name) << QString(typed) << hex(out) << hex(in);
-        };
-        row("single bytes, 0x44 no header", "", "01 02 08 04 03 00 05 44 10 FF", "01 31 00 04 03");
-        row("short circuit bit", "short on", "08", "10");
-        row("versions", "", "40 14 01 00 40 15 01 00", "40 14 01 00 21 40 15 01 00 42");
-        row("serial S0, S2", "", "40 08 01 00 40 0A 01 00", "40 08 01 00 07 40 0A 01 00 C8");
-        row("parameters 7, 12", "", "40 07 01 00 40 0C 01 00", "40 07 01 00 04 40 0C 01 00 64");
-        row("parameter missing", "", "40 02 01 00", "40 02 01 01 00");
-        row("mode, refused mode", "", "40 18 01 00 40 18 02 00", "40 18 01 00 04 40 18 02 01 00");
-        row("silent code", "", "40 15 02 00", "40 15 02");
-        row("mode written, then committed", "", "41 96 01 02 40 18 01 00 41 85 01 00 40 18 01 00",
-            "41 96 01 00 00 40 18 01 00 04 41 85 01 00 00 40 18 01 00 02");
-        row("poll fault, com fault", "", "40 10 01 00 40 10 02 00",
-            "40 10 01 00 08 40 10 02 01 00");
-        row("LED on, other value, absent", "", "41 82 01 03 41 82 01 07 41 82 09 03",
-            "41 82 01 00 00 41 82 01 01 00 41 82 09 01 00");
-        row("unknown code, absent", "", "40 77 01 00 40 13 09 00", "40 77 01 01 00 40 13 09 01 00");
-        row("a range, one entry in it", "", "40 13 64 00 40 13 6E 00 40 13 80 00",
-            "40 13 64 00 17 40 13 6E 00 13 40 13 80 00 17");
-        row("search: both phases by default, range in phase 1", "",
-            "41 81 01 01 41 88 01 01 41 81 80 01 41 88 80 01",
-            "41 81 01 00 00 41 88 01 00 00 41 81 80 00 00 41 88 80 01 00");
-        row("search: wrong phase, second refused", "", "41 81 03 01 41 81 C8 01",
-            "41 81 03 01 00 41 81 C8 01 00");
-        row("search: two refusals, second attempts", "",
-            "41 88 03 01 41 88 C8 03 41 88 03 01 41 88 C8 03 41 88 03 01",
-            "41 88 03 01 00 41 88 C8 00 00 41 88 03 01 00 41 88 C8 00 00 41 88 03 00 00");
-        row("alarm typed", "alarm 1", "40 10 01 00", "40 10 01 00 01");
-        row("com fault typed, cleared", "comfault 1;clear 1", "40 10 01 00", "40 10 01 00 00");
-        row("typed off the loop", "alarm 9;alarm 129;alarm x", "40 10 01 00", "40 10 01 00 08");
-        // The tool stops sending a frame at a missing or wrong echo.
-        row("silent", "silent on", "01 40 13", "");
-        row("echo stop at the header", "echostop 1", "40 01", "01");
-        row("echo stop at P0, every frame", "echostop 2", "40 13 40 13", "40 40");
-        row("echo stop at P1", "echostop 3", "40 13 01", "40 13");
-        row("wrong echo of the header", "wrongecho 1", "40 01", "BF 01");
-        row("wrong echo of P1", "wrongecho 3", "40 13 01", "40 13 FE");
-        row("garbage", "garbage AA 55", "01 40 13 01 00",
-            "01 AA 55 40 AA 55 13 AA 55 01 AA 55 00 1A AA 55");
-        row("extra bytes", "extra 3", "01 40 13 01 00", "01 40 13 01 00 1A E0 E1 E2");
-        row("short replies", "shortreply on", "01 40 13 01 00", "01 40 13 01 00");
-    }
-    void exchanges() {
-        QFETCH(QString, typed);
-        QFETCH(QByteArray, out);
-        QFETCH(QByteArray, in);
-        start();
-        loopsim::Console console(*board_, [](const QString&) {});
-        for (const QString& line : typed.split(';'))
-            console.execute(line);
-        QCOMPARE(talk(out), in);
-        QCOMPARE(board_->received(), out);
-        QCOMPARE(board_->sent(), in);
-        // Switched off at run time, no fault leaves a frame half open behind it.
-        for (const char* off :
-             {"silent off", "echostop 0", "wrongecho 0", "garbage", "extra 0", "shortreply off"})
-            console.execute(off);
-        QCOMPARE(talk(hex("40 13 01 00")), hex("40 13 01 00 1A"));
-    }
-
-    void paced_at_9600_baud() {
-        start();
-        board_->set_paced(true);
-        QCOMPARE(talk(hex("40 13 01")), hex("40 13 01"));
-        QElapsedTimer clock;
-        clock.start();
-        send(0x00);
-        QCOMPARE(take(2, 500), hex("00 1A"));
-        // One byte in, two out at 1.0417 ms each.
-        QVERIFY2(clock.nsecsElapsed() >= 3100000,
-                 qPrintable(QString::number(clock.nsecsElapsed())));
-    }
-
     void resync() {
         start();
         loopsim::Console console(*board_, [](const QString&) {});
@@ -211,16 +124,6 @@ class Tst_Loopsim : public QObject {
         QCOMPARE(talk(hex("01 40 13 01 00")), hex("01 40 13 01 00 1A"));
         board_.reset();
         QVERIFY(!QFileInfo(link).isSymLink());
-    }
-
-    void json_script_in_time_order() {
-        Loop l;
-        QVERIFY(loopsim::parse_loop(QJsonDocument::fromJson(Test_Loop).object(), &l, nullptr));
-        QCOMPARE(l.script.size(), 2);
-        QCOMPARE(l.script[0].at_seconds, 60.5);
-        QCOMPARE(l.script[0].state, uint8_t(6));
-        QCOMPARE(l.script[0].poll_status, uint8_t(1));
-        QCOMPARE(l.script[1].state, uint8_t(0x01));
     }
 
     void json_bad_data() {

@@ -51,7 +51,7 @@ class Driver : public QObject {
         });
         qApp->installEventFilter(this);
         poll_.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&poll_, &QTimer::timeout, this, [this] { Poll(); });
+        QObject::connect(&poll_, &QTimer::timeout, this, [this] { poll(); });
         poll_.start(2);
         limit_.start();
     }
@@ -60,7 +60,7 @@ class Driver : public QObject {
     // Bytes the board took in after quitting had begun, beyond the one of an exchange then
     // under way (written before, perhaps not read yet), and boxes opened since: each named on
     // standard error.
-    int Late_Faults() const {
+    int late_faults() const {
         const int bytes =
             board_ && quit_seen_ ? board_->received().size() - rx_at_quit_ - in_flight_at_quit_ : 0;
         if (bytes > 0)
@@ -77,25 +77,25 @@ class Driver : public QObject {
     }
 
   private:
-    bool Idle_Connected() const {
+    bool idle_connected() const {
         return t_.state.Connected && t_.state.Task_State == Task::Idle_Status &&
                t_.link.bus_busy == 0;
     }
 
-    QWidget* Modal(const char* name) const {
+    QWidget* modal(const char* name) const {
         QWidget* m = QApplication::activeModalWidget();
         return m && m->isVisible() && m->objectName() == QLatin1String(name) ? m : nullptr;
     }
 
-    void Poll() {
+    void poll() {
         if (fired_) return;
         if (limit_.elapsed() > 15000) give_up("FAULT: the wait '%s' was never reached\n");
-        if (In_Wait()) Fire();
+        if (in_wait()) fire();
     }
 
     // Moves from stage `from` to the next once `ready`, doing `f` from the event loop, not
     // inside this poll: a wait started inside the poll would never see the poll again.
-    template <typename F> void Step(int from, bool ready, F f) {
+    template <typename F> void step(int from, bool ready, F f) {
         if (stage_ != from || !ready) return;
         stage_ = from + 1;
         QMetaObject::invokeMethod(this, f, Qt::QueuedConnection);
@@ -103,12 +103,12 @@ class Driver : public QObject {
 
     // Moves the tool one stage on towards the wait; true once it is in it.
 
-    bool In_Wait() {
+    bool in_wait() {
         Bus_Form& f = t_.form;
         if (wait_ == "exchange") return t_.link.link_count.in_flight > 0;
-        if (wait_ == "port error") return Modal("msg_box") != nullptr;
+        if (wait_ == "port error") return modal("msg_box") != nullptr;
         if (wait_ == "rearm") {
-            Step(0, Idle_Connected(), [this] {
+            step(0, idle_connected(), [this] {
                 QKeyEvent press(QEvent::KeyPress, Qt::Key_F5, Qt::NoModifier);
                 QWidget* focus = s_.window().focusWidget();
                 QApplication::sendEvent(focus ? focus : &s_.window(), &press);
@@ -117,7 +117,7 @@ class Driver : public QObject {
         }
         if (wait_ == "readout pause" || wait_ == "refusal") {
             // The search would have found the type 3 detector at address 2; it takes 13 s.
-            Step(0, Idle_Connected(), [this] {
+            step(0, idle_connected(), [this] {
                 t_.state.Adr_Type[1] = 3;
                 t_.form.Adr_Box(2).click();
             });
@@ -125,8 +125,8 @@ class Driver : public QObject {
                 return stage_ == 1 && t_.state.Task_State == Task::Read_Identity &&
                        t_.tempo_depth > 0;
             // Row 14, the detection mode, is the last the readout shows.
-            Step(1,
-                 f.Param_Lbl(14).Visible() && Idle_Connected() && f.Opto_Check.Visible() &&
+            step(1,
+                 f.Param_Lbl(14).Visible() && idle_connected() && f.Opto_Check.Visible() &&
                      !t_.state.Check_Lock,
                  [this] {
                      Control& opto = t_.form.Opto_Check;
@@ -134,22 +134,22 @@ class Driver : public QObject {
                      if (opto.Value() && thermo.Value()) opto.set_value(0);
                      (opto.Value() ? opto : thermo).set_value(0);
                  });
-            return stage_ == 2 && Modal("msg_box") != nullptr;
+            return stage_ == 2 && modal("msg_box") != nullptr;
         }
         if (wait_ == "port dialog" || wait_ == "port retry") {
-            Step(0, true, [this] { s_.window().action(t_.form.Serial_Com_Port_Mnu)->trigger(); });
-            auto* input = qobject_cast<QInputDialog*>(Modal("input_box"));
+            step(0, true, [this] { s_.window().action(t_.form.Serial_Com_Port_Mnu)->trigger(); });
+            auto* input = qobject_cast<QInputDialog*>(modal("input_box"));
             if (wait_ == "port dialog") return input != nullptr;
             if (stage_ == 1 && input) {
                 stage_ = 2;
                 input->setTextValue(QStringLiteral("17"));
                 input->accept();
             }
-            return stage_ == 2 && Modal("msg_box") != nullptr;
+            return stage_ == 2 && modal("msg_box") != nullptr;
         }
         if (wait_ == "about") {
-            Step(0, true, [this] { s_.window().action(t_.form.About_Mnu)->trigger(); });
-            return Modal("frmAbout") != nullptr;
+            step(0, true, [this] { s_.window().action(t_.form.About_Mnu)->trigger(); });
+            return modal("frmAbout") != nullptr;
         }
         give_up("FAULT: no wait called '%s'\n");
     }
@@ -160,7 +160,7 @@ class Driver : public QObject {
         std::_Exit(4);
     }
 
-    void Fire() {
+    void fire() {
         fired_ = true;
         poll_.stop();
         std::printf("%s\n", Marker);
@@ -189,7 +189,7 @@ class Driver : public QObject {
 
 // Timers of the form left running once the main loop has ended, each named on standard error:
 // they stop with the window, and nothing may start them again.
-int Running_Timers(Tool& t) {
+int running_timers(Tool& t) {
     Bus_Form& f = t.form;
     const std::pair<const char*, QTimer*> timers[] = {{"Timer_Tache", &f.Timer_Tache},
                                                       {"Tempo", &f.Tempo},
@@ -205,7 +205,7 @@ int Running_Timers(Tool& t) {
     return running;
 }
 
-int Run_Child(int argc, char** argv) {
+int run_child(int argc, char** argv) {
     const QString wait = QString::fromLocal8Bit(argv[2]);
     const QString way = QString::fromLocal8Bit(argv[3]);
     QApplication app(argc, argv);
@@ -230,13 +230,13 @@ int Run_Child(int argc, char** argv) {
     Driver driver(*session, board.get(), wait, way);
     session->start();
     const int status = session->run();
-    int faults = Running_Timers(session->tool());
+    int faults = running_timers(session->tool());
     session.reset();
     // Whatever the tool wrote reaches the board on its next reads.
     QEventLoop settle;
     QTimer::singleShot(30, &settle, &QEventLoop::quit);
     settle.exec();
-    faults += driver.Late_Faults();
+    faults += driver.late_faults();
     return !driver.reached() ? 4 : faults > 0 ? 3 : status;
 }
 
@@ -247,7 +247,7 @@ const std::map<QString, int> Signals = {
 
 // Starts the child in `wait` and returns once it has printed the marker (false if it never
 // did, its standard error then in `err`).
-bool Start_In_Wait(QProcess& child, const QString& wait, const QString& way, QByteArray* err) {
+bool start_in_wait(QProcess& child, const QString& wait, const QString& way, QByteArray* err) {
     child.start(QCoreApplication::applicationFilePath(), {Child_Flag, wait, way});
     QByteArray out;
     QElapsedTimer limit;
@@ -264,7 +264,7 @@ bool Start_In_Wait(QProcess& child, const QString& wait, const QString& way, QBy
     return false;
 }
 
-void Send(const QProcess& child, int sig) {
+void send(const QProcess& child, int sig) {
     ::kill(static_cast<pid_t>(child.processId()), sig);
 }
 
@@ -281,7 +281,7 @@ class Tst_Quit : public QObject {
   private:
     // Waits for the child to end and checks how it ended; the time from the marker to its exit
     // is kept for the summary.
-    void Expect_Clean_Exit(QProcess& child, const QElapsedTimer& since_marker);
+    void expect_clean_exit(QProcess& child, const QElapsedTimer& since_marker);
     QList<qint64> times_;
 };
 
@@ -312,11 +312,11 @@ void Tst_Quit::quits_from_every_wait() {
 
     QProcess child;
     QByteArray err;
-    QVERIFY2(Start_In_Wait(child, wait, way, &err), err.constData());
+    QVERIFY2(start_in_wait(child, wait, way, &err), err.constData());
     QElapsedTimer since_marker;
     since_marker.start();
-    if (Signals.count(way)) Send(child, Signals.at(way));
-    Expect_Clean_Exit(child, since_marker);
+    if (Signals.count(way)) send(child, Signals.at(way));
+    expect_clean_exit(child, since_marker);
 }
 
 // Started under nohup, the tool must outlive the terminal it came from.
@@ -324,17 +324,17 @@ void Tst_Quit::ignored_hangup_stays_ignored() {
     QProcess child;
     child.setChildProcessModifier([] { ::signal(SIGHUP, SIG_IGN); });
     QByteArray err;
-    QVERIFY2(Start_In_Wait(child, QStringLiteral("exchange"), QStringLiteral("SIGTERM"), &err),
+    QVERIFY2(start_in_wait(child, QStringLiteral("exchange"), QStringLiteral("SIGTERM"), &err),
              err.constData());
-    Send(child, SIGHUP);
+    send(child, SIGHUP);
     QVERIFY(!child.waitForFinished(300));
     QElapsedTimer since_signal;
     since_signal.start();
-    Send(child, SIGTERM);
-    Expect_Clean_Exit(child, since_signal);
+    send(child, SIGTERM);
+    expect_clean_exit(child, since_signal);
 }
 
-void Tst_Quit::Expect_Clean_Exit(QProcess& child, const QElapsedTimer& since_marker) {
+void Tst_Quit::expect_clean_exit(QProcess& child, const QElapsedTimer& since_marker) {
     const bool ended = child.waitForFinished(10000);
     const qint64 ms = since_marker.elapsed();
     if (!ended) {
@@ -361,7 +361,7 @@ void Tst_Quit::cleanupTestCase() {
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (argc == 4 && qstrcmp(argv[1], Child_Flag) == 0) return Run_Child(argc, argv);
+    if (argc == 4 && qstrcmp(argv[1], Child_Flag) == 0) return run_child(argc, argv);
     QCoreApplication app(argc, argv);
     Tst_Quit test;
     return QTest::qExec(&test, argc, argv);

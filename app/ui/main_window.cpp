@@ -92,7 +92,7 @@ bool is_lamp(const Control& c) {
 } // namespace
 
 Main_Window::Main_Window(Tool& t, QWidget* parent)
-    : QMainWindow(parent), Key_Down(Form_KeyDown), t_(t) {
+    : QMainWindow(parent), key_down(Form_KeyDown), t_(t) {
     look::install_font_substitutes();
     setObjectName(QStringLiteral("Bus_Frm"));
     setWindowTitle(t.form.Caption);
@@ -466,12 +466,12 @@ bool Main_Window::eventFilter(QObject* watched, QEvent* e) {
         if (w->window() == this && (w == focusWidget() || (!focusWidget() && w == this))) {
             auto* k = static_cast<QKeyEvent*>(e);
             const int code = Vb_Key_Code(k->key());
-            if (code && Key_Down) {
+            if (code && key_down) {
                 int shift = 0;
                 if (k->modifiers() & Qt::ShiftModifier) shift |= 1;
                 if (k->modifiers() & Qt::ControlModifier) shift |= 2;
                 if (k->modifiers() & Qt::AltModifier) shift |= 4;
-                Key_Down(t_, code, shift);
+                key_down(t_, code, shift);
             }
         }
     }

@@ -32,7 +32,7 @@ class Main_Window : public QMainWindow {
     static constexpr int Frame_Allowance_Y = 40;
 
     // Where key presses go before the focused control sees them (Form_KeyDown).
-    std::function<void(Tool&, int key_code, int shift)> Key_Down;
+    std::function<void(Tool&, int key_code, int shift)> key_down;
 
     // Visual Basic key code of a Qt key, or 0 when it has none.
     static int Vb_Key_Code(int qt_key);

@@ -38,13 +38,13 @@ constexpr int Input_Budget_Ms = 20000;
 constexpr uint32_t Panel_Green = 0x0000FF00;
 
 // Task states seen at the start of a pass, over the whole run (index = state).
-std::array<unsigned long, 17> State_Count{};
-unsigned long Inputs_Run = 0;
+std::array<unsigned long, 17> state_count{};
+unsigned long inputs_run = 0;
 
-void Print_State_Count() {
-    std::fprintf(stderr, "fuzz_engine: %lu inputs; passes per task state:", Inputs_Run);
+void print_state_count() {
+    std::fprintf(stderr, "fuzz_engine: %lu inputs; passes per task state:", inputs_run);
     for (int s : {1, 2, 3, 4, 5, 6, 7, 8, 9, 16})
-        std::fprintf(stderr, " %d:%lu", s, State_Count[s]);
+        std::fprintf(stderr, " %d:%lu", s, state_count[s]);
     std::fprintf(stderr, "\n");
 }
 
@@ -60,7 +60,7 @@ class No_Dialogs : public Dialogs {
 constexpr uint8_t Data_Bytes[] = {0x13, 0x19, 0x1A, 0x17, 0x21, 0x42, 0x00,
                                   0x01, 0x08, 0x09, 0x30, 0xFF, 0x7E};
 
-[[noreturn]] void Fail(const Tool& t, const char* what) {
+[[noreturn]] void fail(const Tool& t, const char* what) {
     std::fprintf(stderr,
                  "fuzz_engine: %s (Task_State %d, overlaps %llu, max in flight %d, in flight %d, "
                  "bus busy %d, pending %zu, tempo depth %d, connected %d, simulation %d)\n",
@@ -75,7 +75,7 @@ constexpr uint8_t Data_Bytes[] = {0x13, 0x19, 0x1A, 0x17, 0x21, 0x42, 0x00,
     std::abort();
 }
 
-bool Has_Step(int state) {
+bool has_step(int state) {
     return (state >= 1 && state <= 9) || state == 16;
 }
 
@@ -87,16 +87,16 @@ class Run {
         t_.dialogs = &dialogs_;
         set_clock_divider(t_, Divider);
         Form_Load(t_);
-        port_->set_answer([this](uint8_t byte) { return Answer(byte); });
+        port_->set_answer([this](uint8_t byte) { return answer(byte); });
         deadline_ = QDeadlineTimer(Input_Budget_Ms);
     }
 
-    void Go() {
-        while (!Done(Ops)) {
-            Top_Level_Op();
-            Check();
+    void go() {
+        while (!done(Ops)) {
+            top_level_op();
+            check();
         }
-        Recover();
+        recover();
     }
 
   private:
@@ -104,12 +104,12 @@ class Run {
     // odd bytes the board's answers, so a change in one does not shift the meaning of the other.
     // The script ends with its actions; a board whose answers run out before that answers well.
     enum Stream { Ops, Answers };
-    bool Done(Stream s) const { return pos_[s] >= size_; }
-    uint8_t Next(Stream s) { return pos_[s] < size_ ? data_[(pos_[s] += 2) - 2] : 0; }
+    bool done(Stream s) const { return pos_[s] >= size_; }
+    uint8_t next(Stream s) { return pos_[s] < size_ ? data_[(pos_[s] += 2) - 2] : 0; }
 
     // replies as a board that works would, tracking where a command frame is so that a frame's
     // bytes are echoed and its last byte gets the two-byte reply.
-    QByteArray Good(uint8_t byte, uint8_t data, uint8_t status) {
+    QByteArray good(uint8_t byte, uint8_t data, uint8_t status) {
         const int reply_len = port_->RThreshold();
         if (reply_len >= 2) {
             frame_pos_ = 0;
@@ -128,13 +128,13 @@ class Run {
     }
 
     // The board's answer to one byte; while the script lasts, the script chooses it.
-    std::optional<QByteArray> Answer(uint8_t byte) {
+    std::optional<QByteArray> answer(uint8_t byte) {
         const auto next_data = [this] { return Data_Bytes[data_index_++ % std::size(Data_Bytes)]; };
-        if (good_left_ > 0 || Done(Ops) || Done(Answers)) {
+        if (good_left_ > 0 || done(Ops) || done(Answers)) {
             if (good_left_ > 0) --good_left_;
-            return Good(byte, next_data(), good_status_);
+            return good(byte, next_data(), good_status_);
         }
-        const uint8_t c = Next(Answers);
+        const uint8_t c = next(Answers);
         switch (c % 8) {
         case 0:
             return std::nullopt;
@@ -142,39 +142,39 @@ class Run {
         case 2:
             good_left_ = c >> 3;
             good_status_ = 0;
-            data_index_ = Next(Answers);
-            return Good(byte, next_data(), 0);
+            data_index_ = next(Answers);
+            return good(byte, next_data(), 0);
         case 3: // a run of well-formed answers whose frames are refused
             good_left_ = c >> 3;
-            good_status_ = static_cast<uint8_t>(Next(Answers) | 1);
-            return Good(byte, 0, good_status_);
+            good_status_ = static_cast<uint8_t>(next(Answers) | 1);
+            return good(byte, 0, good_status_);
         case 4: { // raw bytes
             QByteArray raw;
             for (int n = (c >> 3) % 6; n > 0; --n)
-                raw.append(static_cast<char>(Next(Answers)));
+                raw.append(static_cast<char>(next(Answers)));
             return raw;
         }
         case 5: { // the right echo, and a user action while the tool waits for it
-            const uint8_t what = Next(Answers);
-            Queue_Action(what, Next(Answers));
-            return Good(byte, 0, 0);
+            const uint8_t what = next(Answers);
+            queue_action(what, next(Answers));
+            return good(byte, 0, 0);
         }
         case 6: // the line goes away
             port_->hang_up();
             return std::nullopt;
         default: // the right answer, after the tool has given up on it
-            port_->deliver_later(Good(byte, 0, 0), 1 + (c >> 3) % 3);
+            port_->deliver_later(good(byte, 0, 0), 1 + (c >> 3) % 3);
             return std::nullopt;
         }
     }
 
-    void Queue_Action(uint8_t what, uint8_t arg) {
+    void queue_action(uint8_t what, uint8_t arg) {
         QMetaObject::invokeMethod(
-            port_, [this, what, arg] { User_Action(what, arg); }, Qt::QueuedConnection);
+            port_, [this, what, arg] { user_action(what, arg); }, Qt::QueuedConnection);
     }
 
     // What a user can do with what the window shows.
-    void User_Action(uint8_t what, uint8_t arg) {
+    void user_action(uint8_t what, uint8_t arg) {
         Bus_Form& f = t_.form;
         switch (what % 8) {
         case 0:
@@ -209,27 +209,27 @@ class Run {
         }
     }
 
-    void Top_Level_Op() {
-        const uint8_t op = Next(Ops);
-        if (op % 8 < 3) return Pass();
+    void top_level_op() {
+        const uint8_t op = next(Ops);
+        if (op % 8 < 3) return pass();
         if (op % 8 == 3) { // ticks of nothing, through the real main loop and its timer
             for (int n = 1 + (op >> 3) % 4; n > 0 && !t_.state.Quit_Flag; --n)
-                Main_Loop_Tick();
+                main_loop_tick();
             return;
         }
-        const uint8_t what = Next(Ops);
-        User_Action(what, Next(Ops));
+        const uint8_t what = next(Ops);
+        user_action(what, next(Ops));
     }
 
-    void Pass() {
+    void pass() {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
-        ++State_Count[std::clamp<int>(t_.state.Task_State, 0, 16)];
+        ++state_count[std::clamp<int>(t_.state.Task_State, 0, 16)];
         Bus_Task(t_);
-        Check();
+        check();
     }
 
     // One task step through the real main loop, started by the real task timer.
-    void Main_Loop_Tick() {
+    void main_loop_tick() {
         const int state = t_.state.Task_State;
         bool ticked = false;
         QObject context;
@@ -238,28 +238,28 @@ class Run {
         const QDeadlineTimer give_up(1000);
         while (!ticked && !give_up.hasExpired())
             main_loop_pass(t_);
-        if (!ticked) Fail(t_, "the task tick never came");
-        ++State_Count[std::clamp<int>(state, 0, 16)];
+        if (!ticked) fail(t_, "the task tick never came");
+        ++state_count[std::clamp<int>(state, 0, 16)];
     }
 
-    void Check() {
+    void check() {
         const Tool& t = t_;
         if (t.link.link_count.overlaps != 0)
-            Fail(t, "an exchange was asked for while another waited");
-        if (t.link.link_count.max_in_flight > 1) Fail(t, "two exchanges in flight");
+            fail(t, "an exchange was asked for while another waited");
+        if (t.link.link_count.max_in_flight > 1) fail(t, "two exchanges in flight");
         if (t.link.link_count.in_flight != 0 || t.link.Link_Busy)
-            Fail(t, "an exchange left in flight");
+            fail(t, "an exchange left in flight");
         if (t.link.bus_busy != 0 || !t.link.pending_requests.empty())
-            Fail(t, "a user request left queued");
-        if (t.tempo_depth != 0) Fail(t, "a pause left open");
-        if (!t.form.Timer_Tache.isActive()) Fail(t, "the task tick is off between steps");
-        if (!Has_Step(t.state.Task_State)) Fail(t, "Task_State without a step");
-        if (deadline_.hasExpired()) Fail(t, "the input ran too long");
+            fail(t, "a user request left queued");
+        if (t.tempo_depth != 0) fail(t, "a pause left open");
+        if (!t.form.Timer_Tache.isActive()) fail(t, "the task tick is off between steps");
+        if (!has_step(t.state.Task_State)) fail(t, "Task_State without a step");
+        if (deadline_.hasExpired()) fail(t, "the input ran too long");
     }
 
     // The board works again: the tool must find its way back to the idle state with the panel
     // green, a running simulation stopped by the user.
-    void Recover() {
+    void recover() {
         good_left_ = 0;
         good_status_ = 0x01;
         frame_pos_ = 0;
@@ -268,17 +268,17 @@ class Run {
         for (int n = 0; n < Recovery_Passes; ++n) {
             if (t_.state.Simulation_Active && !stop_asked) {
                 if (!t_.form.Adr_Status_Cde.Visible())
-                    Fail(t_, "a simulation runs with no button to stop it");
+                    fail(t_, "a simulation runs with no button to stop it");
                 Form_KeyDown(t_, vbKeyF9, 0);
                 stop_asked = true;
             }
-            Pass();
+            pass();
             if (t_.state.Task_State == Task::Idle_Status && t_.state.Connected &&
                 t_.form.Emul_Frm.BackColor() == Panel_Green && !t_.state.Simulation_Active &&
                 !t_.state.Grid_Locked)
                 return;
         }
-        Fail(t_, "not back to idle once the board answers again");
+        fail(t_, "not back to idle once the board answers again");
     }
 
     Tool t_;
@@ -311,15 +311,15 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
         std::fprintf(stderr, "fuzz_engine: no temporary directory\n");
         std::abort();
     }
-    if (std::getenv("KAL_FUZZ_STATS")) std::atexit(Print_State_Count);
+    if (std::getenv("KAL_FUZZ_STATS")) std::atexit(print_state_count);
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    ++Inputs_Run;
+    ++inputs_run;
     {
         Run run(data, size);
-        run.Go();
+        run.go();
     }
     // replies and timers left by this input die with its port and window.
     QCoreApplication::processEvents(QEventLoop::AllEvents);

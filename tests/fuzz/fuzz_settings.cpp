@@ -16,13 +16,13 @@ namespace {
 
 constexpr uint8_t Untouched = 99;
 
-[[noreturn]] void Fail(const char* what, int port, int phase, int code) {
+[[noreturn]] void fail(const char* what, int port, int phase, int code) {
     std::fprintf(stderr, "fuzz_settings: %s (port %d, phase %d, phase code %d)\n", what, port,
                  phase, code);
     std::abort();
 }
 
-QByteArray File_Content() {
+QByteArray file_content() {
     QFile f(config_path());
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
 }
@@ -33,13 +33,13 @@ struct Read_Result {
 
 // One tool for the whole run: the settings code only touches these three values, and building
 // a window per input would cost more than the reading.
-Tool& The_Tool() {
+Tool& the_tool() {
     static Tool t;
     return t;
 }
 
 Read_Result Read() {
-    Tool& t = The_Tool();
+    Tool& t = the_tool();
     t.state.Com_Port = t.state.Phase_Number = 42;
     t.state.Phase_Code = Untouched;
     Read_Config(t);
@@ -68,26 +68,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         QFile f(config_path());
         if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
             f.write(content) != content.size())
-            Fail("cannot write the input file", 0, 0, 0);
+            fail("cannot write the input file", 0, 0, 0);
     }
 
     const Read_Result first = Read();
     if (first.port < 1 || first.port > 16)
-        Fail("port out of range", first.port, first.phase, first.code);
+        fail("port out of range", first.port, first.phase, first.code);
     if (first.phase != 1 && first.phase != 2)
-        Fail("phase out of range", first.port, first.phase, first.code);
+        fail("phase out of range", first.port, first.phase, first.code);
     const bool fell_back = first.code != Untouched;
     if (fell_back && (first.code != 1 || first.port != 1 || first.phase != 1))
-        Fail("a fallback that is not the defaults", first.port, first.phase, first.code);
-    if (File_Content() != content)
-        Fail("reading changed the file", first.port, first.phase, first.code);
+        fail("a fallback that is not the defaults", first.port, first.phase, first.code);
+    if (file_content() != content)
+        fail("reading changed the file", first.port, first.phase, first.code);
 
-    Tool& t = The_Tool();
+    Tool& t = the_tool();
     t.state.Com_Port = static_cast<uint8_t>(first.port);
     t.state.Phase_Number = static_cast<uint8_t>(first.phase);
     Write_Config(t);
     const Read_Result again = Read();
     if (again.port != first.port || again.phase != first.phase || again.code != Untouched)
-        Fail("the values written do not read back", again.port, again.phase, again.code);
+        fail("the values written do not read back", again.port, again.phase, again.code);
     return 0;
 }
