@@ -29,8 +29,8 @@ class Readout {
 
     // Reads rows 2 to 4 and the parameter rows; false when a newer grid selection stopped it.
     bool read_details(uint8_t type_index) {
-        if (!Read_Version(2, 0x14, QStringLiteral("Version PCB"))) return false;
-        if (!Read_Version(3, 0x15, QStringLiteral("Version Soft"))) return false;
+        if (!read_version_row(2, 0x14, QStringLiteral("Version PCB"))) return false;
+        if (!read_version_row(3, 0x15, QStringLiteral("Version Soft"))) return false;
         if (!read_serial()) return false;
 
         int last_row = 0;
@@ -49,13 +49,13 @@ class Readout {
     bool confirm_type() {
         uint8_t code = 0;
         const bool good = read_byte(0x13, &code);
-        if (Moved() || !good) return false;
+        if (moved() || !good) return false;
         set_cell_type(t_, adr_, code);
-        return Pause();
+        return pause();
     }
 
   private:
-    bool Moved() const { return t_.state.selection_count != selection_; }
+    bool moved() const { return t_.state.selection_count != selection_; }
 
     // One identity byte; a refused, failed or short reply gives false.
     bool read_byte(uint8_t code, uint8_t* data) {
@@ -65,19 +65,19 @@ class Readout {
         return true;
     }
 
-    bool Pause() {
+    bool pause() {
         Tempo_Wait(t_, 50);
-        return !Moved();
+        return !moved();
     }
 
-    bool Read_Version(int row, uint8_t code, const QString& name) {
+    bool read_version_row(int row, uint8_t code, const QString& name) {
         f_.Param_Lbl(row).set_caption(name);
         uint8_t data = 0;
         const bool good = read_byte(code, &data);
-        if (Moved()) return false;
+        if (moved()) return false;
         if (good)
             f_.Value_Lbl(row).set_caption(QStringLiteral("%1.%2").arg(data >> 4).arg(data & 0x0F));
-        return Pause();
+        return pause();
     }
 
     bool read_serial() {
@@ -87,12 +87,12 @@ class Readout {
         for (int i = 0; i < 4; ++i) {
             uint8_t data = 0;
             const bool good = read_byte(codes[i], &data);
-            if (Moved()) return false;
+            if (moved()) return false;
             if (good)
                 s[i] = data;
             else
                 s[0] = 0xFF; // the mark of an incomplete serial number
-            if (i < 3 && !Pause()) return false;
+            if (i < 3 && !pause()) return false;
         }
         if (s[0] != 0xFF) {
             // Formed in unsigned arithmetic: the third part runs to 65535.

@@ -30,26 +30,26 @@ class Field_Reader {
     explicit Field_Reader(QFile& file) : file_(file) {}
 
     // False when there is no further field (end of file) or the file cannot be read.
-    bool Next(QString* field, bool* too_long) {
+    bool next(QString* field, bool* too_long) {
         field->clear();
         *too_long = false;
         char c;
         do {
-            if (!Get(&c)) return false;
+            if (!get(&c)) return false;
         } while (c == ' ' || c == '\t');
         QByteArray text;
         for (;;) {
             if (c == ',' || c == '\n') break;
             if (c == '\r') {
                 char next;
-                if (Get(&next) && next != '\n') Unget(next);
+                if (get(&next) && next != '\n') unget(next);
                 break;
             }
             if (text.size() < Max_Field)
                 text.append(c);
             else
                 *too_long = true;
-            if (!Get(&c)) {
+            if (!get(&c)) {
                 if (failed_) return false;
                 break;
             }
@@ -59,7 +59,7 @@ class Field_Reader {
     }
 
   private:
-    bool Get(char* c) {
+    bool get(char* c) {
         if (has_back_) {
             has_back_ = false;
             *c = back_;
@@ -76,7 +76,7 @@ class Field_Reader {
         ++scanned_;
         return true;
     }
-    void Unget(char c) {
+    void unget(char c) {
         back_ = c;
         has_back_ = true;
     }
@@ -100,12 +100,12 @@ bool Parse(QFile& file, Stored* out) {
     QString field;
     bool too_long = false;
 
-    if (!reader.Next(&field, &too_long) || too_long) return false;
+    if (!reader.next(&field, &too_long) || too_long) return false;
     int port = 0;
     if (!round_to_byte(leading_number(field), &port)) return false;
     if (port == 0 || port > 16) port = 1;
 
-    if (!reader.Next(&field, &too_long) || too_long) return false;
+    if (!reader.next(&field, &too_long) || too_long) return false;
     const double value = leading_number(field);
     int phase = 0;
     if (!round_to_byte(value, &phase)) return false;

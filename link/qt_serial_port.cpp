@@ -67,7 +67,7 @@ class Qt_Serial_Port final : public Serial_Port {
         while (n < 0 && errno == EINTR);
         if (n != 1) {
             // The line is gone (a hang-up, an unplugged adapter), as a read would have found.
-            if (n < 0 && errno != EAGAIN) Fail();
+            if (n < 0 && errno != EAGAIN) fail();
             return false;
         }
 #else
@@ -118,12 +118,12 @@ class Qt_Serial_Port final : public Serial_Port {
         default:
             break;
         }
-        Fail();
+        fail();
     }
 
     // A vanished device keeps raising errors for as long as it stays open, so the port is
     // closed for good here; the close itself waits until Qt has left its own call stack.
-    void Fail() {
+    void fail() {
         if (failed_) return;
         failed_ = true;
         disconnect(error_link_);
