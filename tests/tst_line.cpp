@@ -130,7 +130,7 @@ class Tst_Line : public QObject {
     // A reply that comes after the time-out is never taken for the answer to the next request;
     // one that comes in time behind a box held open counts.
     void late_reply_dropped() {
-        Bench b("31@130 08"); // the time-out is 100 ms
+        Bench b("31@130 08@60"); // the time-out is 100 ms
         QVERIFY(!b.line.Exchange_Byte(0x02, 1));
         QVERIFY(b.line.Exchange_Byte(0x08, 1));
         QCOMPARE(b.line.Rx_Bytes, hex("08"));
