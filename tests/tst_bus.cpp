@@ -13,6 +13,7 @@
 #include <QRegularExpression>
 #include <QtTest>
 #include <functional>
+#include <sys/resource.h>
 
 namespace {
 
@@ -34,6 +35,13 @@ QStringList split_words(const QString& line) {
             words << m.captured(2);
     }
     return words;
+}
+
+double cpu_seconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
 int number(const QString& s) {
@@ -138,9 +146,9 @@ class Runner {
             {"Check_Lock", [&] { return int(bool(s.Check_Lock)); }},
             {"Com_Port", [&] { return int(s.Com_Port); }},
             {"Probe_Retries", [&] { return int(s.Probe_Retries); }},
+            {"Phase_Code", [&] { return int(s.Phase_Code); }},
             {"boxes", [&] { return int(h_->dialogs.messages.size()); }},
             {"inputs", [&] { return int(h_->dialogs.inputs.size()); }},
-            {"overlaps", [&] { return int(t.link.link_count.overlaps); }},
             {"port_open", [&] { return int(t.link.Comm1() && t.link.Comm1()->PortOpen()); }},
         };
         if (auto it = state.find(name); it != state.end()) return QString::number(it->second());
@@ -160,6 +168,8 @@ class Runner {
                 int(h_->board.loop().detectors[number(name.mid(7).chopped(1))].led));
         if (name == QLatin1String("grid")) return grid(t);
         if (name.startsWith(QStringLiteral("cells"))) return cells(t, number(name.mid(5)));
+        if (name == QLatin1String("preset")) // what the last input box offered
+            return h_->dialogs.inputs.isEmpty() ? QString() : h_->dialogs.inputs.last().preset;
         if (name == QLatin1String("box"))
             return h_->dialogs.messages.isEmpty() ? QString() : h_->dialogs.messages.last().prompt;
         const int dot = name.lastIndexOf('.');
@@ -381,6 +391,21 @@ class Runner {
             c->set_visible(number(args.value(1)) != 0);
             return true;
         }
+        if (verb == QLatin1String("link")) { // link NAME: NAME in the run's directory, to nothing
+            harness();
+            QFile::link(QStringLiteral("nothing"), args.value(0));
+            return true;
+        }
+        if (verb == QLatin1String("quiet")) { // quiet MS: the main loop runs MS with little CPU
+            Harness& h = harness();
+            const double before = cpu_seconds();
+            QElapsedTimer clock;
+            clock.start();
+            h.run_for(number(args.value(0)));
+            const double share = (cpu_seconds() - before) / (double(clock.elapsed()) / 1000.0);
+            if (share > 0.3) return fail(QStringLiteral("CPU share %1").arg(share));
+            return true;
+        }
         if (verb == QLatin1String("forget_settings")) {
             harness();
             QFile::remove(QStringLiteral("Kalvenor-2.cfg"));
@@ -417,6 +442,8 @@ class Runner {
                 s.Adr_Count = uint8_t(v);
             else if (n == QLatin1String("Simulation_Active"))
                 s.Simulation_Active = v != 0;
+            else if (n == QLatin1String("Com_Port"))
+                s.Com_Port = uint8_t(v);
             else if (n == QLatin1String("Connected"))
                 s.Connected = v != 0;
             else

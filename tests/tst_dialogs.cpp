@@ -1,12 +1,6 @@
-// The port menu and the protocol phase options, with the settings file they write; the About
-// box and the Qt message and input boxes as the user meets them.
-#include "app/menus.h"
-#include "app/shell.h"
+// The About box and the Qt message and input boxes as the user meets them.
 #include "app/ui/about_dialog.h"
 #include "app/ui/qt_dialogs.h"
-#include "engine/requests.h"
-#include "engine/tempo.h"
-#include "support/harness.h"
 
 #include <QApplication>
 #include <QInputDialog>
@@ -18,20 +12,6 @@
 #include <functional>
 
 namespace {
-
-QByteArray settings_file() {
-    QFile f(QDir::current().filePath("Kalvenor-2.cfg"));
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-// Loaded with the board on COM`com`; the settings name COM1, whose opening fails unless
-// com is 1.
-struct Loaded : Harness {
-    explicit Loaded(int com) : Harness(loopsim::default_loop(), com) {
-        load();
-        dialogs.messages.clear();
-    }
-};
 
 // Runs `act` on the modal box once it is up inside the blocking call under test, then closes
 // whatever `act` left open so that no test can hang.
@@ -56,54 +36,10 @@ QPushButton* button(QWidget* box, const QString& text) {
 
 } // namespace
 
-class Tst_Menus : public QObject {
+class Tst_Dialogs : public QObject {
     Q_OBJECT
 
   private slots:
-    void port_dialog_data() {
-        QTest::addColumn<QStringList>("answers"); // the last one is taken
-        QTest::addColumn<int>("port");
-        QTest::newRow("Cancel") << QStringList{"", "1"} << 1;
-        QTest::newRow("0") << QStringList{"0", "1"} << 1;
-        QTest::newRow("17") << QStringList{"17", "1"} << 1;
-        QTest::newRow("abc") << QStringList{"abc", "1"} << 1;
-        QTest::newRow("-3") << QStringList{"-3", "1"} << 1;
-        QTest::newRow("300") << QStringList{"300", "1"} << 1;
-        QTest::newRow("0.4 rounds to 0") << QStringList{"0.4", "1"} << 1;
-        QTest::newRow("refused twice") << QStringList{"", "17", "2"} << 2;
-        QTest::newRow("16") << QStringList{"16"} << 16;
-        QTest::newRow("blanks around 5") << QStringList{" 5 "} << 5;
-        QTest::newRow("4.6 rounds to 5") << QStringList{"4.6"} << 5;
-    }
-    void port_dialog() {
-        QFETCH(QStringList, answers);
-        QFETCH(int, port);
-        // The simulated board sits behind the port the dialog ends with.
-        Loaded h(port);
-        h.t.state.Com_Port = 12;
-        h.dialogs.answers = answers;
-        h.t.form.Serial_Com_Port_Mnu.click();
-        QCOMPARE(h.dialogs.inputs.size(), answers.size());
-        QCOMPARE(h.dialogs.inputs.last().preset, QStringLiteral("12"));
-        QCOMPARE(h.dialogs.messages.size(), answers.size() - 1);
-        QCOMPARE(settings_file(), " " + QByteArray::number(port) + "\r\n 1\r\n");
-        QVERIFY(h.t.link.Comm1()->PortOpen());
-        QCOMPARE(int(h.t.state.Task_State), int(Task::Probe_Interface));
-        QVERIFY(h.t.form.Timer_Tache.isActive());
-    }
-
-    void phase_options() {
-        Loaded h(2);
-        h.t.state.Com_Port = 7;
-        h.t.form.Phase_Option(2).set_value(1);
-        QCOMPARE(int(h.t.state.Phase_Code), 8);
-        QCOMPARE(settings_file(), QByteArray("\x20\x37\x0D\x0A\x20\x32\x0D\x0A"));
-        QCOMPARE(h.t.form.Phase_Option(1).Value(), 0);
-        h.t.form.Phase_Option(1).set_value(1);
-        QCOMPARE(int(h.t.state.Phase_Code), 1);
-        QCOMPARE(settings_file(), QByteArray("\x20\x37\x0D\x0A\x20\x31\x0D\x0A"));
-    }
-
     void closing_data() {
         QTest::addColumn<QString>("how");
         QTest::newRow("FERMER") << "FERMER";
@@ -179,5 +115,5 @@ class Tst_Menus : public QObject {
     }
 };
 
-QTEST_MAIN(Tst_Menus)
-#include "tst_menus.moc"
+QTEST_MAIN(Tst_Dialogs)
+#include "tst_dialogs.moc"
