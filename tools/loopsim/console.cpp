@@ -100,18 +100,23 @@ bool Console::on_off(const QString& arg, bool* on) {
     return false;
 }
 
+// The detector at the address `arg` names, or null after saying why there is none.
+Detector* Console::detector_at(const QString& verb, const QString& arg, int* address) {
+    if (!parse_int(arg, 1, 128, address)) {
+        print_(QStringLiteral("%1: an address 1..128 is expected").arg(verb));
+        return nullptr;
+    }
+    auto it = board_.loop().detectors.find(*address);
+    if (it != board_.loop().detectors.end()) return &it->second;
+    print_(QStringLiteral("no detector at %1").arg(address_text(*address)));
+    return nullptr;
+}
+
 bool Console::point_command(const QString& verb, const QString& arg) {
     int a = 0;
-    if (!parse_int(arg, 1, 128, &a)) {
-        print_(QStringLiteral("%1: an address 1..128 is expected").arg(verb));
-        return true;
-    }
-    auto it = board_.loop().detectors.find(a);
-    if (it == board_.loop().detectors.end()) {
-        print_(QStringLiteral("no detector at %1").arg(address_text(a)));
-        return true;
-    }
-    Detector& d = it->second;
+    Detector* found = detector_at(verb, arg, &a);
+    if (!found) return true;
+    Detector& d = *found;
     if (verb == QLatin1String("alarm")) {
         d.state = 0x01;
         d.poll_status = 0;
@@ -132,30 +137,23 @@ bool Console::point_command(const QString& verb, const QString& arg) {
 // refuse N CODE: the detector at N answers frame CODE (its P0) with status 1; accept N CODE
 // answers it again.
 bool Console::refusal_command(const QString& verb, const QStringList& args) {
-    int a = 0, code = 0;
-    if (args.size() != 2 || !parse_int(args[0], 1, 128, &a)) {
-        print_(QStringLiteral("%1: an address 1..128 and a frame code are expected").arg(verb));
-        return true;
-    }
-    const QString c = args[1].toLower();
+    int a = 0;
+    Detector* d = detector_at(verb, args.value(0), &a);
+    if (!d) return true;
+    const QString c = args.value(1).toLower();
     bool ok = false;
-    code = c.startsWith(QLatin1String("0x")) ? c.mid(2).toInt(&ok, 16) : c.toInt(&ok);
-    if (!ok || code < 0 || code > 255) {
-        print_(QStringLiteral("%1: a frame code 0..255 is expected").arg(verb));
-        return true;
-    }
-    auto it = board_.loop().detectors.find(a);
-    if (it == board_.loop().detectors.end()) {
-        print_(QStringLiteral("no detector at %1").arg(address_text(a)));
+    const int code = c.startsWith(QLatin1String("0x")) ? c.mid(2).toInt(&ok, 16) : c.toInt(&ok);
+    if (args.size() != 2 || !ok || code < 0 || code > 255) {
+        print_(QStringLiteral("%1: a frame code 0..255 is expected after the address").arg(verb));
         return true;
     }
     if (verb == QLatin1String("refuse"))
-        it->second.refused.insert(code);
+        d->refused.insert(code);
     else
-        it->second.refused.remove(code);
+        d->refused.remove(code);
     print_(QStringLiteral("%1 %2 frame 0x%3")
                .arg(verb == QLatin1String("refuse") ? QStringLiteral("refused at")
-                                                     : QStringLiteral("accepted at"),
+                                                    : QStringLiteral("accepted at"),
                     address_text(a))
                .arg(code, 2, 16, QLatin1Char('0')));
     return true;

@@ -27,6 +27,7 @@ class Console : public QObject {
   private:
     bool point_command(const QString& verb, const QString& arg);
     bool refusal_command(const QString& verb, const QStringList& args);
+    Detector* detector_at(const QString& verb, const QString& arg, int* address);
     bool on_off(const QString& arg, bool* on);
     QString faults_text() const;
 
