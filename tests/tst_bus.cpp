@@ -120,9 +120,9 @@ class Runner {
         }
     }
 
-    Control* control(const QString& spec) {
+    Control* control(const QString& name_and_index) {
         static const QRegularExpression re(QStringLiteral("^(\\w+)(?:\\((\\d+)\\))?$"));
-        const auto m = re.match(spec);
+        const auto m = re.match(name_and_index);
         if (!m.hasMatch()) return nullptr;
         const int index = m.capturedLength(2) ? m.captured(2).toInt() : -1;
         for (Control* c : harness().t.form.all_controls())
