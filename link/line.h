@@ -33,12 +33,12 @@ class Line : public QObject {
     // bytes (three with flag B), left in Rx_Bytes.
     bool Send_Frame(uint8_t p0, uint8_t p1, uint8_t p2, bool flag_a, bool flag_b);
 
-    // The reply of the last exchange, element 0 first. Callers read it through rx_has and Rx, so
+    // The reply of the last exchange, element 0 first. Callers read it through rx_has and rx, so
     // that a reply shorter than expected reads as a failed exchange.
     QByteArray Rx_Bytes;
     bool rx_has(int count) const { return Rx_Bytes.size() >= count; }
     uint8_t rx(int i) const { return static_cast<uint8_t>(Rx_Bytes.at(i)); }
-    // Drains every byte waiting on the port into Rx_Bytes (after an opening).
+    // Takes every byte waiting on the port into Rx_Bytes: after an opening, and before a request.
     void drain();
 
     bool Reply_Received = false;
