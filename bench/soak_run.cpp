@@ -309,7 +309,7 @@ class Soak {
         ++r_.recoveries_checked;
 
         const double start = now_ms();
-        const double delay_ms = std::ceil(double(Board_Delay_Ms) / t_.clock_divider) + 1;
+        const double delay_ms = std::ceil(double(Board_Delay_Ms) / cfg_.clock_divider) + 1;
         // A search of the whole loop, or a readout whose every frame times out, fits in this.
         const double end_limit = start + 600.0 * tick_ms() + 40.0 * clock_ms(t_, 2000);
         double ended = -1, back = -1;

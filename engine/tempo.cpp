@@ -43,9 +43,7 @@ void Tempo_Wait(Tool& t, int16_t ms) {
 }
 
 int clock_ms(const Tool& t, int ms) {
-    const int d = std::max(t.clock_divider, 1);
-    // Rounded up, so that a pause never shrinks to nothing.
-    return ms <= 0 ? ms : (ms + d - 1) / d;
+    return t.link.clock_ms(ms);
 }
 
 int tick_ms(const Tool& t) {
@@ -53,9 +51,8 @@ int tick_ms(const Tool& t) {
 }
 
 void set_clock_divider(Tool& t, int divider) {
-    t.clock_divider = std::max(divider, 1);
+    t.link.set_clock_divider(divider);
     t.form.Timer_Tache.setInterval(tick_ms(t));
-    t.link.set_clock_divider(t.clock_divider);
 }
 
 void Tempo_Timer(Tool& t) {

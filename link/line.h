@@ -45,8 +45,9 @@ class Line : public QObject {
     bool Time_Out_Flag = false;
     QTimer Timer_Time_Out; // reply time-out, 2000 ms on the tool's clock
 
-    // The reply time-out and the quiet wait after it run this many times faster (soak runs and
-    // the engine fuzzer); the tool runs at 1.
+    // The tool's whole clock (reply time-out, quiet wait, and the engine's tick and pauses, which
+    // read it through clock_ms) runs this many times faster in soak runs and the engine fuzzer;
+    // the tool runs at 1. Durations are rounded up, so a pause never shrinks to nothing.
     void set_clock_divider(int divider);
     int clock_ms(int ms) const;
 

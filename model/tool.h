@@ -36,10 +36,6 @@ struct Tool {
     // early nor leaves the task tick off.
     int tempo_depth = 0;
 
-    // Soak runs and the engine fuzzer run the engine's whole clock (task tick, pauses, reply
-    // time-out) this many times faster, to get through many exchanges; the tool runs at 1.
-    int clock_divider = 1;
-
     // Moves on whenever the tool may have lost sight of the board it searched: a port opened, a
     // lost port back, a declared disconnection. A type that the search read under an older count
     // may now belong to another detector; the readout of that cell reads it again first.

@@ -315,25 +315,27 @@ class Runner {
         return out;
     }
 
+    // The rest of the line, in the simulator's loop file format, into `loop`.
+    bool parse_json(const QString& text, loopsim::Loop* loop) {
+        QJsonParseError error{};
+        const QJsonDocument doc = QJsonDocument::fromJson(text.toUtf8(), &error);
+        QString why;
+        if (!doc.isObject() || !loopsim::parse_loop(doc.object(), loop, &why))
+            return fail(QStringLiteral("bad loop: ") + why + error.errorString());
+        return true;
+    }
+
     bool execute(const QStringList& w) {
         const QString verb = w.value(0);
         const QStringList args = w.mid(1);
         if (verb == QLatin1String("loop")) {
-            QJsonParseError error{};
-            const QJsonDocument doc = QJsonDocument::fromJson(text_.mid(4).toUtf8(), &error);
-            QString why;
-            if (h_ || !doc.isObject() || !loopsim::parse_loop(doc.object(), &loop_, &why))
-                return fail(QStringLiteral("bad loop: ") + why + error.errorString());
-            return true;
+            if (h_) return fail(QStringLiteral("the board has started already"));
+            return parse_json(text_.mid(4), &loop_);
         }
         if (verb == QLatin1String("put")) { // put JSON: detectors replaced on the running board
             loopsim::Loop change;
             change.detectors.clear();
-            QJsonParseError error{};
-            const QJsonDocument doc = QJsonDocument::fromJson(text_.mid(3).toUtf8(), &error);
-            QString why;
-            if (!doc.isObject() || !loopsim::parse_loop(doc.object(), &change, &why))
-                return fail(QStringLiteral("bad detectors: ") + why + error.errorString());
+            if (!parse_json(text_.mid(3), &change)) return false;
             for (const auto& [adr, d] : change.detectors)
                 harness().board.loop().detectors[adr] = d;
             return true;
