@@ -16,6 +16,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QStyleOptionButton>
 #include <QWindow>
 #include <QtTest>
@@ -158,6 +159,44 @@ class Tst_Window : public QObject {
         QTest::keyClick(s.w->windowHandle(), Qt::Key_F9, Qt::ShiftModifier);
         QCOMPARE(order.mid(order.size() - 2), (QList<int>{1120, -1}));
         QCOMPARE(order.mid(0, 2), (QList<int>{116, -1}));
+    }
+
+    // A blinking lamp writes itself straight into the window's store: what the screen gets
+    // there is what the lamp paints, lit and dark, at any zoom, and never over what covers it.
+    void lamps_in_the_window_store_data() {
+        QTest::addColumn<double>("zoom");
+        QTest::addColumn<bool>("covered");
+        QTest::newRow("as designed") << 1.0 << false;
+        QTest::newRow("zoomed") << 1.7 << false;
+        QTest::newRow("half covered") << 1.0 << true;
+    }
+    void lamps_in_the_window_store() {
+        QFETCH(double, zoom);
+        QFETCH(bool, covered);
+        Shown s;
+        s.w->set_zoom(zoom);
+        auto* lamp = static_cast<Vb_Shape*>(s.find("Receive_Shp"));
+        QWidget cover(lamp->parentWidget());
+        cover.setGeometry(lamp->geometry().adjusted(0, 0, -lamp->width() / 2, 0));
+        cover.setAutoFillBackground(true);
+        cover.setPalette(QColor(Qt::magenta));
+        cover.setVisible(covered);
+        lamp->forget_cover();
+        QTest::qWait(50);
+        for (const bool lit : {true, false, true}) {
+            s.t.form.Receive_Shp.set_visible(lit); // no event is handled before the look
+            QImage drawn = lamp->grab().toImage();
+            const int r = drawn.width() / lamp->width(); // device pixels to the pixel
+            const QRect at(lamp->mapTo(s.w.get(), QPoint()) * r, drawn.size());
+            const QImage store = s.w->screen()->grabWindow(s.w->winId()).toImage().copy(at);
+            drawn = drawn.convertToFormat(store.format());
+            if (covered) drawn.fill(Qt::magenta);
+            for (const QPoint p : {QPoint(1, 1), QPoint(at.width() / 2 - 1, at.height() / 2),
+                                   QPoint(at.width() - 2, at.height() - 2)}) {
+                if (covered && p.x() >= cover.width() * r) continue;
+                QCOMPARE(store.pixel(p), drawn.pixel(p));
+            }
+        }
     }
 
     // Quit during the first pass of the loop, a tick pending: no step runs (it would turn the

@@ -213,6 +213,7 @@ void Main_Window::bind(Control& c, QWidget* w) {
     if (is_lamp(c)) {
         // A lamp only ever turns on or off, four times a poll: nothing else of it is looked at.
         auto* shape = static_cast<Vb_Shape*>(w);
+        lamps_.append(shape);
         connect(&c, &Control::changed, shape, [&c, shape] { shape->set_lit(c.Visible()); });
         return;
     }
@@ -303,6 +304,9 @@ void Main_Window::apply(Control& c, QWidget* w) {
         if (w->geometry() != r) w->setGeometry(r);
     }
     if (!is_lamp(c) && w->isHidden() == c.Visible()) w->setVisible(c.Visible());
+    // A control that moved, showed or hid may now cover a lamp or uncover it.
+    for (Vb_Shape* lamp : std::as_const(lamps_))
+        lamp->forget_cover();
 
     int& z = last_z_[&c];
     if (z != c.z()) {

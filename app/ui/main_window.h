@@ -7,6 +7,7 @@
 
 struct Tool;
 class QAction;
+class Vb_Shape;
 
 // The Qt face of Bus_Frm: one widget per model control, placed in twips, following the model
 // live and handing user input back to it. The behaviour lives in the handlers Form_Load wires
@@ -57,6 +58,7 @@ class Main_Window : public QMainWindow {
     QHash<const QWidget*, Control*> controls_;
     QHash<const Control*, QAction*> actions_;
     QHash<const Control*, int> last_z_;
+    QList<Vb_Shape*> lamps_;
     bool wait_cursor_ = false;
     double zoom_ = 1.0;
 };

@@ -1,14 +1,17 @@
 #include "app/ui/widgets.h"
 
+#include <QBackingStore>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyleOptionButton>
 #include <QStyleOptionFocusRect>
 #include <QStylePainter>
+#include <QWindow>
 #include <qdrawutil.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 Vb_Label::Vb_Label(QWidget* parent) : QLabel(parent) {
     setTextFormat(Qt::PlainText);
@@ -163,40 +166,102 @@ Vb_Shape::Vb_Shape(QWidget* parent) : QWidget(parent) {
 void Vb_Shape::set_shape(int shape) {
     if (shape == shape_) return;
     shape_ = shape;
+    forget_faces();
     update();
 }
 
 void Vb_Shape::set_fill(const QColor& c) {
     if (c == fill_) return;
     fill_ = c;
+    forget_faces();
     update();
 }
 
 void Vb_Shape::set_lit(bool lit) {
     if (lit == lit_) return;
     lit_ = lit;
-    // Painted now rather than on a later pass of the event loop: a lamp changes four times a
-    // poll, and each deferred repaint would cost a wake-up of its own.
-    if (isVisible() && testAttribute(Qt::WA_OpaquePaintEvent))
-        repaint();
-    else
-        update();
+    if (!copy_into_store()) update();
+}
+
+void Vb_Shape::forget_cover() {
+    cover_ = Cover::Unknown;
+}
+
+// A lamp blinks four times a poll. The widget tree's repaint of each blink (regions of every
+// ancestor, a painter set up from font and palette, then the flush) costs more than all the
+// rest an idle tool does. A lamp that nothing covers therefore copies a ready image of itself,
+// lit or dark, into the window's backing store and shows that rectangle alone; whatever stands
+// in the way of that (a covered lamp, a fractional scale, a window not shown) takes the usual
+// repaint.
+bool Vb_Shape::copy_into_store() {
+    if (!isVisible() || !testAttribute(Qt::WA_OpaquePaintEvent)) return false;
+    QWidget* top = window();
+    QBackingStore* store = top->backingStore();
+    QWindow* handle = top->windowHandle();
+    if (!store || !handle || !handle->isExposed()) return false;
+    if (cover_ == Cover::Unknown)
+        cover_ = visibleRegion() == QRegion(rect()) ? Cover::None : Cover::Some;
+    if (cover_ == Cover::Some) return false;
+
+    const QRect area(mapTo(top, QPoint(0, 0)), size());
+    store->beginPaint(area);
+    auto* image = dynamic_cast<QImage*>(store->paintDevice());
+    const qreal ratio = image ? image->devicePixelRatio() : 0;
+    const int scale = qRound(ratio);
+    const QRect pixels(area.topLeft() * scale, area.size() * scale);
+    const bool plain = image && scale >= 1 && qFuzzyCompare(ratio, qreal(scale)) &&
+                       image->depth() % 8 == 0 && image->isDetached() &&
+                       image->rect().contains(pixels);
+    if (plain) {
+        const QImage& face = this->face(image->format(), scale);
+        const int bytes = image->depth() / 8;
+        for (int y = 0; y < pixels.height(); ++y)
+            std::memcpy(image->scanLine(pixels.top() + y) + pixels.left() * bytes,
+                        face.constScanLine(y), size_t(pixels.width()) * size_t(bytes));
+    }
+    store->endPaint();
+    if (plain) store->flush(area, handle);
+    return plain;
+}
+
+const QImage& Vb_Shape::face(QImage::Format format, int scale) {
+    QImage& face = lit_ ? lit_face_ : dark_face_;
+    if (face.format() != format || face.size() != size() * scale) {
+        face = QImage(size() * scale, format);
+        face.setDevicePixelRatio(scale);
+        QPainter p(&face);
+        draw(p);
+    }
+    return face;
+}
+
+void Vb_Shape::resizeEvent(QResizeEvent*) {
+    forget_faces();
+}
+
+void Vb_Shape::forget_faces() {
+    lit_face_ = QImage();
+    dark_face_ = QImage();
+    cover_ = Cover::Unknown;
 }
 
 void Vb_Shape::set_dark_fill(const QColor& c) {
     dark_ = c;
     // Painting all of itself, lit or dark, it spares its container a repaint beneath it.
     setAttribute(Qt::WA_OpaquePaintEvent, c.isValid());
+    forget_faces();
     update();
 }
 
 void Vb_Shape::paintEvent(QPaintEvent*) {
-    if (!lit_) {
-        if (dark_.isValid()) QPainter(this).fillRect(rect(), dark_);
-        return;
-    }
+    if (!lit_ && !dark_.isValid()) return;
     QPainter p(this);
+    draw(p);
+}
+
+void Vb_Shape::draw(QPainter& p) {
     if (dark_.isValid()) p.fillRect(rect(), dark_);
+    if (!lit_) return;
     p.setPen(Qt::NoPen);
     p.setBrush(fill_);
     QRect r = rect();

@@ -1,5 +1,6 @@
 #pragma once
 #include <QAbstractButton>
+#include <QImage>
 #include <QLabel>
 #include <QPixmap>
 #include <QPushButton>
@@ -93,11 +94,21 @@ class Vb_Shape : public QWidget {
     bool lit() const { return lit_; }
     // What a dark lamp shows: the colour beneath it, painted by the lamp itself.
     void set_dark_fill(const QColor& c);
+    // Something may have moved over the lamp or away from it: look again at the next blink.
+    void forget_cover();
 
   protected:
     void paintEvent(QPaintEvent*) override;
+    void resizeEvent(QResizeEvent*) override;
 
   private:
+    void draw(QPainter& p);
+    bool copy_into_store();
+    const QImage& face(QImage::Format format, int scale);
+    void forget_faces();
+    enum class Cover { Unknown, None, Some };
+    Cover cover_ = Cover::Unknown;
+    QImage lit_face_, dark_face_;
     int shape_ = 0;
     QColor fill_;
     bool lit_ = true;
