@@ -38,10 +38,22 @@ class Readout {
         if (type_index == 3) last_row = 14;
         for (const Param_Row& p : Param_Rows) {
             if (p.row > last_row) break;
-            if (!Read_Param(t_, p.row, p.code, QString::fromUtf8(p.name), selection_)) return false;
+            bool read = false;
+            const bool on =
+                Read_Param(t_, p.row, p.code, QString::fromUtf8(p.name), selection_, &read);
+            count(read);
+            if (!on) return false;
         }
         return true;
     }
+
+    // What the record keeps of this readout: complete when every byte came, failed when none
+    // did, partial otherwise (a newer selection that cut it short included).
+    record::Readout result() const {
+        if (good_ == 0) return record::Readout::Failed;
+        return bad_ == 0 && !moved() ? record::Readout::Complete : record::Readout::Partial;
+    }
+    bool attempted() const { return good_ + bad_ > 0; }
 
     // The type the search read for this found cell, read again when the board may have changed
     // since: the cell is corrected and the readout goes by what the detector says it is now.
@@ -49,6 +61,7 @@ class Readout {
     bool confirm_type() {
         uint8_t code = 0;
         const bool good = read_byte(0x13, &code);
+        count(good);
         if (moved() || !good) return false;
         set_cell_type(t_, adr_, code);
         return pause();
@@ -56,6 +69,8 @@ class Readout {
 
   private:
     bool moved() const { return t_.state.selection_count != selection_; }
+
+    void count(bool good) { ++(good ? good_ : bad_); }
 
     // One identity byte; a refused, failed or short reply gives false.
     bool read_byte(uint8_t code, uint8_t* data) {
@@ -75,8 +90,11 @@ class Readout {
         uint8_t data = 0;
         const bool good = read_byte(code, &data);
         if (moved()) return false;
-        if (good)
+        count(good);
+        if (good) {
             f_.Value_Lbl(row).set_caption(QStringLiteral("%1.%2").arg(data >> 4).arg(data & 0x0F));
+            t_.record.set_version(adr_, code == 0x15, data);
+        }
         return pause();
     }
 
@@ -88,6 +106,7 @@ class Readout {
             uint8_t data = 0;
             const bool good = read_byte(codes[i], &data);
             if (moved()) return false;
+            count(good);
             if (good)
                 s[i] = data;
             else
@@ -101,6 +120,7 @@ class Readout {
                                             .arg(s[0], 2, 10, QLatin1Char('0'))
                                             .arg(s[1], 2, 10, QLatin1Char('0'))
                                             .arg(third, 5, 10, QLatin1Char('0')));
+            t_.record.set_serial(adr_, f_.Value_Lbl(4).Caption());
         }
         return true;
     }
@@ -109,6 +129,8 @@ class Readout {
     Bus_Form& f_;
     const uint8_t adr_;
     const uint16_t selection_;
+    int good_ = 0;
+    int bad_ = 0;
 };
 
 } // namespace
@@ -134,14 +156,16 @@ void Read_Identity(Tool& t) {
     const bool on_grid = adr >= 1 && adr <= 128;
     f.Param_Lbl(1).set_caption(QString::fromUtf8("Type détecteur"));
     Readout readout(t, adr);
-    const bool stale =
-        on_grid && adr <= t.state.Adr_Count && t.type_epoch[adr - 1] != t.board_epoch;
+    const bool found = on_grid && adr <= t.state.Adr_Count;
+    if (found) t.record.readout_started(adr);
+    const bool stale = found && t.type_epoch[adr - 1] != t.board_epoch;
     if (!stale || readout.confirm_type()) {
         const uint8_t type_index = on_grid ? t.state.Adr_Type[adr - 1] : 0;
         f.Value_Lbl(1).set_caption(on_grid ? f.Adr_Box(adr).Caption().mid(4)
                                            : QStringLiteral("???"));
         if (type_index != 0) readout.read_details(type_index);
     }
+    if (found && readout.attempted()) t.record.readout_ended(adr, readout.result());
 
     t.screen.set_mouse_pointer(Screen_Pointer::Default);
     t.state.Task_State = Task::Probe_Interface;

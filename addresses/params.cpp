@@ -56,7 +56,9 @@ void show_mode(Tool& t, uint8_t row, const QString& name, uint8_t m) {
 
 } // namespace
 
-bool Read_Param(Tool& t, uint8_t row, uint8_t code, const QString& name, uint16_t selection) {
+bool Read_Param(Tool& t, uint8_t row, uint8_t code, const QString& name, uint16_t selection,
+                bool* read) {
+    if (read) *read = false;
     auto moved = [&] { return t.state.selection_count != selection; };
     const bool plain = code <= 15;
     if (plain) show_row(t.form, row, name);
@@ -69,6 +71,8 @@ bool Read_Param(Tool& t, uint8_t row, uint8_t code, const QString& name, uint16_
     if (!ok || !t.link.rx_has(2) || t.link.rx(0) != 0) return true;
 
     const uint8_t value = t.link.rx(1);
+    if (read) *read = true;
+    t.record.set_param(t.state.Sel_Adr, code, value);
     if (plain)
         t.form.Value_Lbl(row).set_caption(QStringLiteral("%1").arg(value, 3, 10, QLatin1Char('0')));
     else if (code == Mode_Code)

@@ -1,5 +1,6 @@
 #include "addresses/search.h"
 
+#include "addresses/read_all.h"
 #include "engine/requests.h"
 #include "engine/tempo.h"
 #include "model/tool.h"
@@ -62,6 +63,7 @@ void search_probe(Tool& t) {
         return;
     }
     t.form.Adr_Box(t.state.Cur_Adr).set_back_color(Cell_Found);
+    t.record.set_found(t.state.Cur_Adr);
     ++t.state.Adr_Count;
     if (t.state.Cur_Adr < 128)
         ++t.state.Cur_Adr;
@@ -91,7 +93,9 @@ void search_type_reading(Tool& t) {
     const uint8_t index = type_index(code);
     if (index == 4) ++t.state.Type4_Counter;
     const uint8_t adr = t.state.Cur_Adr;
-    t.form.Adr_Box(adr).set_caption(cell_caption(adr, type_name(code, t.state.Type4_Counter)));
+    const QString name = type_name(code, t.state.Type4_Counter);
+    t.form.Adr_Box(adr).set_caption(cell_caption(adr, name));
+    t.record.set_type(adr, code, name);
     t.state.Adr_Type[adr - 1] = index;
     t.type_epoch[adr - 1] = t.board_epoch;
     if (index == 4 && t.state.Type4_Counter >= 8) t.state.Type4_Counter = 0;
@@ -154,11 +158,13 @@ void set_cell_type(Tool& t, uint8_t adr, uint8_t code) {
     int muro = 0;
     for (int a = 1; a <= adr; ++a)
         muro += t.state.Adr_Type[a - 1] == 4;
-    t.form.Adr_Box(adr).set_caption(
-        cell_caption(adr, type_name(code, uint8_t((muro + 7) % 8 + 1))));
+    const QString name = type_name(code, uint8_t((muro + 7) % 8 + 1));
+    t.form.Adr_Box(adr).set_caption(cell_caption(adr, name));
+    t.record.set_type(adr, code, name);
 }
 
 void Start_Bus_Cmd_Click(Tool& t) {
+    stop_read_all(t);
     // Hidden at once, so a second click or F5 cannot queue another search behind this one.
     t.form.Start_Bus_Cmd.set_visible(false);
     t.link.run_request([&t] {
@@ -170,6 +176,7 @@ void Start_Bus_Cmd_Click(Tool& t) {
         t.form.Adr_Status_Cde.set_visible(false);
         t.form.Search_Stop_Lbl.set_visible(false);
         t.search_stop.clear();
+        t.record.search_started();
         for (int n = 1; n <= 128; ++n) {
             t.form.Adr_Box(n).set_back_color(Cell_Grey);
             t.form.Adr_Box(n).set_caption(cell_caption(n, QStringLiteral("???")));

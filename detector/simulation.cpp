@@ -1,5 +1,6 @@
 #include "detector/simulation.h"
 
+#include "addresses/read_all.h"
 #include "engine/connection.h"
 #include "engine/led.h"
 #include "engine/requests.h"
@@ -81,6 +82,7 @@ void start_simulation(Tool& t) {
     t.state.Led_Address = 0;
     t.state.Alarm_Latch.fill(false);
     t.silent_polls = 0;
+    t.record.simulation_started();
 
     t.link.run_request([&t] {
         // Only a search asked for just before this click hides the button: it has re-armed the
@@ -89,6 +91,7 @@ void start_simulation(Tool& t) {
             show_legend(t, false);
             t.form.Adr_Status_Cde.set_caption(Idle_Caption);
             t.state.Simulation_Active = false;
+            t.record.simulation_stopped();
             keep_led_lit_before_run(t);
             if (t.state.Task_State != Task::Search_Addresses) {
                 // The re-arm failed: nothing else will unlock the grid or reset the status line.
@@ -111,6 +114,7 @@ void stop_simulation(Tool& t) {
 } // namespace
 
 void Adr_Status_Cde_Click(Tool& t) {
+    stop_read_all(t);
     if (t.state.Simulation_Active)
         stop_simulation(t);
     else
@@ -134,17 +138,23 @@ void Simulation_Poll(Tool& t) {
     watch_board(t, t.link.link_count.replies != replies);
     bool alarm = false;
     Vb_Color colour;
+    record::Point point;
     if (!answered || t.link.rx(0) != 0) {
         colour = Com_Fault_Color;
+        point = record::Point::Com_Fault;
     } else if (t.link.rx(1) & State_Alarm) {
         colour = Alarm_Color;
+        point = record::Point::Alarm;
         alarm = true;
     } else if (t.link.rx(1) & State_Point_Fault) {
         colour = Point_Fault_Color;
+        point = record::Point::Point_Fault;
     } else {
         colour = Standby_Color;
+        point = record::Point::Standby;
     }
     t.form.Adr_Box(adr).set_back_color(colour);
+    t.record.set_point(adr, point);
 
     if (alarm && !state.Alarm_Latch(adr)) {
         state.Alarm_Latch(adr) = true;
@@ -169,6 +179,7 @@ void Simulation_Stop(Tool& t) {
     state.Grid_Locked = false;
     state.Simulation_Active = false;
     if (state.Adr_Count > 0) t.form.Adr_Status_Cde.set_visible(true);
+    t.record.simulation_stopped();
 }
 
 void stop_simulation_now(Tool& t) {

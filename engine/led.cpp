@@ -26,6 +26,7 @@ bool switch_led_off(Tool& t, uint8_t address) {
     const bool ok = t.link.Send_Frame(Led_Code, address, Led_Off, true, false);
     t.state.Last_Result = ok;
     show_mark(t, address, false);
+    if (ok && accepted(t)) t.record.set_led(address, false);
     return ok && accepted(t);
 }
 
@@ -38,11 +39,17 @@ void Led_Command(Tool& t) {
             Tempo_Wait(t, 100);
         }
         const bool ok = t.link.Send_Frame(Led_Code, state.Sel_Adr, Led_On, true, false);
-        if (ok && accepted(t) && !state.Simulation_Active) show_mark(t, state.Sel_Adr, true);
+        if (ok && accepted(t)) {
+            if (!state.Simulation_Active) show_mark(t, state.Sel_Adr, true);
+            t.record.set_led(state.Sel_Adr, true);
+        }
         state.Led_Address = state.Sel_Adr;
     } else {
         const bool ok = t.link.Send_Frame(Led_Code, state.Sel_Adr, Led_Off, true, false);
-        if (ok && accepted(t)) show_mark(t, state.Sel_Adr, false);
+        if (ok && accepted(t)) {
+            show_mark(t, state.Sel_Adr, false);
+            t.record.set_led(state.Sel_Adr, false);
+        }
     }
     Tempo_Wait(t, 100);
     state.Task_State = state.Simulation_Active ? Task::Simulation_Poll : Task::Probe_Interface;

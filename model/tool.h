@@ -3,6 +3,7 @@
 #include "model/bus_form.h"
 #include "model/controls.h"
 #include "model/dialogs.h"
+#include "model/loop_record.h"
 #include "model/program_state.h"
 
 #include <QString>
@@ -49,4 +50,17 @@ struct Tool {
 
     // Where and why the search under way was cut short; empty while it goes well.
     QString search_stop;
+
+    // What the tool has learned of the loop, for the reports.
+    Loop_Record record;
+
+    // A readout of every found detector, one after the other (state Read_All).
+    struct Read_All_Run {
+        bool active = false;
+        uint8_t next = 0;       // the address to read next, or past the last found
+        int done = 0;           // detectors read so far, whatever the result
+        int failed = 0;         // of which answered nothing
+        int total = 0;          // found when the run began
+        uint16_t selection = 0; // selection_count when the current readout began
+    } read_all;
 };
