@@ -1,12 +1,9 @@
 #include "addresses/grid.h"
 
+#include "addresses/read_all.h"
 #include "engine/requests.h"
 #include "model/tool.h"
 
-namespace {
-
-// What the user sees of a click, at once, even while a step is under way: the rows hidden, the
-// panel captioned and placed beside the cell, the LED buttons hidden until the readout ends.
 void open_panel(Tool& t, int index) {
     Bus_Form& f = t.form;
     for (int r = f.Param_Lbl.LBound(); r <= f.Param_Lbl.UBound(); ++r) {
@@ -31,6 +28,8 @@ void open_panel(Tool& t, int index) {
     panel.set_visible(true);
 }
 
+namespace {
+
 // The selection and the readout, once the bus is free.
 void select_cell(Tool& t, int index) {
     // A search may have started between the click and now.
@@ -47,6 +46,7 @@ void select_cell(Tool& t, int index) {
 
 void Adr_Box_Click(Tool& t, int index) {
     if (t.state.Grid_Locked || index < 1 || index > 128) return;
+    stop_read_all(t);
     // Counted now, not when the selection is made: a readout under way sees it and stops
     // before it shows another detector's values under the new address.
     ++t.state.selection_count;

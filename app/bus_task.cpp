@@ -1,6 +1,7 @@
 #include "app/bus_task.h"
 
 #include "addresses/identity.h"
+#include "addresses/read_all.h"
 #include "addresses/search.h"
 #include "detector/mode.h"
 #include "detector/simulation.h"
@@ -42,6 +43,9 @@ void Bus_Task(Tool& t) {
         break;
     case Task::Mode_Write:
         Mode_Write(t);
+        break;
+    case Task::Read_All:
+        Read_All(t);
         break;
     default:
         // Also absorbs the 0 written by the quit menu entry.

@@ -1,6 +1,7 @@
 #include "app/shell.h"
 
 #include "addresses/grid.h"
+#include "addresses/read_all.h"
 #include "addresses/search.h"
 #include "app/bus_task.h"
 #include "app/link_events.h"
@@ -65,6 +66,7 @@ void wire_handlers(Tool& t) {
         connect_click(t, f.Param_Lbl(i), Param_Lbl_Click, i);
     }
     connect_click(t, f.Serial_Com_Port_Mnu, Serial_Com_Port_Mnu_Click);
+    connect_click(t, f.Read_All_Mnu, Read_All_Mnu_Click);
     connect_click(t, f.Quit_Mnu, Quit_Mnu_Click);
     connect_click(t, f.About_Mnu, About_Mnu_Click);
 

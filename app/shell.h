@@ -5,7 +5,7 @@ struct Tool;
 void Form_Load(Tool& t);
 // Connects every control, timer and line event to its handler, once per form; Form_Load does it
 // first.
-void wire_handlers(Tool& t);        // the load sequence; connects the handlers
+void wire_handlers(Tool& t);    // the load sequence; connects the handlers
 void main_loop(Tool& t);        // runs until Quit_Flag; blocks while there is nothing to do
 void Form_QueryUnload(Tool& t); // close box or any other unload
 void Quit_Mnu_Click(Tool& t);

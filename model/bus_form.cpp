@@ -29,7 +29,7 @@ Bus_Form::Bus_Form()
       Lgd_Shp([](int i) { return std::make_unique<Control>(K::Shape, "Lgd_Shp", i); }),
       Lgd_Lbl([](int i) { return std::make_unique<Control>(K::Label, "Lgd_Lbl", i); }),
       Send_Shp(K::Shape, "Send_Shp"), Receive_Shp(K::Shape, "Receive_Shp"),
-      Phase_Option([this](int i) {
+      Read_All_Bar(K::Progress, "Read_All_Bar"), Phase_Option([this](int i) {
           return std::make_unique<Control>(K::Option, "Phase_Option", i, &Phase_Frm);
       }),
       Current_Operation_Lbl(K::Label, "Current_Operation_Lbl", -1, &Status_Frm),
@@ -52,6 +52,7 @@ Bus_Form::Bus_Form()
       Close_Cmd(K::Button, "Close_Cmd", -1, &Status_Frame),
       Utilitaires_Mnu(K::Menu, "Utilitaires_Mnu"),
       Serial_Com_Port_Mnu(K::Menu, "Serial_Com_Port_Mnu", -1, &Utilitaires_Mnu),
+      Read_All_Mnu(K::Menu, "Read_All_Mnu", -1, &Utilitaires_Mnu),
       Quit_Mnu(K::Menu, "Quit_Mnu", -1, &Utilitaires_Mnu), About_Mnu(K::Menu, "About_Mnu") {
     for (Control* c : all_controls())
         c->setParent(this);
@@ -123,6 +124,10 @@ Bus_Form::Bus_Form()
     Receive_Shp.Move(1824, 672, 108, 108);
     Receive_Shp.set_back_color(0x0000FF00);
     Receive_Shp.set_visible(false);
+    // Right of the protocol box, level with the buttons; shown while every detector is read.
+    Read_All_Bar.Move(9696, 8880, 5676, 300);
+    Read_All_Bar.set_font(font(8.25, true));
+    Read_All_Bar.set_visible(false);
 
     design(Phase_Option(1), "Phase 1", 192, 288, 972, 204);
     design(Phase_Option(2), "Phase 2", 1344, 288, 972, 204);
@@ -179,6 +184,7 @@ Bus_Form::Bus_Form()
 
     Utilitaires_Mnu.set_caption("&Utilitaires");
     Serial_Com_Port_Mnu.set_caption(QString::fromUtf8("&Port Série"));
+    Read_All_Mnu.set_caption(QString::fromUtf8("Lire tous les détecteurs"));
     Quit_Mnu.set_caption("&Quitter");
     About_Mnu.set_caption("&A propos...");
 
@@ -200,14 +206,14 @@ QList<Control*> Bus_Form::all_controls() const {
         all << &self->Ver_Bus_Line(j);
     for (int i = 0; i <= 3; ++i)
         all << &self->Lgd_Shp(i) << &self->Lgd_Lbl(i);
-    all << &self->Send_Shp << &self->Receive_Shp << &self->Phase_Option(1) << &self->Phase_Option(2)
-        << &self->Current_Operation_Lbl << &self->Cur_Adr_Lbl << &self->Search_Stop_Lbl
-        << &self->Connection_Lbl << &self->Version_Lbl << &self->Cc_Lbl;
+    all << &self->Send_Shp << &self->Receive_Shp << &self->Read_All_Bar << &self->Phase_Option(1)
+        << &self->Phase_Option(2) << &self->Current_Operation_Lbl << &self->Cur_Adr_Lbl
+        << &self->Search_Stop_Lbl << &self->Connection_Lbl << &self->Version_Lbl << &self->Cc_Lbl;
     for (int i = 0; i <= 15; ++i)
         all << &self->Param_Lbl(i) << &self->Value_Lbl(i);
     all << &self->Led_On_Cde << &self->Led_Off_Cde << &self->Opto_Check << &self->Thermo_Check
         << &self->Picture2 << &self->Picture1 << &self->Close_Cmd << &self->Utilitaires_Mnu
-        << &self->Serial_Com_Port_Mnu << &self->Quit_Mnu << &self->About_Mnu;
+        << &self->Serial_Com_Port_Mnu << &self->Read_All_Mnu << &self->Quit_Mnu << &self->About_Mnu;
     return all;
 }
 

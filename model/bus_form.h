@@ -31,6 +31,7 @@ class Bus_Form : public QObject {
     Control_Array<0, 3> Lgd_Lbl;
     Control Send_Shp;
     Control Receive_Shp;
+    Control Read_All_Bar; // progress of a readout of every detector
 
     // Inside Phase_Frm
     Control_Array<1, 2> Phase_Option;
@@ -59,6 +60,7 @@ class Bus_Form : public QObject {
     // Menu bar
     Control Utilitaires_Mnu;
     Control Serial_Com_Port_Mnu;
+    Control Read_All_Mnu;
     Control Quit_Mnu;
     Control About_Mnu;
 

@@ -86,6 +86,12 @@ void Control::set_shape(int s) {
     emit changed();
 }
 
+void Control::set_max(int m) {
+    if (m == max_) return;
+    max_ = m;
+    emit changed();
+}
+
 void Control::set_value(int v) {
     if (v == value_) return;
     value_ = v;

@@ -17,7 +17,18 @@ constexpr Vb_Color Sys_Window_Text = 0x80000008; // window text
 constexpr Vb_Color Sys_Button_Face = 0x8000000F; // default face of buttons and frames
 constexpr Vb_Color Sys_Button_Text = 0x80000012; // default text of buttons
 
-enum class Control_Kind { Label, Button, Frame, Check, Option, Shape, Line, Picture, Menu };
+enum class Control_Kind {
+    Label,
+    Button,
+    Frame,
+    Check,
+    Option,
+    Shape,
+    Line,
+    Picture,
+    Menu,
+    Progress
+};
 
 struct Font_Spec {
     QString Name = QStringLiteral("MS Sans Serif");
@@ -82,6 +93,9 @@ class Control : public QObject {
     // value raises Click; an option that becomes selected clears the others of its group.
     int Value() const { return value_; }
     void set_value(int v);
+    // Progress bars: Value runs from 0 to Max.
+    int Max() const { return max_; }
+    void set_max(int m);
 
     // Brings the control in front of its siblings (the window layer keeps the order).
     void ZOrder();
@@ -115,6 +129,7 @@ class Control : public QObject {
     int border_width_ = 1;
     int shape_ = Rectangle;
     int value_ = 0;
+    int max_ = 100;
     int z_ = 0;
     static int next_z_;
 };

@@ -20,6 +20,7 @@ enum : int16_t {
     Simulation_Stop = 8,
     Idle_Status = 9,
     Mode_Write = 16,
+    Read_All = 17,
 };
 }
 

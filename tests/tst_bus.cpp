@@ -166,6 +166,8 @@ class Runner {
         if (name.startsWith(QStringLiteral("led_of(")))
             return QString::number(
                 int(h_->board.loop().detectors[number(name.mid(7).chopped(1))].led));
+        if (name.startsWith(QStringLiteral("record("))) // what the loop record keeps of one address
+            return record_of(t.record.at(number(name.mid(7).chopped(1))));
         if (name == QLatin1String("grid")) return grid(t);
         if (name.startsWith(QStringLiteral("cells"))) return cells(t, number(name.mid(5)));
         if (name == QLatin1String("preset")) // what the last input box offered
@@ -183,6 +185,24 @@ class Runner {
             return QStringLiteral("0x") +
                    QStringLiteral("%1").arg(c->BackColor(), 6, 16, QLatin1Char('0')).toUpper();
         return std::nullopt;
+    }
+
+    static QString record_of(const record::Detector& d) {
+        QStringList params;
+        for (const auto& [code, value] : d.params)
+            params << QStringLiteral("%1=%2").arg(code).arg(value);
+        return QStringList{d.found ? d.type_name : QStringLiteral("-"),
+                           record::readout_text(d.readout),
+                           record::version_text(d.pcb_version),
+                           record::version_text(d.soft_version),
+                           d.serial,
+                           params.join(','),
+                           QStringLiteral("alarms %1 faults %2 com %3 led %4")
+                               .arg(d.alarms.count)
+                               .arg(d.point_faults.count)
+                               .arg(d.com_faults.count)
+                               .arg(int(d.led_on))}
+            .join('|');
     }
 
     // The panel's caption, the values of its shown rows and, when shown, the two boxes and the
@@ -462,7 +482,8 @@ class Runner {
             return true;
         }
         if (verb == QLatin1String("key")) {
-            static const std::map<QString, int> keys = {{"F5", 0x74}, {"F6", 0x75}, {"F9", 0x78}};
+            static const std::map<QString, int> keys = {
+                {"F5", 0x74}, {"F6", 0x75}, {"F9", 0x78}, {"Escape", 0x1B}};
             Form_KeyDown(harness().t, keys.at(args.value(0)), args.contains("shift") ? 1 : 0);
             return true;
         }

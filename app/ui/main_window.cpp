@@ -15,6 +15,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
+#include <QProgressBar>
 #include <QRegularExpression>
 #include <QScreen>
 #include <algorithm>
@@ -198,6 +199,13 @@ QWidget* Main_Window::make_widget(Control& c, QWidget* container) {
         w = p;
         break;
     }
+    case Control_Kind::Progress: {
+        auto* bar = new QProgressBar(container);
+        bar->setFormat(QStringLiteral("%v / %m"));
+        bar->setAlignment(Qt::AlignCenter);
+        w = bar;
+        break;
+    }
     case Control_Kind::Menu:
         break;
     }
@@ -290,6 +298,13 @@ void Main_Window::apply(Control& c, QWidget* w) {
     case Control_Kind::Picture:
         set_colours(w, back, fore);
         break;
+    case Control_Kind::Progress: {
+        auto* bar = static_cast<QProgressBar*>(w);
+        set_font(bar, c.Font(), zoom_);
+        bar->setRange(0, std::max(c.Max(), 1));
+        bar->setValue(std::clamp(c.Value(), 0, std::max(c.Max(), 1)));
+        break;
+    }
     case Control_Kind::Menu:
         break;
     }

@@ -1,0 +1,114 @@
+#include "addresses/read_all.h"
+
+#include "addresses/grid.h"
+#include "addresses/identity.h"
+#include "model/tool.h"
+
+namespace {
+
+const QString Idle_Entry = QString::fromUtf8("Lire tous les détecteurs");
+const QString Running_Entry = QString::fromUtf8("Arrêter la lecture des détecteurs");
+
+QString three_digits(int n) {
+    return QStringLiteral("%1").arg(n, 3, 10, QLatin1Char('0'));
+}
+
+void show_progress(Tool& t, int address) {
+    const Tool::Read_All_Run& run = t.read_all;
+    t.form.Cur_Adr_Lbl.set_caption(QString::fromUtf8("Détecteur %1 : %2 / %3")
+                                       .arg(three_digits(address))
+                                       .arg(run.done + 1)
+                                       .arg(run.total));
+    t.form.Cur_Adr_Lbl.set_visible(true);
+    t.form.Read_All_Bar.set_max(run.total);
+    t.form.Read_All_Bar.set_value(run.done);
+}
+
+// The screen as it was before the run, with what the run achieved in the status line.
+void end_run(Tool& t, const QString& how) {
+    Tool::Read_All_Run& run = t.read_all;
+    run.active = false;
+    t.form.Read_All_Mnu.set_caption(Idle_Entry);
+    t.form.Read_All_Bar.set_visible(false);
+    t.form.Current_Operation_Lbl.set_caption(QStringLiteral("Attente Commande"));
+    const QString summary = QString::fromUtf8("%1 lus sur %2, %3 sans réponse")
+                                .arg(run.done)
+                                .arg(run.total)
+                                .arg(run.failed);
+    t.form.Cur_Adr_Lbl.set_caption(summary);
+    t.record.note(QString::fromUtf8("Lecture de tous les détecteurs %1 : %2").arg(how, summary));
+}
+
+// The next found address from `from` on, or 0: the search finds 1 to Adr_Count.
+int next_found(const Tool& t, int from) {
+    const int a = std::max(from, 1);
+    return a <= t.state.Adr_Count && a <= 128 ? a : 0;
+}
+
+} // namespace
+
+void Read_All_Mnu_Click(Tool& t) {
+    if (t.read_all.active) {
+        stop_read_all(t);
+        return;
+    }
+    // The grid is locked while a search or a simulation runs: neither leaves the bus to it.
+    if (t.state.Grid_Locked || t.state.Adr_Count == 0 || next_found(t, 1) == 0) {
+        if (t.dialogs)
+            t.dialogs->msg_box(t.state.Grid_Locked
+                                   ? QString::fromUtf8("Lecture impossible pendant une recherche "
+                                                       "ou une simulation.")
+                                   : QString::fromUtf8("Aucun détecteur trouvé : lancez d'abord "
+                                                       "la recherche (F5)."),
+                               vbInformation, QStringLiteral("LECTURE"));
+        return;
+    }
+    Tool::Read_All_Run& run = t.read_all;
+    run = {};
+    run.active = true;
+    run.next = 1;
+    run.total = std::min<int>(t.state.Adr_Count, 128);
+    t.form.Read_All_Mnu.set_caption(Running_Entry);
+    t.form.Current_Operation_Lbl.set_caption(QString::fromUtf8("Lecture de tous les détecteurs"));
+    t.form.Read_All_Bar.set_max(run.total);
+    t.form.Read_All_Bar.set_value(0);
+    t.form.Read_All_Bar.set_visible(true);
+    t.record.note(QString::fromUtf8("Lecture de tous les détecteurs : %1 à lire").arg(run.total));
+    t.link.run_request([&t] {
+        // Stopped, or overtaken by a search, before the bus came free.
+        if (t.read_all.active && !t.state.Grid_Locked) t.state.Task_State = Task::Read_All;
+    });
+}
+
+void stop_read_all(Tool& t) {
+    if (!t.read_all.active) return;
+    // A readout under way sees the count move and stops before its next frame.
+    ++t.state.selection_count;
+    end_run(t, QStringLiteral("interrompue"));
+}
+
+void Read_All(Tool& t) {
+    Tool::Read_All_Run& run = t.read_all;
+    const int address = run.active ? next_found(t, run.next) : 0;
+    if (address == 0) {
+        if (run.active) end_run(t, QStringLiteral("terminée"));
+        t.state.Task_State = Task::Probe_Interface;
+        return;
+    }
+    show_progress(t, address);
+    open_panel(t, address);
+    t.state.Sel_Adr = static_cast<uint8_t>(address);
+    t.state.Check_Lock = false;
+    run.selection = t.state.selection_count;
+    Read_Identity(t);
+    // Stopped meanwhile (the menu entry, Escape, a click, a search, the simulation): whatever
+    // asked for it has its own next state queued behind this step.
+    if (!run.active || t.state.selection_count != run.selection) return;
+    ++run.done;
+    if (t.record.at(address).readout == record::Readout::Failed) ++run.failed;
+    run.next = static_cast<uint8_t>(std::min(address + 1, 255));
+    t.form.Read_All_Bar.set_value(run.done);
+    // The next detector follows at once: the readout took longer than a tick, so the main loop
+    // runs the next step without waiting.
+    t.state.Task_State = Task::Read_All;
+}

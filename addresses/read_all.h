@@ -1,0 +1,13 @@
+#pragma once
+struct Tool;
+
+// "Lire tous les détecteurs": once the search has found the loop, reads the identity and the
+// parameters of every found detector in address order, each exactly as a click on its cell
+// would, showing it in the panel and the progress in the status line. A detector that answers
+// nothing is marked failed in the record and the run goes on.
+void Read_All_Mnu_Click(Tool& t); // starts the run, or stops the one under way
+void Read_All(Tool& t);           // state 17: reads the next detector
+
+// Ends a run under way at once, on screen and for the bus: the readout in progress stops at its
+// next frame, as it does for a newer grid click. Nothing when no run is under way.
+void stop_read_all(Tool& t);
