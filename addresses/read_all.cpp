@@ -6,8 +6,8 @@
 
 namespace {
 
-const QString Idle_Entry = QString::fromUtf8("Lire tous les détecteurs");
-const QString Running_Entry = QString::fromUtf8("Arrêter la lecture des détecteurs");
+const QString Idle_Entry = QString::fromUtf8("&Lire tous les détecteurs");
+const QString Running_Entry = QString::fromUtf8("Arrêter la &lecture des détecteurs");
 
 QString three_digits(int n) {
     return QStringLiteral("%1").arg(n, 3, 10, QLatin1Char('0'));
@@ -108,7 +108,8 @@ void Read_All(Tool& t) {
     if (t.record.at(address).readout == record::Readout::Failed) ++run.failed;
     run.next = static_cast<uint8_t>(std::min(address + 1, 255));
     t.form.Read_All_Bar.set_value(run.done);
-    // The next detector follows at once: the readout took longer than a tick, so the main loop
-    // runs the next step without waiting.
+    // The next detector follows at once, as a step longer than a tick is followed: the pauses
+    // of the readout held the tick, which would otherwise come up to 100 ms later.
+    t.state.Task_Tick = true;
     t.state.Task_State = Task::Read_All;
 }

@@ -184,7 +184,7 @@ Bus_Form::Bus_Form()
 
     Utilitaires_Mnu.set_caption("&Utilitaires");
     Serial_Com_Port_Mnu.set_caption(QString::fromUtf8("&Port Série"));
-    Read_All_Mnu.set_caption(QString::fromUtf8("Lire tous les détecteurs"));
+    Read_All_Mnu.set_caption(QString::fromUtf8("&Lire tous les détecteurs"));
     Quit_Mnu.set_caption("&Quitter");
     About_Mnu.set_caption("&A propos...");
 
