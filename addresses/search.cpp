@@ -109,41 +109,6 @@ void search_type_reading(Tool& t) {
 
 } // namespace
 
-uint8_t type_index(uint8_t type_code) {
-    switch (type_code) {
-    case 0x13:
-    case 0x19:
-        return 1;
-    case 0x1A:
-        return 3;
-    case 0x17:
-        return 5;
-    case 0x21:
-        return 2;
-    case 0x42:
-        return 4;
-    default:
-        return 0;
-    }
-}
-
-QString type_name(uint8_t type_code, uint8_t type4_counter) {
-    switch (type_index(type_code)) {
-    case 1:
-        return QStringLiteral("KOR");
-    case 2:
-        return QStringLiteral("ZEPHA");
-    case 3:
-        return QStringLiteral("DLX508B");
-    case 4:
-        return QStringLiteral("MURO-S") + QString::number(type4_counter);
-    case 5:
-        return QStringLiteral("KTRW");
-    default:
-        return QStringLiteral("???");
-    }
-}
-
 void search_cut_short(Tool& t, const QString& why) {
     t.search_stop = QString::fromUtf8("Recherche interrompue\nen %1 : %2")
                         .arg(Three_Digits(t.state.Cur_Adr), why);

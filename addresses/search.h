@@ -1,4 +1,6 @@
 #pragma once
+#include "model/detector_types.h"
+
 #include <QString>
 #include <cstdint>
 struct Tool;
@@ -15,7 +17,3 @@ void search_cut_short(Tool& t, const QString& why);
 // Shows type `code` in the cell of a found address and keeps its index, outside a search: a
 // MURO-S takes the running number that its place among the grid's MURO-S gives it.
 void set_cell_type(Tool& t, uint8_t adr, uint8_t code);
-
-// Type index and grid name of a type code; index 4 names take Type4_Counter.
-uint8_t type_index(uint8_t type_code);
-QString type_name(uint8_t type_code, uint8_t type4_counter);

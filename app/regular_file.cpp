@@ -124,3 +124,31 @@ bool write_regular_file(const QString& path, const QByteArray& content) {
 }
 
 #endif
+
+// Reading: what stands at the path must be a regular file (a pipe would block, a device never
+// end), no larger than `max`.
+Read_Result read_regular_file(const QString& path, qint64 max, QByteArray* content) {
+    QFile file(path);
+    const QFileInfo info(path);
+    if (!info.exists()) return Read_Result::Missing;
+    if (!info.isFile()) return Read_Result::Not_A_File;
+#ifdef Q_OS_UNIX
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT ? Read_Result::Missing : Read_Result::Unreadable;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return Read_Result::Not_A_File;
+    }
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return Read_Result::Unreadable;
+    }
+#else
+    if (!file.open(QIODevice::ReadOnly)) return Read_Result::Unreadable;
+#endif
+    if (file.size() > max) return Read_Result::Too_Large;
+    *content = file.read(max + 1);
+    if (file.error() != QFileDevice::NoError) return Read_Result::Unreadable;
+    return content->size() > max ? Read_Result::Too_Large : Read_Result::Done;
+}

@@ -6,6 +6,7 @@
 #include "app/bus_task.h"
 #include "app/link_events.h"
 #include "app/menus.h"
+#include "app/plan.h"
 #include "app/settings.h"
 #include "detector/mode.h"
 #include "detector/simulation.h"
@@ -67,10 +68,18 @@ void wire_handlers(Tool& t) {
     }
     connect_click(t, f.Serial_Com_Port_Mnu, Serial_Com_Port_Mnu_Click);
     connect_click(t, f.Read_All_Mnu, Read_All_Mnu_Click);
+    connect_click(t, f.Import_Plan_Mnu, Import_Plan_Mnu_Click);
+    connect_click(t, f.Compare_Mnu, Compare_Mnu_Click);
     connect_click(t, f.Quit_Mnu, Quit_Mnu_Click);
     connect_click(t, f.About_Mnu, About_Mnu_Click);
 
     wire_link_events(t);
+
+    // The marks of the planned loop follow what the search learns.
+    Tool* tr = &t;
+    QObject::connect(&t.record, &Loop_Record::changed, &f, [tr] {
+        if (!tr->planned.empty()) show_plan_marks(*tr);
+    });
 
     // However the window goes (close box, Quit, the bus task after Quit), the program ends.
     Tool* tp = &t;
@@ -102,6 +111,9 @@ void build_grid(Tool& t) {
         t.state.Adr_Type[n - 1] = 0;
         cell.set_back_color(0x00C0C0C0);
         led.Move(cell.Left(), cell.Top());
+        Control& mark = f.Plan_Mark(n);
+        mark.Move(cell.Left() + w - mark.Width(), cell.Top());
+        mark.ZOrder();
     }
 }
 

@@ -24,6 +24,7 @@ Bus_Form::Bus_Form()
       Emul_Frm(K::Frame, "Emul_Frm"), Status_Frame(K::Frame, "Status_Frame"),
       Adr_Box([](int i) { return std::make_unique<Control>(K::Label, "Adr_Box", i); }),
       Led_Shp([](int i) { return std::make_unique<Control>(K::Shape, "Led_Shp", i); }),
+      Plan_Mark([](int i) { return std::make_unique<Control>(K::Shape, "Plan_Mark", i); }),
       Hor_Bus_Line([](int i) { return std::make_unique<Control>(K::Line, "Hor_Bus_Line", i); }),
       Ver_Bus_Line([](int i) { return std::make_unique<Control>(K::Line, "Ver_Bus_Line", i); }),
       Lgd_Shp([](int i) { return std::make_unique<Control>(K::Shape, "Lgd_Shp", i); }),
@@ -53,6 +54,8 @@ Bus_Form::Bus_Form()
       Utilitaires_Mnu(K::Menu, "Utilitaires_Mnu"),
       Serial_Com_Port_Mnu(K::Menu, "Serial_Com_Port_Mnu", -1, &Utilitaires_Mnu),
       Read_All_Mnu(K::Menu, "Read_All_Mnu", -1, &Utilitaires_Mnu),
+      Import_Plan_Mnu(K::Menu, "Import_Plan_Mnu", -1, &Utilitaires_Mnu),
+      Compare_Mnu(K::Menu, "Compare_Mnu", -1, &Utilitaires_Mnu),
       Quit_Mnu(K::Menu, "Quit_Mnu", -1, &Utilitaires_Mnu), About_Mnu(K::Menu, "About_Mnu") {
     for (Control* c : all_controls())
         c->setParent(this);
@@ -88,6 +91,9 @@ Bus_Form::Bus_Form()
         Led_Shp(n).set_shape(Control::Circle);
         Led_Shp(n).set_back_color(0x000000FF);
         Led_Shp(n).set_visible(false);
+        Plan_Mark(n).Move(0, 0, 120, 120);
+        Plan_Mark(n).set_shape(Control::Square);
+        Plan_Mark(n).set_visible(false);
     }
     for (int j = 1; j <= 8; ++j) {
         Hor_Bus_Line(j).set_fore_color(cyan);
@@ -185,6 +191,8 @@ Bus_Form::Bus_Form()
     Utilitaires_Mnu.set_caption("&Utilitaires");
     Serial_Com_Port_Mnu.set_caption(QString::fromUtf8("&Port Série"));
     Read_All_Mnu.set_caption(QString::fromUtf8("&Lire tous les détecteurs"));
+    Import_Plan_Mnu.set_caption(QString::fromUtf8("&Importer la liste prévue..."));
+    Compare_Mnu.set_caption(QString::fromUtf8("&Comparer avec la liste prévue..."));
     Quit_Mnu.set_caption("&Quitter");
     About_Mnu.set_caption("&A propos...");
 
@@ -199,7 +207,7 @@ QList<Control*> Bus_Form::all_controls() const {
     QList<Control*> all = {&self->Start_Bus_Cmd, &self->Adr_Status_Cde, &self->Phase_Frm,
                            &self->Status_Frm,    &self->Emul_Frm,       &self->Status_Frame};
     for (int n = 1; n <= 128; ++n)
-        all << &self->Adr_Box(n) << &self->Led_Shp(n);
+        all << &self->Adr_Box(n) << &self->Led_Shp(n) << &self->Plan_Mark(n);
     for (int j = 1; j <= 8; ++j)
         all << &self->Hor_Bus_Line(j);
     for (int j = 1; j <= 7; ++j)
@@ -213,7 +221,8 @@ QList<Control*> Bus_Form::all_controls() const {
         all << &self->Param_Lbl(i) << &self->Value_Lbl(i);
     all << &self->Led_On_Cde << &self->Led_Off_Cde << &self->Opto_Check << &self->Thermo_Check
         << &self->Picture2 << &self->Picture1 << &self->Close_Cmd << &self->Utilitaires_Mnu
-        << &self->Serial_Com_Port_Mnu << &self->Read_All_Mnu << &self->Quit_Mnu << &self->About_Mnu;
+        << &self->Serial_Com_Port_Mnu << &self->Read_All_Mnu
+        << &self->Import_Plan_Mnu << &self->Compare_Mnu << &self->Quit_Mnu << &self->About_Mnu;
     return all;
 }
 

@@ -25,6 +25,7 @@ class Bus_Form : public QObject {
     Control Status_Frame;
     Control_Array<1, 128> Adr_Box;
     Control_Array<1, 128> Led_Shp;
+    Control_Array<1, 128> Plan_Mark; // the cell against the planned loop
     Control_Array<1, 8> Hor_Bus_Line;
     Control_Array<1, 7> Ver_Bus_Line;
     Control_Array<0, 3> Lgd_Shp;
@@ -61,6 +62,8 @@ class Bus_Form : public QObject {
     Control Utilitaires_Mnu;
     Control Serial_Com_Port_Mnu;
     Control Read_All_Mnu;
+    Control Import_Plan_Mnu;
+    Control Compare_Mnu;
     Control Quit_Mnu;
     Control About_Mnu;
 

@@ -1,5 +1,7 @@
 #pragma once
+#include <QList>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 
 // Message and input boxes go through here, so tests can answer them.
@@ -14,6 +16,13 @@ class Dialogs {
                               const QString& preset) = 0;
     // Shows the About box modally and returns when it is closed.
     virtual void show_about() = 0;
+    // Asks for a file to open (`filter` as "CSV (*.csv)"); an empty text for Cancel.
+    virtual QString open_file(const QString& /*title*/, const QString& /*filter*/) {
+        return {};
+    }
+    // Shows rows under their column headers, with a line of text above, modally.
+    virtual void show_table(const QString& /*title*/, const QString& /*text*/,
+                            const QStringList& /*headers*/, const QList<QStringList>& /*rows*/) {}
 };
 
 enum Msg_Style { vbOKOnly = 0, vbExclamation = 48, vbInformation = 64 };

@@ -4,6 +4,7 @@
 #include "model/controls.h"
 #include "model/dialogs.h"
 #include "model/loop_record.h"
+#include "model/planned_loop.h"
 #include "model/program_state.h"
 
 #include <QString>
@@ -51,8 +52,9 @@ struct Tool {
     // Where and why the search under way was cut short; empty while it goes well.
     QString search_stop;
 
-    // What the tool has learned of the loop, for the reports.
+    // What the tool has learned of the loop, for the reports, and what the plan says.
     Loop_Record record;
+    Planned_Loop planned;
 
     // A readout of every found detector, one after the other (state Read_All).
     struct Read_All_Run {

@@ -3,8 +3,15 @@
 #include "app/ui/about_dialog.h"
 
 #include <QDialog>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QHeaderView>
 #include <QInputDialog>
+#include <QLabel>
 #include <QMessageBox>
+#include <QTableWidget>
+#include <QVBoxLayout>
 
 namespace {
 constexpr int vbOK = 1;
@@ -49,6 +56,42 @@ QString Qt_Dialogs::input_box(const QString& prompt, const QString& title, const
 void Qt_Dialogs::show_about() {
     About_Dialog about(owner_);
     run(about);
+}
+
+QString Qt_Dialogs::open_file(const QString& title, const QString& filter) {
+    QFileDialog box(owner_, title, QDir::currentPath(), filter);
+    box.setObjectName(QStringLiteral("file_box"));
+    box.setFileMode(QFileDialog::ExistingFile);
+    box.setAcceptMode(QFileDialog::AcceptOpen);
+    if (run(box) != QDialog::Accepted || box.selectedFiles().isEmpty()) return QString();
+    return box.selectedFiles().constFirst();
+}
+
+void Qt_Dialogs::show_table(const QString& title, const QString& text, const QStringList& headers,
+                            const QList<QStringList>& rows) {
+    QDialog box(owner_);
+    box.setObjectName(QStringLiteral("table_box"));
+    box.setWindowTitle(title);
+    auto* layout = new QVBoxLayout(&box);
+    auto* label = new QLabel(text, &box);
+    label->setWordWrap(true);
+    layout->addWidget(label);
+    auto* table = new QTableWidget(int(rows.size()), int(headers.size()), &box);
+    table->setHorizontalHeaderLabels(headers);
+    table->verticalHeader()->hide();
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    for (int r = 0; r < rows.size(); ++r)
+        for (int c = 0; c < rows.at(r).size() && c < headers.size(); ++c)
+            table->setItem(r, c, new QTableWidgetItem(rows.at(r).at(c)));
+    table->resizeColumnsToContents();
+    table->horizontalHeader()->setStretchLastSection(true);
+    table->setVisible(!rows.isEmpty());
+    layout->addWidget(table);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &box);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &box, &QDialog::accept);
+    layout->addWidget(buttons);
+    box.resize(640, rows.isEmpty() ? 120 : 420);
+    run(box);
 }
 
 void Qt_Dialogs::quit() {

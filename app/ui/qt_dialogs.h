@@ -16,6 +16,9 @@ class Qt_Dialogs : public Dialogs {
     QVariant msg_box(const QString& prompt, int style, const QString& title) override;
     QString input_box(const QString& prompt, const QString& title, const QString& preset) override;
     void show_about() override;
+    QString open_file(const QString& title, const QString& filter) override;
+    void show_table(const QString& title, const QString& text, const QStringList& headers,
+                    const QList<QStringList>& rows) override;
 
     // The program is ending: every open box closes as if cancelled, and none opens from now on
     // (a message box answers OK, an input box an empty text, at once).

@@ -31,6 +31,18 @@ void Test_Dialogs::show_about() {
     if (while_open) while_open();
 }
 
+QString Test_Dialogs::open_file(const QString& title, const QString&) {
+    return input_box(title, title, QString());
+}
+
+void Test_Dialogs::show_table(const QString&, const QString& text, const QStringList&,
+                              const QList<QStringList>& rows) {
+    QStringList lines{text};
+    for (const QStringList& row : rows)
+        lines << row.join(',');
+    tables << lines.join('|');
+}
+
 Harness::Harness(const loopsim::Loop& loop, int com)
     : board(loop), old_dir_(QDir::currentPath()), com_(com) {
     QDir::setCurrent(dir.path());

@@ -28,6 +28,11 @@ class Test_Dialogs : public Dialogs {
     QVariant msg_box(const QString& prompt, int style, const QString& title) override;
     QString input_box(const QString& prompt, const QString& title, const QString& preset) override;
     void show_about() override;
+    // A file asked for gets the next answer; a table shown is kept as its text and rows.
+    QString open_file(const QString& title, const QString& filter) override;
+    void show_table(const QString& title, const QString& text, const QStringList& headers,
+                    const QList<QStringList>& rows) override;
+    QStringList tables;
 };
 
 // A tool wired to the simulated board over a real pseudo-terminal, in a fresh current

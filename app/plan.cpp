@@ -1,0 +1,125 @@
+#include "app/plan.h"
+
+#include "app/regular_file.h"
+#include "model/tool.h"
+
+#include <QFileInfo>
+
+namespace {
+
+// Small squares in the cell's top right corner, in colours that none of the grid's own states
+// uses, so that neither hides the other.
+Vb_Color mark_colour(Match m) {
+    switch (m) {
+    case Match::Ok:
+        return RGB(0, 128, 0);
+    case Match::Missing:
+        return RGB(0, 0, 0);
+    case Match::Unexpected:
+        return RGB(255, 0, 255);
+    case Match::Wrong_Type:
+        return RGB(0, 0, 128);
+    case Match::None:
+        break;
+    }
+    return RGB(255, 255, 255);
+}
+
+QString read_error(Read_Result r) {
+    switch (r) {
+    case Read_Result::Missing:
+        return QString::fromUtf8("le fichier n'existe pas.");
+    case Read_Result::Not_A_File:
+        return QString::fromUtf8("ce n'est pas un fichier ordinaire.");
+    case Read_Result::Too_Large:
+        return QString::fromUtf8("le fichier dépasse 1 Mo : ce n'est pas une liste de détecteurs.");
+    case Read_Result::Unreadable:
+    case Read_Result::Done:
+        break;
+    }
+    return QString::fromUtf8("le fichier ne peut pas être lu (droits d'accès ?).");
+}
+
+QString found_type(const record::Detector& d) {
+    return d.found ? (d.type_name.isEmpty() ? QStringLiteral("?") : d.type_name) : QString();
+}
+
+} // namespace
+
+void show_plan_marks(Tool& t) {
+    for (int a = 1; a <= 128; ++a) {
+        const Match m = compare(t.planned, t.record, a);
+        Control& mark = t.form.Plan_Mark(a);
+        mark.set_back_color(mark_colour(m));
+        mark.set_visible(m != Match::None);
+        QString tip;
+        if (const Planned_Loop::Entry* p = t.planned.at(a)) {
+            tip = QString::fromUtf8("Prévu : %1").arg(p->type_text);
+            if (!p->location.isEmpty()) tip += QStringLiteral(" (%1)").arg(p->location);
+        }
+        if (m != Match::None)
+            tip += (tip.isEmpty() ? QString() : QStringLiteral(" — ")) + match_text(m);
+        t.form.Adr_Box(a).set_tool_tip_text(tip);
+    }
+}
+
+void Compare_Mnu_Click(Tool& t) {
+    if (!t.dialogs) return;
+    if (t.planned.empty()) {
+        t.dialogs->msg_box(QString::fromUtf8("Aucune liste prévue : importez-la d'abord."),
+                           vbInformation, QStringLiteral("COMPARAISON"));
+        return;
+    }
+    std::map<Match, int> count;
+    QList<QStringList> rows;
+    for (int a = 1; a <= 128; ++a) {
+        const Match m = compare(t.planned, t.record, a);
+        ++count[m];
+        if (m == Match::None || m == Match::Ok) continue;
+        const Planned_Loop::Entry* p = t.planned.at(a);
+        rows << QStringList{QStringLiteral("%1").arg(a, 3, 10, QLatin1Char('0')),
+                            p ? p->type_text : QString(), p ? p->location : QString(),
+                            found_type(t.record.at(a)), match_text(m)};
+    }
+    const QString text =
+        QString::fromUtf8("%1 prévus, %2 trouvés : %3 conformes, %4 manquants, %5 non prévus, "
+                          "%6 de type différent.")
+            .arg(t.planned.entries().size())
+            .arg(t.record.found().size())
+            .arg(count[Match::Ok])
+            .arg(count[Match::Missing])
+            .arg(count[Match::Unexpected])
+            .arg(count[Match::Wrong_Type]);
+    t.dialogs->show_table(QString::fromUtf8("Comparaison avec la liste prévue"), text,
+                          {QStringLiteral("Adresse"), QString::fromUtf8("Type prévu"),
+                           QStringLiteral("Lieu"), QString::fromUtf8("Type trouvé"),
+                           QStringLiteral("Écart")},
+                          rows);
+}
+
+void Import_Plan_Mnu_Click(Tool& t) {
+    if (!t.dialogs) return;
+    const QString path = t.dialogs->open_file(QString::fromUtf8("Liste prévue des détecteurs"),
+                                              QStringLiteral("CSV (*.csv *.txt);;Tous (*)"));
+    if (path.isEmpty() || t.state.Quit_Flag) return;
+    QByteArray content;
+    const Read_Result r = read_regular_file(path, Planned_Loop::Max_Bytes, &content);
+    QString why;
+    Planned_Loop plan;
+    if (r != Read_Result::Done)
+        why = read_error(r);
+    else if (plan.read(content, &why))
+        why.clear();
+    if (!why.isEmpty()) {
+        t.dialogs->msg_box(QString::fromUtf8("%1 n'est pas importé :\n%2")
+                               .arg(QFileInfo(path).fileName(), why),
+                           vbExclamation, QStringLiteral("LISTE PREVUE"));
+        return;
+    }
+    t.planned = std::move(plan);
+    t.record.note(QString::fromUtf8("Liste prévue importée : %1 détecteurs (%2)")
+                      .arg(t.planned.entries().size())
+                      .arg(QFileInfo(path).fileName()));
+    show_plan_marks(t);
+    Compare_Mnu_Click(t);
+}

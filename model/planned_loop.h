@@ -1,0 +1,38 @@
+#pragma once
+#include <QByteArray>
+#include <QString>
+#include <map>
+
+class Loop_Record;
+
+// The loop as the installation plan has it: which detector type goes at which address, and
+// where it stands. Read from a CSV file a person writes or exports from a spreadsheet.
+class Planned_Loop {
+  public:
+    struct Entry {
+        int type_index = 0; // as type_index_of reads the type column
+        QString type_text;  // the type column as written
+        QString location;   // free text, may be empty
+    };
+
+    // A file larger than this is not a plan of 128 addresses.
+    static constexpr qint64 Max_Bytes = 1 << 20;
+
+    // Reads `content` as: address, type (grid name or type code), optional location; separated
+    // by ';' or ',' (the first line tells which), fields in double quotes when they hold the
+    // separator, an optional header line, UTF-8 with or without BOM. On the first bad line,
+    // returns false with a French message naming that line and why, and keeps what it had.
+    bool read(const QByteArray& content, QString* error);
+
+    bool empty() const { return entries_.empty(); }
+    const std::map<int, Entry>& entries() const { return entries_; }
+    const Entry* at(int address) const;
+
+  private:
+    std::map<int, Entry> entries_;
+};
+
+// What the record says of an address against the plan.
+enum class Match { None, Ok, Missing, Unexpected, Wrong_Type };
+Match compare(const Planned_Loop& plan, const Loop_Record& record, int address);
+QString match_text(Match m);
