@@ -82,8 +82,8 @@ void Compare_Mnu_Click(Tool& t) {
                             found_type(t.record.at(a)), match_text(m)};
     }
     const QString text =
-        QString::fromUtf8("%1 prévus, %2 trouvés : %3 conformes, %4 manquants, %5 non prévus, "
-                          "%6 de type différent.")
+        QString::fromUtf8("Prévus : %1, trouvés : %2. Conformes : %3, manquants : %4, non "
+                          "prévus : %5, de type différent : %6.")
             .arg(t.planned.entries().size())
             .arg(t.record.found().size())
             .arg(count[Match::Ok])
@@ -111,9 +111,9 @@ void Import_Plan_Mnu_Click(Tool& t) {
     else if (plan.read(content, &why))
         why.clear();
     if (!why.isEmpty()) {
-        t.dialogs->msg_box(QString::fromUtf8("%1 n'est pas importé :\n%2")
-                               .arg(QFileInfo(path).fileName(), why),
-                           vbExclamation, QStringLiteral("LISTE PREVUE"));
+        t.dialogs->msg_box(
+            QString::fromUtf8("%1 n'est pas importé :\n%2").arg(QFileInfo(path).fileName(), why),
+            vbExclamation, QStringLiteral("LISTE PREVUE"));
         return;
     }
     t.planned = std::move(plan);

@@ -221,8 +221,8 @@ QList<Control*> Bus_Form::all_controls() const {
         all << &self->Param_Lbl(i) << &self->Value_Lbl(i);
     all << &self->Led_On_Cde << &self->Led_Off_Cde << &self->Opto_Check << &self->Thermo_Check
         << &self->Picture2 << &self->Picture1 << &self->Close_Cmd << &self->Utilitaires_Mnu
-        << &self->Serial_Com_Port_Mnu << &self->Read_All_Mnu
-        << &self->Import_Plan_Mnu << &self->Compare_Mnu << &self->Quit_Mnu << &self->About_Mnu;
+        << &self->Serial_Com_Port_Mnu << &self->Read_All_Mnu << &self->Import_Plan_Mnu
+        << &self->Compare_Mnu << &self->Quit_Mnu << &self->About_Mnu;
     return all;
 }
 

@@ -43,6 +43,12 @@ int type_index_of(const QString& text) {
     if (muro.match(t).hasMatch()) return 4;
     for (const uint8_t code : {0x13, 0x1A, 0x17, 0x21})
         if (t == type_name(code, 0)) return type_index(code);
+    const int code = type_code_of(t);
+    return code < 0 ? -1 : type_index(uint8_t(code));
+}
+
+int type_code_of(const QString& text) {
+    const QString t = text.trimmed().toUpper();
     bool ok = false;
     uint code = 0;
     if (t.startsWith(QLatin1String("0X")))
@@ -51,5 +57,5 @@ int type_index_of(const QString& text) {
         code = t.chopped(1).toUInt(&ok, 16);
     else
         code = t.toUInt(&ok, 10);
-    return ok && code <= 0xFF ? type_index(uint8_t(code)) : -1;
+    return ok && code <= 0xFF ? int(code) : -1;
 }

@@ -10,3 +10,5 @@ QString type_name(uint8_t type_code, uint8_t type4_counter);
 // without its running number, in any case) or a type code (0x1A, 1Ah or 26). -1 when it is
 // none of these; 0 for a code the tool does not know, as the grid shows "???".
 int type_index_of(const QString& text);
+// The type code written in `text` (0x1A, 1Ah or 26), or -1 when it holds none.
+int type_code_of(const QString& text);

@@ -17,9 +17,7 @@ class Dialogs {
     // Shows the About box modally and returns when it is closed.
     virtual void show_about() = 0;
     // Asks for a file to open (`filter` as "CSV (*.csv)"); an empty text for Cancel.
-    virtual QString open_file(const QString& /*title*/, const QString& /*filter*/) {
-        return {};
-    }
+    virtual QString open_file(const QString& /*title*/, const QString& /*filter*/) { return {}; }
     // Shows rows under their column headers, with a line of text above, modally.
     virtual void show_table(const QString& /*title*/, const QString& /*text*/,
                             const QStringList& /*headers*/, const QList<QStringList>& /*rows*/) {}

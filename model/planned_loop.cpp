@@ -86,7 +86,8 @@ bool Planned_Loop::read(const QByteArray& content, QString* error) {
             return fail(n, QStringLiteral("adresse %1 : un nombre de 1 à 128 est attendu.")
                                .arg(quoted(f.at(0))));
         const int index = type_index_of(f.at(1));
-        if (index < 1)
+        const int code = type_code_of(f.at(1));
+        if (index < 0 || (index == 0 && code < 0))
             return fail(n, QStringLiteral("type %1 inconnu (KOR, ZEPHA, DLX508B, MURO-S, KTRW "
                                           "ou un code de type comme 0x1A).")
                                .arg(quoted(f.at(1))));
@@ -95,7 +96,7 @@ bool Planned_Loop::read(const QByteArray& content, QString* error) {
                                .arg(address)
                                .arg(line_of.at(address)));
         line_of[address] = n;
-        entries[address] = {index, f.at(1), f.value(2)};
+        entries[address] = {index, code, f.at(1), f.value(2)};
     }
     if (entries.empty()) return fail(0, QString::fromUtf8("le fichier ne donne aucun détecteur."));
     entries_ = std::move(entries);
@@ -114,7 +115,10 @@ Match compare(const Planned_Loop& plan, const Loop_Record& record, int address) 
     if (!planned) return Match::Unexpected;
     if (!d.found) return Match::Missing;
     // A found detector whose type is not read yet is not held against the plan.
-    if (d.type_code < 0 || type_index(uint8_t(d.type_code)) == planned->type_index)
+    if (d.type_code < 0) return Match::Ok;
+    // Two codes the tool has no name for are the same type only when they are the same code.
+    const int found_index = type_index(uint8_t(d.type_code));
+    if (found_index == planned->type_index && (found_index != 0 || d.type_code == planned->code))
         return Match::Ok;
     return Match::Wrong_Type;
 }

@@ -11,6 +11,7 @@ class Planned_Loop {
   public:
     struct Entry {
         int type_index = 0; // as type_index_of reads the type column
+        int code = -1;      // the type code, when the column gives one
         QString type_text;  // the type column as written
         QString location;   // free text, may be empty
     };
@@ -18,7 +19,8 @@ class Planned_Loop {
     // A file larger than this is not a plan of 128 addresses.
     static constexpr qint64 Max_Bytes = 1 << 20;
 
-    // Reads `content` as: address, type (grid name or type code), optional location; separated
+    // Reads `content` as: address, type (grid name or type code, even one the tool has no name
+    // for), optional location; separated
     // by ';' or ',' (the first line tells which), fields in double quotes when they hold the
     // separator, an optional header line, UTF-8 with or without BOM. On the first bad line,
     // returns false with a French message naming that line and why, and keeps what it had.
