@@ -60,8 +60,9 @@ Wait wait_called(const QString& name, Session& s) {
     const Check idle = [&t] {
         return t.state.Connected && t.state.Task_State == Task::Idle_Status && t.link.bus_busy == 0;
     };
-    const Check at_once = [] { return true; };
-    const auto menu = [&s](Control& c) { return [&s, &c] { s.window().action(c)->trigger(); }; };
+    const auto menu = [&s](Control& c) {
+        return Step{[] { return true; }, [&s, &c] { s.window().action(c)->trigger(); }};
+    };
     // The search would have found the type 3 detector at address 2; it takes 13 s.
     const Step read_cell_2{idle, [&t] {
                                t.state.Adr_Type[1] = 3;
@@ -69,14 +70,9 @@ Wait wait_called(const QString& name, Session& s) {
                            }};
     if (name == "exchange") return {{}, [&t] { return t.link.link_count.in_flight > 0; }};
     if (name == "port error") return {{}, modal("msg_box")};
-    if (name == "rearm") {
-        const Step f5{idle, [&s] {
-                          QKeyEvent press(QEvent::KeyPress, Qt::Key_F5, Qt::NoModifier);
-                          QWidget* focus = s.window().focusWidget();
-                          QApplication::sendEvent(focus ? focus : &s.window(), &press);
-                      }};
-        return {{f5}, [&t] { return t.tempo_depth > 0; }};
-    }
+    if (name == "rearm")
+        return {{{idle, [&s] { QTest::keyClick(s.window().focusWidget(), Qt::Key_F5); }}},
+                [&t] { return t.tempo_depth > 0; }};
     if (name == "readout pause")
         return {{read_cell_2},
                 [&t] { return t.state.Task_State == Task::Read_Identity && t.tempo_depth > 0; }};
@@ -93,8 +89,7 @@ Wait wait_called(const QString& name, Session& s) {
                            }};
         return {{read_cell_2, no_mode}, modal("msg_box")};
     }
-    if (name == "port dialog")
-        return {{{at_once, menu(f.Serial_Com_Port_Mnu)}}, modal("input_box")};
+    if (name == "port dialog") return {{menu(f.Serial_Com_Port_Mnu)}, modal("input_box")};
     if (name == "port retry") {
         const Step port_17{modal("input_box"), [] {
                                auto* input =
@@ -102,9 +97,9 @@ Wait wait_called(const QString& name, Session& s) {
                                input->setTextValue(QStringLiteral("17"));
                                input->accept();
                            }};
-        return {{{at_once, menu(f.Serial_Com_Port_Mnu)}, port_17}, modal("msg_box")};
+        return {{menu(f.Serial_Com_Port_Mnu), port_17}, modal("msg_box")};
     }
-    if (name == "about") return {{{at_once, menu(f.About_Mnu)}}, modal("frmAbout")};
+    if (name == "about") return {{menu(f.About_Mnu)}, modal("frmAbout")};
     qFatal("no wait called %s", qPrintable(name));
 }
 
@@ -190,66 +185,60 @@ int run_child(int argc, char** argv) {
 class Tst_Quit : public QObject {
     Q_OBJECT
   private slots:
-    void quits_from_every_wait_data();
-    void quits_from_every_wait();
-};
-
-void Tst_Quit::quits_from_every_wait_data() {
-    QTest::addColumn<QString>("wait");
-    QTest::addColumn<QString>("way");
-    // A window under a modal box ignores its close box, and its menu cannot be reached: only
-    // the system can ask the program to end then.
-    const QStringList open_window = {"exchange", "readout pause", "rearm"};
-    const QStringList modal_box = {"port dialog", "port retry", "port error", "refusal", "about"};
-    auto row = [](const QString& wait, const QString& way) {
-        QTest::newRow(qPrintable(wait + " / " + way)) << wait << way;
-    };
-    for (const QString& wait : open_window)
-        for (const char* way : {"close box", "quit menu", "SIGTERM"})
-            row(wait, way);
-    for (const QString& wait : modal_box)
-        row(wait, "SIGTERM");
-    // The other termination signals take the same road, from either side of a modal box.
-    for (const char* wait : {"exchange", "about"})
-        for (const char* way : {"SIGINT", "SIGHUP"})
-            row(wait, way);
-    // Started under nohup, the tool must outlive the terminal it came from.
-    row("exchange", "SIGHUP ignored, SIGTERM");
-}
-
-void Tst_Quit::quits_from_every_wait() {
-    QFETCH(QString, wait);
-    QFETCH(QString, way);
-    QProcess child;
-    const bool nohup = way.startsWith("SIGHUP ignored");
-    if (nohup) child.setChildProcessModifier([] { ::signal(SIGHUP, SIG_IGN); });
-    child.start(QCoreApplication::applicationFilePath(), {Child_Flag, wait, way});
-    QByteArray out;
-    while (!out.contains(Marker) && child.waitForReadyRead(20000))
-        out += child.readAllStandardOutput();
-    QVERIFY2(out.contains(Marker), "wait never reached: " + child.readAllStandardError());
-    const auto send = [&child](int sig) { ::kill(pid_t(child.processId()), sig); };
-    if (nohup) {
-        send(SIGHUP);
-        QVERIFY(!child.waitForFinished(300));
+    void quits_from_every_wait_data() {
+        QTest::addColumn<QString>("wait");
+        QTest::addColumn<QString>("way");
+        auto row = [](const QString& wait, const QString& way) {
+            QTest::newRow(qPrintable(wait + " / " + way)) << wait << way;
+        };
+        for (const char* wait : {"exchange", "readout pause", "rearm"})
+            for (const char* way : {"close box", "quit menu", "SIGTERM"})
+                row(wait, way);
+        // A window under a modal box ignores its close box, and its menu cannot be reached: only
+        // the system can ask the program to end then.
+        for (const char* wait : {"port dialog", "port retry", "port error", "refusal", "about"})
+            row(wait, "SIGTERM");
+        // The other termination signals take the same road, from either side of a modal box.
+        for (const char* wait : {"exchange", "about"})
+            for (const char* way : {"SIGINT", "SIGHUP"})
+                row(wait, way);
+        // Started under nohup, the tool must outlive the terminal it came from.
+        row("exchange", "SIGHUP ignored, SIGTERM");
     }
-    QElapsedTimer since;
-    since.start();
-    // The last word of a way that is a signal names it.
-    const QMap<QString, int> signal_named{
-        {"SIGTERM", SIGTERM}, {"SIGINT", SIGINT}, {"SIGHUP", SIGHUP}};
-    if (const int sig = signal_named.value(way.section(' ', -1))) send(sig);
-    const bool ended = child.waitForFinished(10000);
-    const qint64 ms = since.elapsed();
-    const QByteArray err = child.readAllStandardError();
-    QVERIFY2(ended, "still running 10 s after the marker");
-    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
-    QVERIFY2(child.exitCode() == 0, err.constData());
-    for (const char* report : {"AddressSanitizer", "LeakSanitizer", "runtime error:", "FAULT:"})
-        QVERIFY2(!err.contains(report), err.constData());
-    QVERIFY2(ms < Bound_Ms,
-             qPrintable(QStringLiteral("%1 ms from the marker to the exit").arg(ms)));
-}
+
+    void quits_from_every_wait() {
+        QFETCH(QString, wait);
+        QFETCH(QString, way);
+        QProcess child;
+        const bool nohup = way.startsWith("SIGHUP ignored");
+        if (nohup) child.setChildProcessModifier([] { ::signal(SIGHUP, SIG_IGN); });
+        child.start(QCoreApplication::applicationFilePath(), {Child_Flag, wait, way});
+        QByteArray out;
+        while (!out.contains(Marker) && child.waitForReadyRead(20000))
+            out += child.readAllStandardOutput();
+        QVERIFY2(out.contains(Marker), "wait never reached: " + child.readAllStandardError());
+        const auto send = [&child](int sig) { ::kill(pid_t(child.processId()), sig); };
+        if (nohup) {
+            send(SIGHUP);
+            QVERIFY(!child.waitForFinished(300));
+        }
+        QElapsedTimer since;
+        since.start();
+        // The last word of a way that is a signal names it.
+        const QMap<QString, int> signal_named{
+            {"SIGTERM", SIGTERM}, {"SIGINT", SIGINT}, {"SIGHUP", SIGHUP}};
+        if (const int sig = signal_named.value(way.section(' ', -1))) send(sig);
+        const bool ended = child.waitForFinished(10000);
+        const qint64 ms = since.elapsed();
+        const QByteArray err = child.readAllStandardError();
+        QVERIFY2(ended, "still running 10 s after the marker");
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(child.exitCode() == 0, err.constData());
+        for (const char* report : {"AddressSanitizer", "LeakSanitizer", "runtime error:", "FAULT:"})
+            QVERIFY2(!err.contains(report), err.constData());
+        QVERIFY2(ms < Bound_Ms, QByteArray::number(ms) + " ms from the marker to the exit");
+    }
+};
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
