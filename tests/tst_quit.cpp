@@ -77,15 +77,15 @@ Wait wait_called(const QString& name, Session& s) {
         return {{read_cell_2},
                 [&t] { return t.state.Task_State == Task::Read_Identity && t.tempo_depth > 0; }};
     if (name == "refusal") {
-        // Row 14, the detection mode, is the last the readout shows; no mode at all is refused.
+        // Row 14, the detection mode, is the last the readout shows. Both modes cleared: the
+        // clearing that would leave none is refused.
         const Check shown = [&t, &f, idle] {
             return f.Param_Lbl(14).Visible() && idle() && f.Opto_Check.Visible() &&
                    !t.state.Check_Lock;
         };
         const Step no_mode{shown, [&f] {
-                               if (f.Opto_Check.Value() && f.Thermo_Check.Value())
-                                   f.Opto_Check.set_value(0);
-                               (f.Opto_Check.Value() ? f.Opto_Check : f.Thermo_Check).set_value(0);
+                               f.Opto_Check.set_value(0);
+                               f.Thermo_Check.set_value(0);
                            }};
         return {{read_cell_2, no_mode}, modal("msg_box")};
     }
