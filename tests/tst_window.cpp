@@ -1,9 +1,10 @@
 // The main window through its real widgets (pixels at 96 dpi, what shows after start-up, keys
-// seen before the focused control, the two ways out), the main loop, the task tick and the
-// paced delay.
+// seen before the focused control, the two ways out), its Qt boxes as the user meets them, the
+// main loop, the task tick and the paced delay.
 #include "app/shell.h"
 #include "app/ui/look.h"
 #include "app/ui/main_window.h"
+#include "app/ui/qt_dialogs.h"
 #include "app/ui/widgets.h"
 #include "engine/tempo.h"
 #include "support/harness.h"
@@ -14,6 +15,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
@@ -32,8 +34,6 @@ struct Shown : Harness {
         if (!QTest::qWaitForWindowExposed(w.get())) qWarning("window not exposed");
     }
     QWidget* find(const QString& name) const { return w->findChild<QWidget*>(name); }
-    QRgb pixel(QPoint p) const { return w->client()->grab().toImage().pixel(p); }
-    bool at_96_dpi() const { return w->logicalDpiX() == 96 && w->logicalDpiY() == 96; }
 };
 
 } // namespace
@@ -61,7 +61,8 @@ class Tst_Window : public QObject {
         QFETCH(QSize, available);
         QFETCH(bool, scaled);
         Shown s;
-        if (!s.at_96_dpi()) QSKIP("the figures are written for 96 dpi");
+        if (s.w->logicalDpiX() != 96 || s.w->logicalDpiY() != 96)
+            QSKIP("the figures are written for 96 dpi");
         const QSize frame(Main_Window::Frame_Allowance_X, Main_Window::Frame_Allowance_Y);
         const QSize chrome = s.w->size() - s.w->client()->size() + frame;
         const double z = look::fit_zoom(QSize(1031, 672), chrome, available);
@@ -159,6 +160,68 @@ class Tst_Window : public QObject {
         QTest::keyClick(s.w->windowHandle(), Qt::Key_F9, Qt::ShiftModifier);
         QCOMPARE(order.mid(order.size() - 2), (QList<int>{1120, -1}));
         QCOMPARE(order.mid(0, 2), (QList<int>{116, -1}));
+    }
+
+    // The About box and the boxes of the port dialog and the error messages: modal over their
+    // owner, one OK button and the icon asked for, and an empty answer whichever way the input
+    // box is cancelled.
+    void boxes_data() {
+        QTest::addColumn<int>("style"); // -1: the About box, 0: an input box preset "3"
+        QTest::addColumn<int>("icon");
+        QTest::addColumn<QString>("press"); // a button, Enter, or empty: the close box
+        QTest::addColumn<QString>("answer");
+        const auto row = [](const char* name, int style, int icon, const char* press,
+                            const char* answer) {
+            QTest::newRow(name) << style << icon << QString(press) << QString(answer);
+        };
+        row("About, FERMER", -1, 0, "FERMER", "");
+        row("About, Enter", -1, 0, "Enter", "");
+        row("vbInformation", 64, QMessageBox::Information, "OK", "1");
+        row("vbExclamation", 48, QMessageBox::Warning, "OK", "1");
+        row("input, OK", 0, 0, "OK", "3");
+        row("input, Annuler", 0, 0, "Annuler", "");
+        row("input, close box", 0, 0, "", "");
+    }
+    void boxes() {
+        QFETCH(int, style);
+        QFETCH(int, icon);
+        QFETCH(QString, press);
+        QFETCH(QString, answer);
+        QWidget owner;
+        auto* behind = new QPushButton(&owner);
+        behind->setGeometry(10, 10, 100, 30);
+        owner.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&owner));
+        QSignalSpy behind_clicks(behind, &QPushButton::clicked);
+        Qt_Dialogs dialogs;
+        dialogs.set_owner(&owner);
+        // Once the box is up inside the blocking call: what it shows, and whether the press closed
+        // it (it is closed anyway, so that no test can hang).
+        int shown_icon = 0, buttons = 0;
+        bool closed = false;
+        QTimer::singleShot(50, [&] {
+            QWidget* box = QApplication::activeModalWidget();
+            if (!box) return QApplication::closeAllWindows();
+            QTest::mouseClick(owner.windowHandle(), Qt::LeftButton, {}, QPoint(50, 25));
+            if (auto* message = qobject_cast<QMessageBox*>(box)) shown_icon = message->icon();
+            buttons = box->findChildren<QPushButton*>().size();
+            if (press == "Enter") QTest::keyClick(box->windowHandle(), Qt::Key_Return);
+            if (press.isEmpty()) box->windowHandle()->close();
+            for (QPushButton* b : box->findChildren<QPushButton*>())
+                if (b->text() == press) QTest::mouseClick(b, Qt::LeftButton);
+            closed = !box->isVisible();
+            if (!closed) box->close();
+        });
+        const QString got = style < 0 ? (dialogs.show_about(), QString())
+                            : style   ? dialogs.msg_box({}, style, {}).toString()
+                                      : dialogs.input_box({}, {}, QStringLiteral("3"));
+        QVERIFY(closed);
+        QCOMPARE(got, answer);
+        QCOMPARE(shown_icon, icon);
+        if (style > 0) QCOMPARE(buttons, 1);
+        QCOMPARE(behind_clicks.count(), 0);
+        QTest::mouseClick(owner.windowHandle(), Qt::LeftButton, {}, QPoint(50, 25));
+        QCOMPARE(behind_clicks.count(), 1);
     }
 
     // A blinking lamp writes itself straight into the window's store: what the screen gets
