@@ -105,6 +105,9 @@ class Tst_Settings : public QObject {
         row("zero byte after the phase", B("5\r\n2\0\r\n", 7), {1, 1, 1});
         row("UTF-8 mark before the lines", B("\xEF\xBB\xBF 5\r\n 2\r\n"), {1, 2, U});
         row("UTF-16 text", B("\xFF\xFE\x35\0\r\0\n\0\x32\0\r\0\n\0", 14), {1, 1, 1});
+        row("commas, d for e", "1e1,2d0,", {10, 2, U});
+        row("phase over 2 though it rounds to 2", "2\r\n2.4\r\n", {2, 1, U});
+        row("exponent past any double", "1e999\r\n2\r\n", {1, 1, 1});
     }
     void read_config() {
         QFETCH(QByteArray, content);
@@ -114,6 +117,9 @@ class Tst_Settings : public QObject {
         QCOMPARE(read_back(), want);
         // Reading only writes a missing file, with the fallback values.
         QCOMPARE(read_all(in.file()), content != No_File ? content : QByteArray(" 1\r\n 1\r\n"));
+        // What was read, written back, reads the same.
+        write_back(want[0], want[1]);
+        QCOMPARE(read_back(), QList<int>({want[0], want[1], U}));
     }
 
     // What sits at the settings name decides whether the write may go there: only a regular file
