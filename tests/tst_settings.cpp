@@ -100,11 +100,10 @@ class Tst_Settings : public QObject {
         row("blanks, line feeds", " 5 \n\t2 \n", {5, 2, U});
         row("phase 3", "3\r\n3\r\n", {3, 1, U});
         // Bytes that are not text: what reads as numbers is taken, the defaults for the rest.
-        using B = QByteArray;
-        row("zero byte after the port", B("5\0\r\n2\r\n", 7), {5, 2, U});
-        row("zero byte after the phase", B("5\r\n2\0\r\n", 7), {1, 1, 1});
-        row("UTF-8 mark before the lines", B("\xEF\xBB\xBF 5\r\n 2\r\n"), {1, 2, U});
-        row("UTF-16 text", B("\xFF\xFE\x35\0\r\0\n\0\x32\0\r\0\n\0", 14), {1, 1, 1});
+        row("zero byte after the port", QByteArray("5\0\r\n2\r\n", 7), {5, 2, U});
+        row("zero byte after the phase", QByteArray("5\r\n2\0\r\n", 7), {1, 1, 1});
+        row("UTF-8 mark before the lines", "\xEF\xBB\xBF 5\r\n 2\r\n", {1, 2, U});
+        row("UTF-16 text", QByteArray("\xFF\xFE\x35\0\r\0\n\0\x32\0\r\0\n\0", 14), {1, 1, 1});
         row("commas, d for e", "1e1,2d0,", {10, 2, U});
         row("phase over 2 though it rounds to 2", "2\r\n2.4\r\n", {2, 1, U});
         row("exponent past any double", "1e999\r\n2\r\n", {1, 1, 1});
@@ -242,19 +241,30 @@ class Tst_Settings : public QObject {
     void file_vanishes_while_read() {
         In_Dir in;
         const QByteArray path = QFile::encodeName(in.file());
+        Tool t; // built beforehand: the race is with the reading alone
         for (int round = 0; round < 300; ++round) {
             QVERIFY(write_all(in.file(), Stored));
-            std::atomic<bool> go{false};
+            t.state.Com_Port = t.state.Phase_Number = 42;
+            t.state.Phase_Code = U;
+            // Which side waits, and how long, changes with the round: below 0 the reading waits.
+            const int lead = (round % 60 - 40) * 100;
+            std::atomic<int> step{0}; // 1: the remover waits, 2: go
             std::thread remover([&] {
-                while (!go.load()) {
+                step = 1;
+                while (step.load() != 2) {
                 }
-                for (int spin = round % 50 * 20; spin > 0; --spin)
-                    std::atomic_signal_fence(std::memory_order_seq_cst);
+                for (volatile int spin = lead; spin > 0; --spin) {
+                }
                 ::unlink(path.constData());
             });
-            go = true;
-            const QList<int> got = read_back();
+            while (step.load() != 1) {
+            }
+            step = 2;
+            for (volatile int spin = -lead; spin > 0; --spin) {
+            }
+            Read_Config(t);
             remover.join();
+            const QList<int> got = {t.state.Com_Port, t.state.Phase_Number, t.state.Phase_Code};
             if (got == QList<int>{5, 2, U}) continue; // read whole
             // Found missing: the defaults, in a new file.
             QCOMPARE(got, Defaults);
