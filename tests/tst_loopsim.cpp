@@ -8,9 +8,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-using loopsim::Board;
-using loopsim::Loop;
-
 namespace {
 
 const QByteArray Test_Loop = R"({"detectors": [{"address": 1, "type": "0x1A", "pcb": 33}]})";
@@ -25,11 +22,11 @@ class Tst_Loopsim : public QObject {
     Q_OBJECT
 
     QTemporaryDir dir_;
-    std::unique_ptr<Board> board_;
+    std::unique_ptr<loopsim::Board> board_;
     int fd_ = -1;
 
     void start() {
-        board_ = std::make_unique<Board>(Loop());
+        board_ = std::make_unique<loopsim::Board>(loopsim::Loop());
         QVERIFY(loopsim::parse_loop(QJsonDocument::fromJson(Test_Loop).object(), &board_->loop(),
                                     nullptr));
         QVERIFY(board_->start(dir_.path(), 3));
@@ -137,7 +134,7 @@ class Tst_Loopsim : public QObject {
         QFile f(dir_.filePath(QTest::currentDataTag()));
         if (!text.isNull()) QVERIFY(f.open(QIODevice::WriteOnly) && f.write(text) >= 0);
         f.close();
-        Loop l;
+        loopsim::Loop l;
         l.version = 0x77;
         QString error;
         QVERIFY(!loopsim::load_loop(f.fileName(), &l, &error));
