@@ -61,6 +61,7 @@ class Tst_Line : public QObject {
         row("wrong echo of P1", "41 82 07 03", "41 82 08", "", echo);
         row("no echo of P0", "41 82 07 03", "41 -", "", silent);
         row("reply a byte short", "41 82 07 03", "41 82 07 01", "", silent);
+        row("flag B, reply a byte short", "42 13 01 00", "42 13 01 00.13", "", silent);
     }
     void frame() {
         QFETCH(QString, frame);
