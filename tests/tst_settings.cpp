@@ -211,9 +211,8 @@ class Tst_Settings : public QObject {
         auto row = [](const char* name, const QByteArray& head, qint64 size, QList<int> want) {
             QTest::newRow(name) << head << size << want;
         };
-        const qint64 GiB = qint64(1) << 30;
-        row("1 GiB of zero bytes", {}, GiB, Defaults);
-        row("two lines, then 1 GiB", Stored, GiB, {15, 2, U});
+        row("1 GiB of zero bytes", {}, qint64(1) << 30, Defaults);
+        row("two lines, then 1 GiB", Stored, qint64(1) << 30, {15, 2, U});
         row("port field of 2 MiB digits", QByteArray(2 << 20, '7') + "\r\n 2\r\n", 0, Defaults);
         row("2 MiB of blanks before the phase", "5\r\n" + QByteArray(2 << 20, ' ') + "2\r\n", 0,
             Defaults);
