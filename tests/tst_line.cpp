@@ -12,27 +12,21 @@ QByteArray hex(const QString& text) {
 }
 
 // A line on an open memory port whose board answers the n-th byte written with the n-th word of
-// `replies` (bytes joined by dots, "-" for nothing; "@MS" after it: that much later), or
-// `delay_ms` later. The clock runs `divider`
-// times faster: with 20, the reply time-out is 100 ms and the quiet wait after it 50 ms.
+// `replies` (hex bytes, dots between them allowed; "-" for nothing; "@MS" after it: that much
+// later). The clock runs `divider` times faster: with 20, the reply time-out is 100 ms and the
+// quiet wait after it 50 ms.
 struct Bench {
-    explicit Bench(const QString& replies, int delay_ms = 0, int divider = 20) {
+    explicit Bench(const QString& replies, int divider = 20) {
         auto owned = std::make_unique<Memory_Port>();
         port = owned.get();
         line.set_port(std::move(owned));
         line.set_clock_divider(divider);
         port->open(1);
-        const QStringList words = replies.split(' ', Qt::SkipEmptyParts);
-        port->set_answer([this, words, delay_ms](uint8_t) -> std::optional<QByteArray> {
-            const QStringList word = words.value(written++, QStringLiteral("-")).split('@');
-            const QByteArray bytes =
-                word[0] == QLatin1String("-") ? QByteArray() : hex(QString(word[0]).remove('.'));
-            const int later = word.size() > 1 ? word[1].toInt() : delay_ms;
-            if (later > 0 && !bytes.isEmpty()) {
-                port->deliver_later(bytes, later);
-                return std::nullopt;
-            }
-            return bytes;
+        port->set_answer([this, words = replies.split(' ')](uint8_t) -> std::optional<QByteArray> {
+            const QStringList word = words.value(written++).split('@');
+            if (word.size() == 1) return hex(word[0]);
+            port->deliver_later(hex(word[0]), word[1].toInt());
+            return std::nullopt;
         });
     }
     Line line;
@@ -47,65 +41,40 @@ class Tst_Line : public QObject {
 
   private slots:
     // Frame bytes go out unescaped and every reply byte is kept; a frame stops at the first byte
-    // not echoed exactly.
+    // not echoed exactly. The header asks for the flags (0x40, +1 for A, +2 for B); the board's
+    // replies end with the byte the frame must stop at.
     void frame_data() {
-        QTest::addColumn<QString>("args"); // P0 P1 P2, then A and/or B for the flags
+        QTest::addColumn<QString>("frame"); // header, P0, P1, P2 as written
         QTest::addColumn<QString>("replies");
-        QTest::addColumn<QString>("written");
-        QTest::addColumn<QString>("rx"); // "fails": the frame fails
+        QTest::addColumn<QString>("rx");
         QTest::addColumn<int>("fault");
         const int none = int(Line::Link_Fault::None), echo = int(Line::Link_Fault::Wrong_Echo),
                   silent = int(Line::Link_Fault::No_Reply);
-        QTest::newRow("flag A") << "96 40 41 A"
-                                << "41 96 40 01.00"
-                                << "41 96 40 41"
-                                << "01 00" << none;
-        QTest::newRow("longer reply kept") << "81 41 40 A"
-                                           << "41 81 41 01.00.e0.e1.e2"
-                                           << "41 81 41 40"
-                                           << "01 00 e0 e1 e2" << none;
-        QTest::newRow("flag B, three-byte reply") << "13 01 00 B"
-                                                  << "42 13 01 00.13.00"
-                                                  << "42 13 01 00"
-                                                  << "00 13 00" << none;
-        QTest::newRow("no flag") << "15 01 00"
-                                 << "40 15 01 00.31"
-                                 << "40 15 01 00"
-                                 << "00 31" << none;
-        QTest::newRow("wrong echo of the header") << "82 07 03 A"
-                                                  << "40"
-                                                  << "41"
-                                                  << "fails" << echo;
-        QTest::newRow("wrong echo of P0") << "82 07 03 A"
-                                          << "41 83"
-                                          << "41 82"
-                                          << "fails" << echo;
-        QTest::newRow("wrong echo of P1") << "82 07 03 A"
-                                          << "41 82 08"
-                                          << "41 82 07"
-                                          << "fails" << echo;
-        QTest::newRow("no echo of P0") << "82 07 03 A"
-                                       << "41 -"
-                                       << "41 82"
-                                       << "fails" << silent;
-        QTest::newRow("reply a byte short") << "82 07 03 A"
-                                            << "41 82 07 01"
-                                            << "41 82 07 03"
-                                            << "fails" << silent;
+        auto row = [](const char* name, const char* frame, const char* replies, const char* rx,
+                      int fault) { QTest::newRow(name) << frame << replies << rx << fault; };
+        row("flag A", "41 96 40 41", "41 96 40 01.00", "01 00", none);
+        row("longer reply kept", "41 81 41 40", "41 81 41 01.00.e0.e1.e2", "01 00 e0 e1 e2", none);
+        row("flag B, three-byte reply", "42 13 01 00", "42 13 01 00.13.00", "00 13 00", none);
+        row("no flag", "40 15 01 00", "40 15 01 00.31", "00 31", none);
+        row("wrong echo of the header", "41 82 07 03", "40", "", echo);
+        row("wrong echo of P0", "41 82 07 03", "41 83", "", echo);
+        row("wrong echo of P1", "41 82 07 03", "41 82 08", "", echo);
+        row("no echo of P0", "41 82 07 03", "41 -", "", silent);
+        row("reply a byte short", "41 82 07 03", "41 82 07 01", "", silent);
+        row("flag B, reply a byte short", "42 13 01 00", "42 13 01 00.13", "", silent);
     }
     void frame() {
-        QFETCH(QString, args);
+        QFETCH(QString, frame);
         QFETCH(QString, replies);
-        QFETCH(QString, written);
         QFETCH(QString, rx);
         QFETCH(int, fault);
         Bench b(replies);
-        const QByteArray p = hex(args.left(8));
-        const bool ok = b.line.Send_Frame(uint8_t(p[0]), uint8_t(p[1]), uint8_t(p[2]),
-                                          args.contains('A'), args.contains('B'));
-        QCOMPARE(ok, rx != QLatin1String("fails"));
+        const QByteArray p = hex(frame);
+        const bool ok =
+            b.line.Send_Frame(uint8_t(p[1]), uint8_t(p[2]), uint8_t(p[3]), p[0] & 1, p[0] & 2);
+        QCOMPARE(ok, fault == int(Line::Link_Fault::None));
         QTest::qWait(20); // a byte sent after a failure would show here
-        QCOMPARE(b.port->written(), hex(written));
+        QCOMPARE(b.port->written(), p.left(replies.count(' ') + 1));
         if (ok) QCOMPARE(b.line.Rx_Bytes, hex(rx));
         QCOMPARE(int(b.line.last_fault), fault);
         QVERIFY(!b.line.Link_Busy);
@@ -114,7 +83,7 @@ class Tst_Line : public QObject {
     // A silent board: the exchange fails after the time-out, the last reply stays, and the byte
     // sent lit the send lamp once while no reply lit the other.
     void silent_board_times_out() {
-        Bench b("-", 0, 1);
+        Bench b("-", 1);
         b.line.Rx_Bytes = hex("31");
         QSignalSpy sent(&b.line, &Line::byte_sent), arrived(&b.line, &Line::reply_arrived);
         QElapsedTimer e;
@@ -127,34 +96,27 @@ class Tst_Line : public QObject {
         QCOMPARE(arrived.count(), 0);
     }
 
-    // A reply that comes after the time-out is never taken for the answer to the next request;
-    // one that comes in time behind a box held open counts.
-    void late_reply_dropped() {
-        Bench b("31@130 08@60"); // the time-out is 100 ms
+    // A reply that comes after the time-out, or bytes waiting before a request (a late reply,
+    // noise), are never taken for the answer to the next request; a reply that comes in time
+    // behind a box held open counts.
+    void only_the_answer_counts() {
+        Bench b("31@130 08@60 01@30 3b"); // the time-out is 100 ms
         QVERIFY(!b.line.Exchange_Byte(0x02, 1));
         QVERIFY(b.line.Exchange_Byte(0x08, 1));
         QCOMPARE(b.line.Rx_Bytes, hex("08"));
-        QCOMPARE(b.port->written(), hex("02 08"));
-    }
-    void reply_in_time_behind_an_open_box() {
-        Bench b("01", 30);
         QTimer::singleShot(5, [] { QTest::qWait(300); }); // a modal box's own event loop
         QVERIFY(b.line.Send_Command(0x01, 0x01));
-    }
-
-    // Bytes waiting before a request (a late reply, noise) are drained, not read as its reply.
-    void stale_bytes_drained() {
-        Bench b("3b");
         b.port->deliver(hex("3a"));
         QTest::qWait(10);
         QVERIFY(b.line.Exchange_Byte(0x02, 1));
         QCOMPARE(b.line.Rx_Bytes, hex("3b"));
+        QCOMPARE(b.port->written(), hex("02 08 01 02"));
     }
 
     // An exchange asked for while another waits does not reach the line; a request that comes
     // while a step holds the bus runs when the step ends, in order.
     void one_exchange_at_a_time() {
-        Bench b("01 08", 50);
+        Bench b("01@50");
         int nested = -1;
         QTimer::singleShot(10, [&] { nested = b.line.Exchange_Byte(0x08, 1); });
         QVERIFY(b.line.Exchange_Byte(0x01, 1));
@@ -176,7 +138,7 @@ class Tst_Line : public QObject {
 
     // A port that goes away during an exchange ends it at once.
     void port_lost_during_exchange() {
-        Bench b("-", 0, 1);
+        Bench b("-", 1);
         QSignalSpy lost(&b.line, &Line::port_lost);
         QTimer::singleShot(20, [&] { b.port->hang_up(); });
         QElapsedTimer e;
