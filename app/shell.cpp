@@ -7,6 +7,7 @@
 #include "app/link_events.h"
 #include "app/menus.h"
 #include "app/plan.h"
+#include "app/report_export.h"
 #include "app/settings.h"
 #include "detector/mode.h"
 #include "detector/simulation.h"
@@ -70,6 +71,7 @@ void wire_handlers(Tool& t) {
     connect_click(t, f.Read_All_Mnu, Read_All_Mnu_Click);
     connect_click(t, f.Import_Plan_Mnu, Import_Plan_Mnu_Click);
     connect_click(t, f.Compare_Mnu, Compare_Mnu_Click);
+    connect_click(t, f.Export_Report_Mnu, Export_Report_Mnu_Click);
     connect_click(t, f.Quit_Mnu, Quit_Mnu_Click);
     connect_click(t, f.About_Mnu, About_Mnu_Click);
 

@@ -64,6 +64,7 @@ class Bus_Form : public QObject {
     Control Read_All_Mnu;
     Control Import_Plan_Mnu;
     Control Compare_Mnu;
+    Control Export_Report_Mnu;
     Control Quit_Mnu;
     Control About_Mnu;
 

@@ -18,6 +18,16 @@ class Dialogs {
     virtual void show_about() = 0;
     // Asks for a file to open (`filter` as "CSV (*.csv)"); an empty text for Cancel.
     virtual QString open_file(const QString& /*title*/, const QString& /*filter*/) { return {}; }
+    // Asks for a folder; an empty text for Cancel.
+    virtual QString choose_folder(const QString& /*title*/, const QString& /*start*/) {
+        return {};
+    }
+    // Asks for several texts in one form, `values` holding the presets and then the answers;
+    // false for Cancel.
+    virtual bool ask_fields(const QString& /*title*/, const QStringList& /*labels*/,
+                            QStringList* /*values*/) {
+        return false;
+    }
     // Shows rows under their column headers, with a line of text above, modally.
     virtual void show_table(const QString& /*title*/, const QString& /*text*/,
                             const QStringList& /*headers*/, const QList<QStringList>& /*rows*/) {}

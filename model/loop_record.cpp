@@ -1,5 +1,7 @@
 #include "model/loop_record.h"
 
+#include <QStringList>
+
 namespace record {
 
 void Tally::add(const QDateTime& when) {
@@ -14,6 +16,15 @@ int Detector::mode() const {
 
 QString version_text(int byte) {
     return byte < 0 ? QString() : QStringLiteral("%1.%2").arg(byte >> 4).arg(byte & 0x0F);
+}
+
+QString mode_text(int byte) {
+    if (byte < 0) return QString();
+    QStringList on;
+    if (!(byte & 0x02)) on << QStringLiteral("Optique");
+    if (!(byte & 0x01))
+        on << ((byte & 0x04) ? QStringLiteral("Statique") : QString::fromUtf8("Thermovélo"));
+    return on.isEmpty() ? QString::fromUtf8("aucun élément") : on.join(QLatin1Char(' '));
 }
 
 QString point_text(Point p) {
@@ -157,6 +168,7 @@ void Loop_Record::simulation_started() {
         d.point = Point::Unknown;
         d.tested = false;
     }
+    simulated_ = true;
     log(0, QString::fromUtf8("Simulation démarrée"));
     emit changed(0);
 }

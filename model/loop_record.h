@@ -56,6 +56,8 @@ constexpr uint8_t Mode_Code = 16;
 constexpr int Max_Events = 50000;
 
 QString version_text(int byte);
+// The sensing elements a mode byte leaves on, as the panel words them; empty when not read.
+QString mode_text(int byte);
 QString point_text(Point p);
 QString readout_text(Readout r);
 
@@ -73,6 +75,8 @@ class Loop_Record : public QObject {
     const record::Detector& at(int address) const;
     QList<int> found() const;
     const QList<record::Event>& events() const { return events_; }
+    // A control-panel simulation has run since the tool started: the walk test means something.
+    bool simulated() const { return simulated_; }
 
     // The search: a new one forgets the detectors found by the previous one, their types and
     // their readouts, and says so in the journal.
@@ -113,4 +117,5 @@ class Loop_Record : public QObject {
     std::array<record::Detector, Last> detectors_;
     QList<record::Event> events_;
     std::function<QDateTime()> now_;
+    bool simulated_ = false;
 };

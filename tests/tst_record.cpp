@@ -1,9 +1,39 @@
 // The loop record and the planned loop, in memory: the planned-loop file as people write it and
 // as they get it wrong, and the comparison of the two.
+#include "app/report.h"
+#include "app/report_export.h"
 #include "model/loop_record.h"
 #include "model/planned_loop.h"
+#include "support/harness.h"
 
 #include <QtTest>
+#include <csignal>
+#include <sys/resource.h>
+
+namespace {
+
+// A loop of three addresses: 1 read whole and in alarm once, 2 found and silent, 3 planned only.
+void small_loop(Loop_Record& r, Planned_Loop& plan) {
+    r.search_started();
+    r.set_found(1);
+    r.set_found(2);
+    r.set_type(1, 0x19, QStringLiteral("KOR"));
+    r.set_type(2, 0x21, QStringLiteral("ZEPHA"));
+    r.readout_started(1);
+    r.set_version(1, false, 0x12);
+    r.set_serial(1, QStringLiteral("071200300"));
+    r.set_param(1, record::Mode_Code, 0x04);
+    r.readout_ended(1, record::Readout::Complete);
+    r.readout_started(2);
+    r.readout_ended(2, record::Readout::Failed);
+    r.simulation_started();
+    for (auto p : {record::Point::Standby, record::Point::Alarm, record::Point::Standby})
+        r.set_point(1, p);
+    QString error;
+    QVERIFY(plan.read("1;KOR;\"Hall; porte \"\"B\"\"\"\n3;KTRW;Cave", &error));
+}
+
+} // namespace
 
 class Tst_Record : public QObject {
     Q_OBJECT
@@ -75,6 +105,61 @@ class Tst_Record : public QObject {
                                    Match::Ok,      Match::Wrong_Type};
         for (int a = 1; a <= 8; ++a)
             QCOMPARE(compare(plan, record, a), want.at(a - 1));
+    }
+
+    // The CSV read back gives one row per address found or planned, every row as wide as the
+    // header, the text that holds the separator whole.
+    void report_csv_read_back() {
+        Loop_Record record;
+        Planned_Loop plan;
+        small_loop(record, plan);
+        const QByteArray csv = report_csv(report_rows(record, plan));
+        QVERIFY(csv.startsWith("\xEF\xBB\xBF"));
+        QStringList lines = QString::fromUtf8(csv.mid(3)).split(QStringLiteral("\r\n"));
+        QCOMPARE(lines.takeLast(), QString());
+        QCOMPARE(lines.size(), 4);
+        QCOMPARE(lines.at(0).count(';'), report_columns().size() - 1);
+        const QStringList got = lines.mid(1);
+        QCOMPARE(got.at(0),
+                 QStringLiteral("001;KOR;0x19;1.2;;071200300;Optique Statique;\"Hall; "
+                                "porte \"\"B\"\"\";KOR;conforme;complète;%1;testé;1;0;0;")
+                     .arg(record.at(1).readout_at.toString("yyyy-MM-dd HH:mm:ss")));
+        QVERIFY(got.at(1).startsWith("002;ZEPHA;0x21;;;;;;;non prévu;échouée;"));
+        QVERIFY(got.at(1).endsWith(";non testé;0;0;0;"));
+        QCOMPARE(got.at(2), QStringLiteral("003;;;;;;;Cave;KTRW;manquant;;;;;;;"));
+    }
+
+    // The report is written whole or not at all: a write cut short (a full disk) takes back the
+    // files of the same report already written, and says so.
+    void report_all_or_nothing_data() {
+        QTest::addColumn<bool>("disk_full");
+        QTest::newRow("written") << false;
+        QTest::newRow("disk full at the PDF") << true;
+    }
+    void report_all_or_nothing() {
+        QFETCH(bool, disk_full);
+        std::signal(SIGXFSZ, SIG_IGN);
+        QStandardPaths::setTestModeEnabled(true);
+        Harness h;
+        small_loop(h.t.record, h.t.planned);
+        QTemporaryDir out;
+        h.dialogs.answers << "Lycée Jean-Moulin"
+                          << "B2"
+                          << "M. Durand" << out.path();
+        rlimit old{};
+        getrlimit(RLIMIT_FSIZE, &old);
+        const rlimit small{16384, old.rlim_max};
+        if (disk_full) setrlimit(RLIMIT_FSIZE, &small);
+        Export_Report_Mnu_Click(h.t);
+        setrlimit(RLIMIT_FSIZE, &old);
+        const QStringList files = QDir(out.path()).entryList(QDir::Files | QDir::Hidden);
+        QCOMPARE(files.size(), disk_full ? 0 : 3);
+        QCOMPARE(h.dialogs.messages.size(), 1);
+        QCOMPARE(h.dialogs.messages.at(0).style == vbExclamation, disk_full);
+        if (disk_full) return;
+        QVERIFY(files.at(0).startsWith("rapport-Lycée-Jean-Moulin-B2-"));
+        QFile pdf(QDir(out.path()).filePath(files.filter(".pdf").value(0)));
+        QVERIFY(pdf.open(QIODevice::ReadOnly) && pdf.size() > 16384 && pdf.read(5) == "%PDF-");
     }
 };
 

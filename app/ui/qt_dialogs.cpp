@@ -6,6 +6,9 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QFormLayout>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QHeaderView>
 #include <QInputDialog>
 #include <QLabel>
@@ -65,6 +68,39 @@ QString Qt_Dialogs::open_file(const QString& title, const QString& filter) {
     box.setAcceptMode(QFileDialog::AcceptOpen);
     if (run(box) != QDialog::Accepted || box.selectedFiles().isEmpty()) return QString();
     return box.selectedFiles().constFirst();
+}
+
+QString Qt_Dialogs::choose_folder(const QString& title, const QString& start) {
+    QFileDialog box(owner_, title, start);
+    box.setObjectName(QStringLiteral("folder_box"));
+    box.setFileMode(QFileDialog::Directory);
+    box.setOption(QFileDialog::ShowDirsOnly);
+    if (run(box) != QDialog::Accepted || box.selectedFiles().isEmpty()) return QString();
+    return box.selectedFiles().constFirst();
+}
+
+bool Qt_Dialogs::ask_fields(const QString& title, const QStringList& labels, QStringList* values) {
+    QDialog box(owner_);
+    box.setObjectName(QStringLiteral("fields_box"));
+    box.setWindowTitle(title);
+    auto* form = new QFormLayout(&box);
+    QList<QLineEdit*> edits;
+    for (int i = 0; i < labels.size(); ++i) {
+        auto* edit = new QLineEdit(values->value(i), &box);
+        edit->setMinimumWidth(320);
+        form->addRow(labels.at(i) + QStringLiteral(" :"), edit);
+        edits << edit;
+    }
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &box);
+    buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Annuler"));
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &box, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &box, &QDialog::reject);
+    form->addRow(buttons);
+    if (run(box) != QDialog::Accepted) return false;
+    values->clear();
+    for (QLineEdit* edit : edits)
+        *values << edit->text();
+    return true;
 }
 
 void Qt_Dialogs::show_table(const QString& title, const QString& text, const QStringList& headers,

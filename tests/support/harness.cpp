@@ -35,6 +35,17 @@ QString Test_Dialogs::open_file(const QString& title, const QString&) {
     return input_box(title, title, QString());
 }
 
+QString Test_Dialogs::choose_folder(const QString& title, const QString&) {
+    return input_box(title, title, QString());
+}
+
+bool Test_Dialogs::ask_fields(const QString& title, const QStringList& labels,
+                              QStringList* values) {
+    for (int i = 0; i < labels.size(); ++i)
+        (*values)[i] = input_box(labels.at(i), title, values->value(i));
+    return true;
+}
+
 void Test_Dialogs::show_table(const QString&, const QString& text, const QStringList&,
                               const QList<QStringList>& rows) {
     QStringList lines{text};

@@ -1,0 +1,350 @@
+#include "app/report.h"
+
+#include "model/loop_record.h"
+#include "model/planned_loop.h"
+
+#include <QBuffer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPainter>
+#include <QPdfWriter>
+
+using namespace record;
+
+namespace {
+
+// Column indexes of report_columns().
+enum Column {
+    Address,
+    Type,
+    Code,
+    Pcb,
+    Soft,
+    Serial,
+    Mode,
+    Location,
+    Planned_Type,
+    Comparison,
+    Readout_Col,
+    Readout_Time,
+    Walk_Test,
+    Alarms,
+    Point_Faults,
+    Com_Faults,
+    Led_Seen,
+    Column_Count
+};
+
+QString time_text(const QDateTime& t) {
+    return t.isValid() ? t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) : QString();
+}
+
+QString csv_field(const QString& s) {
+    if (!s.contains(QLatin1Char(';')) && !s.contains(QLatin1Char('"')) &&
+        !s.contains(QLatin1Char('\n')))
+        return s;
+    return QLatin1Char('"') + QString(s).replace(QLatin1Char('"'), QStringLiteral("\"\"")) +
+           QLatin1Char('"');
+}
+
+QJsonObject tally_json(const Tally& t) {
+    return {{"count", t.count}, {"first", time_text(t.first)}, {"last", time_text(t.last)}};
+}
+
+} // namespace
+
+QStringList report_columns() {
+    return {QStringLiteral("Adresse"),
+            QStringLiteral("Type"),
+            QStringLiteral("Code type"),
+            QStringLiteral("Version PCB"),
+            QStringLiteral("Version logiciel"),
+            QString::fromUtf8("N° série"),
+            QStringLiteral("Mode"),
+            QStringLiteral("Lieu"),
+            QString::fromUtf8("Type prévu"),
+            QStringLiteral("Comparaison"),
+            QStringLiteral("Lecture"),
+            QStringLiteral("Heure de lecture"),
+            QStringLiteral("Essai"),
+            QStringLiteral("Alarmes"),
+            QString::fromUtf8("Défauts du point"),
+            QString::fromUtf8("Défauts com"),
+            QStringLiteral("LED vue")};
+}
+
+Report_Rows report_rows(const Loop_Record& record, const Planned_Loop& plan) {
+    Report_Rows rows;
+    for (int a = Loop_Record::First; a <= Loop_Record::Last; ++a) {
+        const Detector& d = record.at(a);
+        const Planned_Loop::Entry* p = plan.at(a);
+        if (!d.found && !p) continue;
+        QStringList row(Column_Count);
+        row[Address] = QStringLiteral("%1").arg(a, 3, 10, QLatin1Char('0'));
+        if (d.found) {
+            row[Type] = d.type_name;
+            if (d.type_code >= 0)
+                row[Code] =
+                    QStringLiteral("0x") +
+                    QStringLiteral("%1").arg(d.type_code, 2, 16, QLatin1Char('0')).toUpper();
+            row[Pcb] = version_text(d.pcb_version);
+            row[Soft] = version_text(d.soft_version);
+            row[Serial] = d.serial;
+            row[Mode] = mode_text(d.mode());
+            row[Readout_Col] = readout_text(d.readout);
+            row[Readout_Time] = time_text(d.readout_at);
+            if (record.simulated())
+                row[Walk_Test] =
+                    d.tested ? QString::fromUtf8("testé") : QString::fromUtf8("non testé");
+            row[Alarms] = QString::number(d.alarms.count);
+            row[Point_Faults] = QString::number(d.point_faults.count);
+            row[Com_Faults] = QString::number(d.com_faults.count);
+            row[Led_Seen] = d.led_seen ? QStringLiteral("oui") : QString();
+        }
+        if (p) {
+            row[Location] = p->location;
+            row[Planned_Type] = p->type_text;
+        }
+        row[Comparison] = match_text(compare(plan, record, a));
+        rows << row;
+    }
+    return rows;
+}
+
+QString report_totals(const Loop_Record& record, const Planned_Loop& plan) {
+    std::map<Match, int> match;
+    int complete = 0, failed = 0, tested = 0;
+    const QList<int> found = record.found();
+    for (int a = Loop_Record::First; a <= Loop_Record::Last; ++a) {
+        ++match[compare(plan, record, a)];
+        const Detector& d = record.at(a);
+        if (!d.found) continue;
+        complete += d.readout == Readout::Complete;
+        failed += d.readout == Readout::Failed;
+        tested += d.tested;
+    }
+    QString text = QString::fromUtf8("Détecteurs trouvés : %1. Lectures complètes : %2, sans "
+                                     "réponse : %3.")
+                       .arg(found.size())
+                       .arg(complete)
+                       .arg(failed);
+    if (!plan.empty())
+        text += QString::fromUtf8(" Prévus : %1 ; conformes : %2, manquants : %3, non prévus : "
+                                  "%4, de type différent : %5.")
+                    .arg(plan.entries().size())
+                    .arg(match[Match::Ok])
+                    .arg(match[Match::Missing])
+                    .arg(match[Match::Unexpected])
+                    .arg(match[Match::Wrong_Type]);
+    if (record.simulated())
+        text += QString::fromUtf8(" Essai : %1 testés sur %2.").arg(tested).arg(found.size());
+    return text;
+}
+
+QByteArray report_csv(const Report_Rows& rows) {
+    QStringList lines{report_columns().join(QLatin1Char(';'))};
+    for (const QStringList& row : rows) {
+        QStringList cells;
+        for (const QString& cell : row)
+            cells << csv_field(cell);
+        lines << cells.join(QLatin1Char(';'));
+    }
+    return "\xEF\xBB\xBF" + lines.join(QStringLiteral("\r\n")).toUtf8() + "\r\n";
+}
+
+QByteArray report_json(const Report_Header& header, const Loop_Record& record,
+                       const Planned_Loop& plan) {
+    QJsonArray detectors;
+    for (int a = Loop_Record::First; a <= Loop_Record::Last; ++a) {
+        const Detector& d = record.at(a);
+        const Planned_Loop::Entry* p = plan.at(a);
+        if (!d.found && !p && d.alarms.count + d.point_faults.count + d.com_faults.count == 0)
+            continue;
+        QJsonObject params;
+        for (const auto& [code, value] : d.params)
+            params.insert(QString::number(code), value);
+        QJsonObject o{{"address", a},
+                      {"found", d.found},
+                      {"found_at", time_text(d.found_at)},
+                      {"type_code", d.type_code},
+                      {"type", d.type_name},
+                      {"pcb_version", version_text(d.pcb_version)},
+                      {"soft_version", version_text(d.soft_version)},
+                      {"serial", d.serial},
+                      {"params", params},
+                      {"mode", d.mode()},
+                      {"readout", readout_text(d.readout)},
+                      {"readout_at", time_text(d.readout_at)},
+                      {"point", point_text(d.point)},
+                      {"alarms", tally_json(d.alarms)},
+                      {"point_faults", tally_json(d.point_faults)},
+                      {"com_faults", tally_json(d.com_faults)},
+                      {"tested", d.tested},
+                      {"led_on", d.led_on},
+                      {"led_seen", d.led_seen},
+                      {"comparison", match_text(compare(plan, record, a))}};
+        if (p) o.insert("planned", QJsonObject{{"type", p->type_text}, {"location", p->location}});
+        detectors.append(o);
+    }
+    QJsonArray events;
+    for (const Event& e : record.events())
+        events.append(
+            QJsonObject{{"at", time_text(e.at)}, {"address", e.address}, {"text", e.text}});
+    const QJsonObject doc{{"site", header.site},
+                          {"loop", header.loop},
+                          {"engineer", header.engineer},
+                          {"date", time_text(header.when)},
+                          {"interface_version", header.interface_version},
+                          {"port", header.port},
+                          {"simulated", record.simulated()},
+                          {"detectors", detectors},
+                          {"events", events}};
+    return QJsonDocument(doc).toJson(QJsonDocument::Indented);
+}
+
+QByteArray report_pdf(const Report_Header& header, const Report_Rows& rows, const QString& totals) {
+    QBuffer out;
+    out.open(QIODevice::WriteOnly);
+    QPdfWriter pdf(&out);
+    pdf.setPageSize(QPageSize(QPageSize::A4));
+    pdf.setPageOrientation(QPageLayout::Landscape);
+    pdf.setPageMargins(QMarginsF(12, 12, 12, 12), QPageLayout::Millimeter);
+    pdf.setResolution(300);
+    pdf.setTitle(QStringLiteral("Rapport de mise en service — %1").arg(header.site));
+    pdf.setCreator(QStringLiteral("Kalvenor"));
+
+    QPainter p(&pdf);
+    const double mm = pdf.resolution() / 25.4;
+    const QRect page(0, 0, pdf.width(), pdf.height());
+    const auto font = [&p](double pt, bool bold) {
+        QFont f(QStringLiteral("Liberation Sans"));
+        f.setPointSizeF(pt);
+        f.setBold(bold);
+        p.setFont(f);
+    };
+
+    // What the table shows of each row, and the share of the width each column takes.
+    struct Shown {
+        QString title;
+        double share;
+        std::function<QString(const QStringList&)> cell;
+    };
+    const auto col = [](int c) { return [c](const QStringList& r) { return r.value(c); }; };
+    const QList<Shown> shown = {
+        {QStringLiteral("Adr."), 0.05, col(Address)},
+        {QStringLiteral("Type"), 0.09, col(Type)},
+        {QStringLiteral("PCB / logiciel"), 0.10,
+         [](const QStringList& r) {
+             return r[Pcb].isEmpty() && r[Soft].isEmpty() ? QString() : r[Pcb] + " / " + r[Soft];
+         }},
+        {QString::fromUtf8("N° série"), 0.09, col(Serial)},
+        {QStringLiteral("Mode"), 0.12, col(Mode)},
+        {QStringLiteral("Lieu"), 0.18, col(Location)},
+        {QStringLiteral("Comparaison"), 0.11, col(Comparison)},
+        {QStringLiteral("Lecture"), 0.08, col(Readout_Col)},
+        {QStringLiteral("Essai"), 0.07, col(Walk_Test)},
+        {QString::fromUtf8("Al. / déf. / com"), 0.11,
+         [](const QStringList& r) {
+             return r[Alarms].isEmpty()
+                        ? QString()
+                        : r[Alarms] + " / " + r[Point_Faults] + " / " + r[Com_Faults];
+         }},
+    };
+
+    const int row_h = int(6 * mm);
+    const int pad = int(1.2 * mm);
+    const int sign_h = int(38 * mm);
+    int y = 0;
+    int page_no = 1;
+
+    const auto table_head = [&] {
+        font(8.5, true);
+        p.fillRect(QRect(0, y, page.width(), row_h), QColor(220, 220, 220));
+        int x = 0;
+        for (const Shown& s : shown) {
+            const int w = int(s.share * page.width());
+            p.drawText(QRect(x + pad, y, w - 2 * pad, row_h), Qt::AlignVCenter | Qt::AlignLeft,
+                       p.fontMetrics().elidedText(s.title, Qt::ElideRight, w - 2 * pad));
+            x += w;
+        }
+        y += row_h;
+        font(8.5, false);
+    };
+    const auto footer = [&] {
+        font(7.5, false);
+        p.drawText(QRect(0, page.height() - int(5 * mm), page.width(), int(5 * mm)),
+                   Qt::AlignRight | Qt::AlignBottom,
+                   QStringLiteral("%1 — %2 — page %3")
+                       .arg(header.site, header.when.toString(QStringLiteral("dd/MM/yyyy HH:mm")))
+                       .arg(page_no));
+    };
+    const auto new_page = [&] {
+        footer();
+        pdf.newPage();
+        ++page_no;
+        y = 0;
+    };
+
+    // The header block.
+    font(15, true);
+    p.drawText(QRect(0, y, page.width(), int(9 * mm)), Qt::AlignLeft | Qt::AlignVCenter,
+               QStringLiteral("Rapport de mise en service de boucle"));
+    y += int(11 * mm);
+    font(10, false);
+    const QStringList facts = {
+        QStringLiteral("Site : %1").arg(header.site),
+        QStringLiteral("Boucle : %1").arg(header.loop),
+        QStringLiteral("Technicien : %1").arg(header.engineer),
+        QStringLiteral("Date : %1").arg(header.when.toString(QStringLiteral("dd/MM/yyyy HH:mm"))),
+        QStringLiteral("Interface : version %1").arg(header.interface_version),
+        QStringLiteral("Port : %1").arg(header.port)};
+    for (int i = 0; i < facts.size(); ++i)
+        p.drawText(QRect((i % 2) * page.width() / 2, y + (i / 2) * int(5.5 * mm), page.width() / 2,
+                         int(5.5 * mm)),
+                   Qt::AlignLeft | Qt::AlignVCenter, facts.at(i));
+    y += 3 * int(5.5 * mm) + int(4 * mm);
+
+    table_head();
+    for (int r = 0; r < rows.size(); ++r) {
+        if (y + row_h > page.height() - int(7 * mm)) {
+            new_page();
+            table_head();
+        }
+        if (r % 2) p.fillRect(QRect(0, y, page.width(), row_h), QColor(245, 245, 245));
+        int x = 0;
+        for (const Shown& s : shown) {
+            const int w = int(s.share * page.width());
+            const QString text =
+                p.fontMetrics().elidedText(s.cell(rows.at(r)), Qt::ElideRight, w - 2 * pad);
+            p.drawText(QRect(x + pad, y, w - 2 * pad, row_h), Qt::AlignVCenter | Qt::AlignLeft,
+                       text);
+            x += w;
+        }
+        y += row_h;
+    }
+    p.setPen(QPen(Qt::black, 0.2 * mm));
+    p.drawLine(0, y, page.width(), y);
+
+    // Totals, then the signatures, on a new page when they do not fit under the table.
+    if (y + int(21 * mm) + sign_h > page.height() - int(7 * mm)) new_page();
+    font(10, true);
+    p.drawText(QRect(0, y + int(3 * mm), page.width(), int(6 * mm)), Qt::AlignLeft,
+               QStringLiteral("Totaux"));
+    font(10, false);
+    const QRect t_box(0, y + int(9 * mm), page.width(), int(12 * mm));
+    p.drawText(t_box, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, totals);
+    y = t_box.bottom() + int(4 * mm);
+    font(9.5, true);
+    const int box_w = page.width() / 2 - int(5 * mm);
+    for (int i = 0; i < 2; ++i) {
+        const QRect box(i * (box_w + int(10 * mm)), y, box_w, sign_h - int(6 * mm));
+        p.drawRect(box);
+        p.drawText(box.adjusted(pad, pad, -pad, -pad), Qt::AlignLeft | Qt::AlignTop,
+                   i == 0 ? QStringLiteral("Le technicien : nom, date et signature")
+                          : QStringLiteral("Pour le client : nom, date et signature"));
+    }
+    footer();
+    p.end();
+    return out.data();
+}

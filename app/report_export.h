@@ -1,0 +1,7 @@
+#pragma once
+struct Tool;
+
+// "Exporter le rapport...": asks for the site, the loop and the engineer (remembered in the
+// user's configuration) and a folder, then writes the report there as PDF, CSV and JSON: all
+// three, or, when one cannot be written, none, with a French message saying why.
+void Export_Report_Mnu_Click(Tool& t);
