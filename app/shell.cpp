@@ -9,6 +9,7 @@
 #include "app/plan.h"
 #include "app/report_export.h"
 #include "app/settings.h"
+#include "app/trace.h"
 #include "detector/mode.h"
 #include "detector/simulation.h"
 #include "engine/com_port.h"
@@ -72,6 +73,7 @@ void wire_handlers(Tool& t) {
     connect_click(t, f.Import_Plan_Mnu, Import_Plan_Mnu_Click);
     connect_click(t, f.Compare_Mnu, Compare_Mnu_Click);
     connect_click(t, f.Export_Report_Mnu, Export_Report_Mnu_Click);
+    connect_click(t, f.Trace_Mnu, Trace_Mnu_Click);
     connect_click(t, f.Quit_Mnu, Quit_Mnu_Click);
     connect_click(t, f.About_Mnu, About_Mnu_Click);
 

@@ -38,8 +38,10 @@ int Line::clock_ms(int ms) const {
 }
 
 void Line::drain() {
-    while (port_ && port_->InBufferCount() > 0)
+    while (port_ && port_->InBufferCount() > 0) {
         Rx_Bytes = port_->Input();
+        if (trace.is_open()) trace.received(Rx_Bytes, true);
+    }
 }
 
 void Line::arm_late_guard() {
@@ -64,6 +66,7 @@ void Line::wait_line_quiet() {
     for (;;) {
         if (port.InBufferCount() > 0) {
             Rx_Bytes = port.Input();
+            if (trace.is_open()) trace.received(Rx_Bytes, true);
             late_.quiet_until =
                 std::min(QDeadlineTimer(clock_ms(Late_Quiet_Ms), Qt::PreciseTimer), late_.give_up);
         }
@@ -106,6 +109,10 @@ bool Line::Exchange_Byte(uint8_t byte_out, uint8_t reply_len) {
 
     emit byte_sent();
     const bool written = port.Output(byte_out);
+    if (trace.is_open()) {
+        trace.exchange_begins();
+        trace.sent(byte_out, written);
+    }
 
     Time_Out_Flag = false;
     Reply_Received = false;
@@ -123,6 +130,14 @@ bool Line::Exchange_Byte(uint8_t byte_out, uint8_t reply_len) {
         const int waiting = port.InBufferCount();
         ok = !quitting() && waiting > 0 && (waiting >= reply_len || !Time_Out_Flag);
         if (ok) Rx_Bytes = port.Input();
+        if (trace.is_open()) {
+            if (ok) trace.received(Rx_Bytes);
+            trace.exchange_ends(ok                 ? "réponse"
+                                : quitting()       ? "abandonné (fin du programme)"
+                                : !port.PortOpen() ? "port perdu"
+                                : waiting > 0      ? "réponse incomplète, délai dépassé"
+                                                   : "pas de réponse, délai dépassé");
+        }
         if (Time_Out_Flag && !ok) arm_late_guard();
         // A port that went away meanwhile stays the reason.
         if (ok) {
@@ -131,6 +146,8 @@ bool Line::Exchange_Byte(uint8_t byte_out, uint8_t reply_len) {
         } else if (port.PortOpen()) {
             last_fault = Link_Fault::No_Reply;
         }
+    } else if (trace.is_open()) {
+        trace.exchange_ends("écriture impossible");
     }
 
     --count.in_flight;

@@ -1,4 +1,5 @@
 #pragma once
+#include "link/line_trace.h"
 #include "link/serial_port.h"
 
 #include <QByteArray>
@@ -40,6 +41,9 @@ class Line : public QObject {
     uint8_t rx(int i) const { return static_cast<uint8_t>(Rx_Bytes.at(i)); }
     // Takes every byte waiting on the port into Rx_Bytes: after an opening, and before a request.
     void drain();
+
+    // Off until a file is opened; then every byte of the line goes there.
+    Line_Trace trace;
 
     bool Reply_Received = false;
     bool Time_Out_Flag = false;

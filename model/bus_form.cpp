@@ -57,6 +57,7 @@ Bus_Form::Bus_Form()
       Import_Plan_Mnu(K::Menu, "Import_Plan_Mnu", -1, &Utilitaires_Mnu),
       Compare_Mnu(K::Menu, "Compare_Mnu", -1, &Utilitaires_Mnu),
       Export_Report_Mnu(K::Menu, "Export_Report_Mnu", -1, &Utilitaires_Mnu),
+      Trace_Mnu(K::Menu, "Trace_Mnu", -1, &Utilitaires_Mnu),
       Quit_Mnu(K::Menu, "Quit_Mnu", -1, &Utilitaires_Mnu), About_Mnu(K::Menu, "About_Mnu") {
     for (Control* c : all_controls())
         c->setParent(this);
@@ -195,6 +196,7 @@ Bus_Form::Bus_Form()
     Import_Plan_Mnu.set_caption(QString::fromUtf8("&Importer la liste prévue..."));
     Compare_Mnu.set_caption(QString::fromUtf8("&Comparer avec la liste prévue..."));
     Export_Report_Mnu.set_caption(QStringLiteral("&Exporter le rapport..."));
+    Trace_Mnu.set_caption(QStringLiteral("Enregistrer la &trace..."));
     Quit_Mnu.set_caption("&Quitter");
     About_Mnu.set_caption("&A propos...");
 
@@ -225,7 +227,7 @@ QList<Control*> Bus_Form::all_controls() const {
         << &self->Picture2 << &self->Picture1 << &self->Close_Cmd << &self->Utilitaires_Mnu
         << &self->Serial_Com_Port_Mnu << &self->Read_All_Mnu << &self->Import_Plan_Mnu
         << &self->Compare_Mnu
-        << &self->Export_Report_Mnu << &self->Quit_Mnu << &self->About_Mnu;
+        << &self->Export_Report_Mnu << &self->Trace_Mnu << &self->Quit_Mnu << &self->About_Mnu;
     return all;
 }
 

@@ -65,6 +65,7 @@ class Bus_Form : public QObject {
     Control Import_Plan_Mnu;
     Control Compare_Mnu;
     Control Export_Report_Mnu;
+    Control Trace_Mnu;
     Control Quit_Mnu;
     Control About_Mnu;
 

@@ -18,6 +18,11 @@ class Dialogs {
     virtual void show_about() = 0;
     // Asks for a file to open (`filter` as "CSV (*.csv)"); an empty text for Cancel.
     virtual QString open_file(const QString& /*title*/, const QString& /*filter*/) { return {}; }
+    // Asks for a file to write, offering `suggested`; an empty text for Cancel.
+    virtual QString save_file(const QString& /*title*/, const QString& /*suggested*/,
+                              const QString& /*filter*/) {
+        return {};
+    }
     // Asks for a folder; an empty text for Cancel.
     virtual QString choose_folder(const QString& /*title*/, const QString& /*start*/) {
         return {};

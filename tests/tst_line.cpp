@@ -96,6 +96,34 @@ class Tst_Line : public QObject {
         QCOMPARE(arrived.count(), 0);
     }
 
+    // The trace of a frame, a silent exchange and the late reply thrown away after it, and a
+    // file that stops past its size limit for a new one.
+    void trace() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("trace.txt");
+        Bench b("41 82 07 01.00 55@120 -", 20);
+        QString why;
+        QVERIFY(b.line.trace.open(path, &why, 4096));
+        QVERIFY(b.line.Send_Frame(0x82, 0x07, 0x03, true, false));
+        QVERIFY(!b.line.Exchange_Byte(0x08, 1));
+        QVERIFY(!b.line.Exchange_Byte(0x08, 1));
+        b.line.trace.close();
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QStringList lines;
+        for (const QByteArray& line : f.readAll().split('\n').mid(1))
+            lines << QString::fromUtf8(line.mid(13));
+        QCOMPARE(lines.join('|'),
+                 QString::fromUtf8(
+                     "[|> 41|< 41|] réponse|[|> 82|< 82|] réponse|[|> 07|< 07|] réponse|[|> 03|"
+                     "< 01 00|] réponse|[|> 08|] pas de réponse, délai dépassé|< 55 (ignoré)|[|"
+                     "> 08|] pas de réponse, délai dépassé|"));
+        QVERIFY(b.line.trace.open(path, &why, 4096));
+        for (int i = 0; i < 400; ++i)
+            b.line.trace.sent(0x08, true);
+        QVERIFY(QFileInfo(path + ".1").size() >= 4096 && QFileInfo(path).size() < 4096);
+    }
+
     // A reply that comes after the time-out, or bytes waiting before a request (a late reply,
     // noise), are never taken for the answer to the next request; a reply that comes in time
     // behind a box held open counts.

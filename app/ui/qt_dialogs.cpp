@@ -7,12 +7,12 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFormLayout>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QHeaderView>
 #include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -66,6 +66,15 @@ QString Qt_Dialogs::open_file(const QString& title, const QString& filter) {
     box.setObjectName(QStringLiteral("file_box"));
     box.setFileMode(QFileDialog::ExistingFile);
     box.setAcceptMode(QFileDialog::AcceptOpen);
+    if (run(box) != QDialog::Accepted || box.selectedFiles().isEmpty()) return QString();
+    return box.selectedFiles().constFirst();
+}
+
+QString Qt_Dialogs::save_file(const QString& title, const QString& suggested,
+                              const QString& filter) {
+    QFileDialog box(owner_, title, QDir::current().filePath(suggested), filter);
+    box.setObjectName(QStringLiteral("file_box"));
+    box.setAcceptMode(QFileDialog::AcceptSave);
     if (run(box) != QDialog::Accepted || box.selectedFiles().isEmpty()) return QString();
     return box.selectedFiles().constFirst();
 }

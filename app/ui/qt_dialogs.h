@@ -17,6 +17,8 @@ class Qt_Dialogs : public Dialogs {
     QString input_box(const QString& prompt, const QString& title, const QString& preset) override;
     void show_about() override;
     QString open_file(const QString& title, const QString& filter) override;
+    QString save_file(const QString& title, const QString& suggested,
+                      const QString& filter) override;
     QString choose_folder(const QString& title, const QString& start) override;
     bool ask_fields(const QString& title, const QStringList& labels, QStringList* values) override;
     void show_table(const QString& title, const QString& text, const QStringList& headers,

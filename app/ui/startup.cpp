@@ -1,6 +1,7 @@
 #include "app/ui/startup.h"
 
 #include "app/shell.h"
+#include "app/trace.h"
 #include "app/ui/about_dialog.h"
 #include "app/ui/artwork.h"
 #include "app/ui/main_window.h"
@@ -10,6 +11,7 @@
 #include "model/tool.h"
 
 #include <QApplication>
+#include <cstdio>
 
 Session::Session(std::unique_ptr<Serial_Port> port)
     : t_(std::make_unique<Tool>()), dialogs_(std::make_unique<Qt_Dialogs>()) {
@@ -46,6 +48,21 @@ int kalvenor_main(int argc, char** argv) {
     // The main loop decides when the program ends, not the last window.
     QApplication::setQuitOnLastWindowClosed(false);
     Session session(make_qt_serial_port());
+    // --trace FILE (or --trace=FILE): the line recorded from the first byte.
+    const QStringList args = QApplication::arguments();
+    for (int i = 1; i < args.size(); ++i) {
+        QString path;
+        if (args.at(i) == QLatin1String("--trace") && i + 1 < args.size())
+            path = args.at(++i);
+        else if (args.at(i).startsWith(QLatin1String("--trace=")))
+            path = args.at(i).mid(8);
+        else
+            continue;
+        if (QString why; !start_trace(session.tool(), path, &why)) {
+            std::fprintf(stderr, "kalvenor : --trace : %s\n", qPrintable(why));
+            return 2;
+        }
+    }
     session.start();
     return session.run();
 }

@@ -31,6 +31,9 @@ class Test_Dialogs : public Dialogs {
     // A file asked for gets the next answer; a table shown is kept as its text and rows.
     QString open_file(const QString& title, const QString& filter) override;
     QString choose_folder(const QString& title, const QString& start) override;
+    QString save_file(const QString& title, const QString&, const QString&) override {
+        return choose_folder(title, {});
+    }
     bool ask_fields(const QString& title, const QStringList& labels, QStringList* values) override;
     void show_table(const QString& title, const QString& text, const QStringList& headers,
                     const QList<QStringList>& rows) override;
