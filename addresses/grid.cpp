@@ -1,5 +1,6 @@
 #include "addresses/grid.h"
 
+#include "addresses/led_walk.h"
 #include "addresses/read_all.h"
 #include "engine/requests.h"
 #include "model/tool.h"
@@ -47,6 +48,7 @@ void select_cell(Tool& t, int index) {
 void Adr_Box_Click(Tool& t, int index) {
     if (t.state.Grid_Locked || index < 1 || index > 128) return;
     stop_read_all(t);
+    stop_led_walk(t);
     // Counted now, not when the selection is made: a readout under way sees it and stops
     // before it shows another detector's values under the new address.
     ++t.state.selection_count;

@@ -1,5 +1,6 @@
 #include "addresses/search.h"
 
+#include "addresses/led_walk.h"
 #include "addresses/read_all.h"
 #include "engine/requests.h"
 #include "engine/tempo.h"
@@ -130,6 +131,7 @@ void set_cell_type(Tool& t, uint8_t adr, uint8_t code) {
 
 void Start_Bus_Cmd_Click(Tool& t) {
     stop_read_all(t);
+    stop_led_walk(t);
     // Hidden at once, so a second click or F5 cannot queue another search behind this one.
     t.form.Start_Bus_Cmd.set_visible(false);
     t.link.run_request([&t] {

@@ -1,6 +1,7 @@
 #include "app/bus_task.h"
 
 #include "addresses/identity.h"
+#include "addresses/led_walk.h"
 #include "addresses/read_all.h"
 #include "addresses/search.h"
 #include "detector/mode.h"
@@ -46,6 +47,9 @@ void Bus_Task(Tool& t) {
         break;
     case Task::Read_All:
         Read_All(t);
+        break;
+    case Task::Led_Walk:
+        Led_Walk(t);
         break;
     default:
         // Also absorbs the 0 written by the quit menu entry.

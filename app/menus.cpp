@@ -1,5 +1,6 @@
 #include "app/menus.h"
 
+#include "addresses/led_walk.h"
 #include "addresses/read_all.h"
 #include "addresses/search.h"
 #include "app/numeric_text.h"
@@ -14,8 +15,12 @@ void Form_KeyDown(Tool& t, int key_code, int /*shift*/) {
         Start_Bus_Cmd_Click(t);
     else if (key_code == vbKeyF9 && t.form.Adr_Status_Cde.Visible())
         Adr_Status_Cde_Click(t);
-    else if (key_code == vbKeyEscape)
+    else if (key_code == vbKeyEscape) {
         stop_read_all(t);
+        stop_led_walk(t);
+    } else if (key_code == vbKeyV) {
+        Led_Seen_Key(t);
+    }
 }
 
 void Serial_Com_Port_Mnu_Click(Tool& t) {
@@ -48,6 +53,7 @@ void end_operation_for_reopening(Tool& t) {
     // grid locked, its buttons hidden and its captions up for good: it ends first, as it ends
     // itself (neither end step talks to the board).
     stop_read_all(t);
+    stop_led_walk(t);
     if (t.state.Task_State == Task::Search_Addresses)
         search_cut_short(t, QStringLiteral("port rouvert"));
     if (search_under_way(t)) Search_End(t);

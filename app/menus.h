@@ -4,6 +4,7 @@ struct Tool;
 constexpr int vbKeyF5 = 116;
 constexpr int vbKeyF9 = 120;
 constexpr int vbKeyEscape = 27;
+constexpr int vbKeyV = 86;
 
 void Form_KeyDown(Tool& t, int key_code, int shift);
 void Serial_Com_Port_Mnu_Click(Tool& t);

@@ -1,9 +1,11 @@
 #include "app/shell.h"
 
 #include "addresses/grid.h"
+#include "addresses/led_walk.h"
 #include "addresses/read_all.h"
 #include "addresses/search.h"
 #include "app/bus_task.h"
+#include "app/journal.h"
 #include "app/link_events.h"
 #include "app/menus.h"
 #include "app/plan.h"
@@ -70,10 +72,12 @@ void wire_handlers(Tool& t) {
     }
     connect_click(t, f.Serial_Com_Port_Mnu, Serial_Com_Port_Mnu_Click);
     connect_click(t, f.Read_All_Mnu, Read_All_Mnu_Click);
+    connect_click(t, f.Led_Walk_Mnu, Led_Walk_Mnu_Click);
     connect_click(t, f.Import_Plan_Mnu, Import_Plan_Mnu_Click);
     connect_click(t, f.Compare_Mnu, Compare_Mnu_Click);
     connect_click(t, f.Export_Report_Mnu, Export_Report_Mnu_Click);
     connect_click(t, f.Trace_Mnu, Trace_Mnu_Click);
+    connect_click(t, f.Journal_Mnu, Journal_Mnu_Click);
     connect_click(t, f.Quit_Mnu, Quit_Mnu_Click);
     connect_click(t, f.About_Mnu, About_Mnu_Click);
 

@@ -1,5 +1,6 @@
 #include "detector/simulation.h"
 
+#include "addresses/led_walk.h"
 #include "addresses/read_all.h"
 #include "engine/connection.h"
 #include "engine/led.h"
@@ -115,6 +116,7 @@ void stop_simulation(Tool& t) {
 
 void Adr_Status_Cde_Click(Tool& t) {
     stop_read_all(t);
+    stop_led_walk(t);
     if (t.state.Simulation_Active)
         stop_simulation(t);
     else

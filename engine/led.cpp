@@ -30,6 +30,16 @@ bool switch_led_off(Tool& t, uint8_t address) {
     return ok && accepted(t);
 }
 
+bool switch_led_on(Tool& t, uint8_t address) {
+    const bool ok = t.link.Send_Frame(Led_Code, address, Led_On, true, false) && accepted(t);
+    if (ok) {
+        show_mark(t, address, true);
+        t.state.Led_Address = address;
+        t.record.set_led(address, true);
+    }
+    return ok;
+}
+
 void Led_Command(Tool& t) {
     Program_State& state = t.state;
 

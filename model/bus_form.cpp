@@ -54,10 +54,12 @@ Bus_Form::Bus_Form()
       Utilitaires_Mnu(K::Menu, "Utilitaires_Mnu"),
       Serial_Com_Port_Mnu(K::Menu, "Serial_Com_Port_Mnu", -1, &Utilitaires_Mnu),
       Read_All_Mnu(K::Menu, "Read_All_Mnu", -1, &Utilitaires_Mnu),
+      Led_Walk_Mnu(K::Menu, "Led_Walk_Mnu", -1, &Utilitaires_Mnu),
       Import_Plan_Mnu(K::Menu, "Import_Plan_Mnu", -1, &Utilitaires_Mnu),
       Compare_Mnu(K::Menu, "Compare_Mnu", -1, &Utilitaires_Mnu),
       Export_Report_Mnu(K::Menu, "Export_Report_Mnu", -1, &Utilitaires_Mnu),
       Trace_Mnu(K::Menu, "Trace_Mnu", -1, &Utilitaires_Mnu),
+      Journal_Mnu(K::Menu, "Journal_Mnu", -1, &Utilitaires_Mnu),
       Quit_Mnu(K::Menu, "Quit_Mnu", -1, &Utilitaires_Mnu), About_Mnu(K::Menu, "About_Mnu") {
     for (Control* c : all_controls())
         c->setParent(this);
@@ -193,10 +195,12 @@ Bus_Form::Bus_Form()
     Utilitaires_Mnu.set_caption("&Utilitaires");
     Serial_Com_Port_Mnu.set_caption(QString::fromUtf8("&Port Série"));
     Read_All_Mnu.set_caption(QString::fromUtf8("&Lire tous les détecteurs"));
+    Led_Walk_Mnu.set_caption(QString::fromUtf8("Allumer les LED &une à une..."));
     Import_Plan_Mnu.set_caption(QString::fromUtf8("&Importer la liste prévue..."));
     Compare_Mnu.set_caption(QString::fromUtf8("&Comparer avec la liste prévue..."));
     Export_Report_Mnu.set_caption(QStringLiteral("&Exporter le rapport..."));
     Trace_Mnu.set_caption(QStringLiteral("Enregistrer la &trace..."));
+    Journal_Mnu.set_caption(QStringLiteral("&Journal..."));
     Quit_Mnu.set_caption("&Quitter");
     About_Mnu.set_caption("&A propos...");
 
@@ -225,9 +229,9 @@ QList<Control*> Bus_Form::all_controls() const {
         all << &self->Param_Lbl(i) << &self->Value_Lbl(i);
     all << &self->Led_On_Cde << &self->Led_Off_Cde << &self->Opto_Check << &self->Thermo_Check
         << &self->Picture2 << &self->Picture1 << &self->Close_Cmd << &self->Utilitaires_Mnu
-        << &self->Serial_Com_Port_Mnu << &self->Read_All_Mnu << &self->Import_Plan_Mnu
-        << &self->Compare_Mnu
-        << &self->Export_Report_Mnu << &self->Trace_Mnu << &self->Quit_Mnu << &self->About_Mnu;
+        << &self->Serial_Com_Port_Mnu << &self->Read_All_Mnu << &self->Led_Walk_Mnu
+        << &self->Import_Plan_Mnu << &self->Compare_Mnu << &self->Export_Report_Mnu
+        << &self->Trace_Mnu << &self->Journal_Mnu << &self->Quit_Mnu << &self->About_Mnu;
     return all;
 }
 

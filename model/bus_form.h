@@ -62,10 +62,12 @@ class Bus_Form : public QObject {
     Control Utilitaires_Mnu;
     Control Serial_Com_Port_Mnu;
     Control Read_All_Mnu;
+    Control Led_Walk_Mnu;
     Control Import_Plan_Mnu;
     Control Compare_Mnu;
     Control Export_Report_Mnu;
     Control Trace_Mnu;
+    Control Journal_Mnu;
     Control Quit_Mnu;
     Control About_Mnu;
 

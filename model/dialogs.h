@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <QVariant>
 
+class Loop_Record;
+
 // Message and input boxes go through here, so tests can answer them.
 class Dialogs {
   public:
@@ -18,15 +20,16 @@ class Dialogs {
     virtual void show_about() = 0;
     // Asks for a file to open (`filter` as "CSV (*.csv)"); an empty text for Cancel.
     virtual QString open_file(const QString& /*title*/, const QString& /*filter*/) { return {}; }
+    // Shows the journal of `record` in a window of its own, which follows the record until it is
+    // closed; returns at once.
+    virtual void show_journal(const Loop_Record& /*record*/) {}
     // Asks for a file to write, offering `suggested`; an empty text for Cancel.
     virtual QString save_file(const QString& /*title*/, const QString& /*suggested*/,
                               const QString& /*filter*/) {
         return {};
     }
     // Asks for a folder; an empty text for Cancel.
-    virtual QString choose_folder(const QString& /*title*/, const QString& /*start*/) {
-        return {};
-    }
+    virtual QString choose_folder(const QString& /*title*/, const QString& /*start*/) { return {}; }
     // Asks for several texts in one form, `values` holding the presets and then the answers;
     // false for Cancel.
     virtual bool ask_fields(const QString& /*title*/, const QStringList& /*labels*/,

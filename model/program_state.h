@@ -21,6 +21,7 @@ enum : int16_t {
     Idle_Status = 9,
     Mode_Write = 16,
     Read_All = 17,
+    Led_Walk = 18,
 };
 }
 

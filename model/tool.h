@@ -7,6 +7,7 @@
 #include "model/planned_loop.h"
 #include "model/program_state.h"
 
+#include <QDeadlineTimer>
 #include <QString>
 #include <QTimer>
 #include <array>
@@ -65,4 +66,14 @@ struct Tool {
         int total = 0;          // found when the run began
         uint16_t selection = 0; // selection_count when the current readout began
     } read_all;
+
+    // The found detectors' LEDs lit one after the other for a walk round the site (state
+    // Led_Walk).
+    struct Led_Walk_Run {
+        bool active = false;
+        uint8_t next = 0;     // the address to light next
+        uint8_t lit = 0;      // the address lit now, 0 between two
+        int seconds = 5;      // how long each stays lit
+        QDeadlineTimer until; // when the one lit goes off
+    } led_walk;
 };

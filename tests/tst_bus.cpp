@@ -483,7 +483,7 @@ class Runner {
         }
         if (verb == QLatin1String("key")) {
             static const std::map<QString, int> keys = {
-                {"F5", 0x74}, {"F6", 0x75}, {"F9", 0x78}, {"Escape", 0x1B}};
+                {"F5", 0x74}, {"F6", 0x75}, {"F9", 0x78}, {"Escape", 0x1B}, {"V", 0x56}};
             Form_KeyDown(harness().t, keys.at(args.value(0)), args.contains("shift") ? 1 : 0);
             return true;
         }

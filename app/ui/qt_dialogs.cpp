@@ -1,6 +1,7 @@
 #include "app/ui/qt_dialogs.h"
 
 #include "app/ui/about_dialog.h"
+#include "app/ui/journal_window.h"
 
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -139,7 +140,19 @@ void Qt_Dialogs::show_table(const QString& title, const QString& text, const QSt
     run(box);
 }
 
+void Qt_Dialogs::show_journal(const Loop_Record& record) {
+    if (quitting_) return;
+    if (!journal_) {
+        journal_ = new Journal_Window(record, owner_);
+        journal_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    journal_->show();
+    journal_->raise();
+    journal_->activateWindow();
+}
+
 void Qt_Dialogs::quit() {
+    if (journal_) journal_->close();
     quitting_ = true;
     // Innermost first, so each nested exec returns into one that is already ending.
     for (int i = open_.size() - 1; i >= 0; --i)

@@ -21,6 +21,7 @@ class Qt_Dialogs : public Dialogs {
                       const QString& filter) override;
     QString choose_folder(const QString& title, const QString& start) override;
     bool ask_fields(const QString& title, const QStringList& labels, QStringList* values) override;
+    void show_journal(const Loop_Record& record) override;
     void show_table(const QString& title, const QString& text, const QStringList& headers,
                     const QList<QStringList>& rows) override;
 
@@ -33,6 +34,7 @@ class Qt_Dialogs : public Dialogs {
     int run(QDialog& box);
 
     QPointer<QWidget> owner_;
+    QPointer<QDialog> journal_;
     QList<QPointer<QDialog>> open_;
     bool quitting_ = false;
 };
