@@ -11,28 +11,21 @@
 class Test_Dialogs : public Dialogs {
   public:
     struct Message {
-        QString prompt;
-        int style;
-        QString title;
-    };
-    struct Input {
-        QString prompt, title, preset;
+        QString prompt, title;
     };
     QList<Message> messages;
-    QList<Input> inputs;
-    QStringList answers;       // given to the input boxes in order
-    int unexpected_inputs = 0; // input boxes asked after the answers ran out (answered "1")
-    int about_shown = 0;
-    std::function<void()> while_open; // runs while a box is open (a box is modal)
+    QStringList presets; // what each input box offered, in order
+    QStringList answers; // given to the input boxes in order; "1" once they run out
 
-    QVariant msg_box(const QString& prompt, int style, const QString& title) override;
-    QString input_box(const QString& prompt, const QString& title, const QString& preset) override;
-    void show_about() override;
-    // A file asked for gets the next answer; a table shown is kept as its text and rows.
-    QString open_file(const QString& title, const QString& filter) override;
-    void show_table(const QString& title, const QString& text, const QStringList& headers,
-                    const QList<QStringList>& rows) override;
-    QStringList tables;
+    QVariant msg_box(const QString& prompt, int, const QString& title) override {
+        messages.append({prompt, title});
+        return 1;
+    }
+    QString input_box(const QString&, const QString&, const QString& preset) override {
+        presets << preset;
+        return answers.isEmpty() ? QStringLiteral("1") : answers.takeFirst();
+    }
+    void show_about() override {}
 };
 
 // A tool wired to the simulated board over a real pseudo-terminal, in a fresh current
@@ -47,12 +40,9 @@ class Harness {
     Test_Dialogs dialogs;
     Tool t;
 
-    void open(); // Com_Port = com, then Open_Com_Port
-    // The handlers wired and the port open, with the task tick stopped: only the test talks.
-    void open_quiet();
+    void open();          // Com_Port = com, then Open_Com_Port
     void load();          // the whole load sequence (settings, grid, port)
     void connect_board(); // open(), then run until the task idles in state 9
-    void step();          // one Bus_Task step
     // Runs main loop passes until pred() holds or ms have passed; returns pred().
     bool run_until(const std::function<bool()>& pred, int ms);
     void run_for(int ms) {
