@@ -2,6 +2,7 @@
 // loop, the faults (the simulator's console commands), what the user does, the bytes the board
 // receives and what the window shows. The scenarios are in bus.scenarios; the language is
 // described at its top.
+#include "app/bus_task.h"
 #include "app/menus.h"
 #include "app/shell.h"
 #include "engine/tempo.h"
@@ -12,16 +13,13 @@
 #include <QJsonDocument>
 #include <QRegularExpression>
 #include <QtTest>
+#include <ctime>
 #include <functional>
-#include <sys/resource.h>
 
 namespace {
 
-struct Line_Of_Scenario {
-    int number;
-    QStringList words;
-    QString text;
-};
+// A scenario's lines, each with its number in the file.
+using Scenario = QList<QPair<int, QString>>;
 
 // Splits a line into words; a word in double quotes keeps its blanks, and \n in it is a newline.
 QStringList split_words(const QString& line) {
@@ -29,19 +27,10 @@ QStringList split_words(const QString& line) {
     static const QRegularExpression word(QStringLiteral("\"((?:[^\"\\\\]|\\\\.)*)\"|(\\S+)"));
     for (auto it = word.globalMatch(line); it.hasNext();) {
         const auto m = it.next();
-        if (m.capturedLength(1) || m.captured(0).startsWith('"'))
-            words << m.captured(1).replace(QStringLiteral("\\n"), QStringLiteral("\n"));
-        else
-            words << m.captured(2);
+        words << (m.captured(0).startsWith('"') ? m.captured(1).replace("\\n", "\n")
+                                                : m.captured(2));
     }
     return words;
-}
-
-double cpu_seconds() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
 int number(const QString& s) {
@@ -51,140 +40,130 @@ int number(const QString& s) {
     return n;
 }
 
-// The conversation as text: a hex token per byte the board received, in order, and "P" where one
-// of the tool's paced pauses ended, so one comparison checks bytes and pauses.
-class Wire_Log {
-  public:
-    explicit Wire_Log(Harness& h) {
-        QObject::connect(&h.board, &loopsim::Board::byte_received, &context_, [this](quint8 b) {
-            tokens_ << QStringLiteral("%1").arg(b, 2, 16, QLatin1Char('0'));
-            if (on_byte) on_byte(b);
-        });
-        QObject::connect(&h.t.form.Tempo, &QTimer::timeout, &context_, [this] { tokens_ << "P"; });
-    }
-    void clear() { tokens_.clear(); }
-    int bytes() const { return int(tokens_.size()) - int(tokens_.count(QStringLiteral("P"))); }
-    QString text() const { return tokens_.join(QLatin1Char(' ')); }
-    std::function<void(quint8)> on_byte;
+QString hex(int byte) {
+    return QStringLiteral("%1").arg(byte, 2, 16, QLatin1Char('0'));
+}
 
-  private:
-    QObject context_;
-    QStringList tokens_;
-};
+// A name with an optional index: Adr_Box(7), mode_of(3); the index is -1 without one.
+std::pair<QString, int> name_and_index(const QString& s) {
+    static const QRegularExpression re(QStringLiteral("^(\\w+)(?:\\((\\d+)\\))?$"));
+    const auto m = re.match(s);
+    return {m.captured(1), m.capturedLength(2) ? m.captured(2).toInt() : -1};
+}
 
 class Runner {
   public:
     explicit Runner(const QString& name) : name_(name) {}
 
     // Runs every line; false at the first that fails, with a message saying which and why.
-    bool run(const QList<Line_Of_Scenario>& lines) {
-        for (const Line_Of_Scenario& line : lines) {
-            line_ = line.number;
-            text_ = line.text;
-            if (!execute(line.words)) return false;
-            if (!deferred_.isEmpty()) {
-                failure = deferred_;
-                return false;
-            }
+    bool run(const Scenario& lines) {
+        for (const auto& [at, text] : lines) {
+            line_ = at;
+            text_ = text;
+            execute(split_words(text));
+            if (!failure.isEmpty()) return false;
         }
         return true;
     }
     QString failure;
 
   private:
-    bool fail(const QString& why) {
-        failure = QStringLiteral("bus.scenarios:%1 (%2): %3").arg(line_).arg(name_, why);
-        return false;
+    // The first failure is the one told, a verb run from a byte's too.
+    void fail(const QString& why) {
+        if (failure.isEmpty())
+            failure = QStringLiteral("bus.scenarios:%1 (%2): %3").arg(line_).arg(name_, why);
     }
 
+    // The board starts with the first verb that is not `loop`. The conversation is logged as
+    // text: a hex token per byte the board received, in order, and "P" where one of the tool's
+    // paced pauses ended, so one comparison checks bytes and pauses.
     Harness& harness() {
-        if (!h_) {
-            h_ = std::make_unique<Harness>(loop_);
-            console_ = std::make_unique<loopsim::Console>(h_->board, [](const QString&) {});
-            log_ = std::make_unique<Wire_Log>(*h_);
-            log_->on_byte = [this](quint8 b) { fire_on_byte(b); };
-        }
+        if (h_) return *h_;
+        h_ = std::make_unique<Harness>(loop_);
+        console_ = std::make_unique<loopsim::Console>(h_->board, [](const QString&) {});
+        QObject::connect(&h_->board, &loopsim::Board::byte_received, &context_, [this](quint8 b) {
+            wire_ << hex(b);
+            fire_on_byte(b);
+        });
+        QObject::connect(&h_->t.form.Tempo, &QTimer::timeout, &context_, [this] { wire_ << "P"; });
         return *h_;
     }
+    int bytes() const { return int(wire_.size() - wire_.count(QStringLiteral("P"))); }
 
     void fire_on_byte(quint8 b) {
         // Every verb waiting for this byte, in the order written, from inside the step that is
         // sending, before the board answers.
         for (int i = 0; i < on_byte_.size();) {
-            if (on_byte_[i].first != b) {
+            if (on_byte_[i].first == b)
+                execute(on_byte_.takeAt(i).second);
+            else
                 ++i;
-                continue;
-            }
-            const QStringList verb = on_byte_.takeAt(i).second;
-            if (!execute(verb) && deferred_.isEmpty()) deferred_ = failure;
         }
     }
 
-    Control* control(const QString& name_and_index) {
-        static const QRegularExpression re(QStringLiteral("^(\\w+)(?:\\((\\d+)\\))?$"));
-        const auto m = re.match(name_and_index);
-        if (!m.hasMatch()) return nullptr;
-        const int index = m.capturedLength(2) ? m.captured(2).toInt() : -1;
-        for (Control* c : harness().t.form.all_controls())
-            if (c->Name() == m.captured(1) && c->Index() == index) return c;
+    Control* control(const QString& s) {
+        const auto [name, index] = name_and_index(s);
+        for (Control* c : h_->t.form.all_controls())
+            if (c->Name() == name && c->Index() == index) return c;
         return nullptr;
     }
 
-    // The value a name reads: a state variable, or a control's property (Adr_Box(7).Caption).
+    // The value a name reads: a state variable, one of the views below (some of one address:
+    // mode_of(3)), or a control's property (Adr_Box(7).Caption).
     std::optional<QString> value_of(const QString& name) {
-        Tool& t = harness().t;
+        Tool& t = h_->t;
         const Program_State& s = t.state;
-        const std::map<QString, std::function<int()>> state = {
-            {"Task_State", [&] { return int(s.Task_State); }},
-            {"Connected", [&] { return int(bool(s.Connected)); }},
-            {"Adr_Count", [&] { return int(s.Adr_Count); }},
-            {"Sel_Adr", [&] { return int(s.Sel_Adr); }},
-            {"Sensor_Mode", [&] { return int(s.Sensor_Mode); }},
-            {"Led_Address", [&] { return int(s.Led_Address); }},
-            {"Grid_Locked", [&] { return int(bool(s.Grid_Locked)); }},
-            {"Simulation_Active", [&] { return int(bool(s.Simulation_Active)); }},
-            {"Check_Lock", [&] { return int(bool(s.Check_Lock)); }},
-            {"Com_Port", [&] { return int(s.Com_Port); }},
-            {"Probe_Retries", [&] { return int(s.Probe_Retries); }},
-            {"Phase_Code", [&] { return int(s.Phase_Code); }},
-            {"boxes", [&] { return int(h_->dialogs.messages.size()); }},
-            {"inputs", [&] { return int(h_->dialogs.inputs.size()); }},
-            {"port_open", [&] { return int(t.link.Comm1() && t.link.Comm1()->PortOpen()); }},
+        const Test_Dialogs& d = h_->dialogs;
+        const auto [view, n] = name_and_index(name);
+        const auto num = [](auto v) { return QString::number(int(v)); };
+        const std::map<QString, std::function<QString()>> views = {
+            {"Task_State", [&] { return num(s.Task_State); }},
+            {"Connected", [&] { return num(bool(s.Connected)); }},
+            {"Adr_Count", [&] { return num(s.Adr_Count); }},
+            {"Sel_Adr", [&] { return num(s.Sel_Adr); }},
+            {"Sensor_Mode", [&] { return num(s.Sensor_Mode); }},
+            {"Led_Address", [&] { return num(s.Led_Address); }},
+            {"Grid_Locked", [&] { return num(bool(s.Grid_Locked)); }},
+            {"Simulation_Active", [&] { return num(bool(s.Simulation_Active)); }},
+            {"Check_Lock", [&] { return num(bool(s.Check_Lock)); }},
+            {"Com_Port", [&] { return num(s.Com_Port); }},
+            {"Probe_Retries", [&] { return num(s.Probe_Retries); }},
+            {"Phase_Code", [&] { return num(s.Phase_Code); }},
+            {"bus_busy", [&] { return num(t.link.bus_busy); }},
+            {"port_open", [&] { return num(t.link.Comm1() && t.link.Comm1()->PortOpen()); }},
+            {"pointer", [&] { return num(t.screen.MousePointer()); }},
+            {"boxes", [&] { return num(d.messages.size()); }},
+            {"box", [&] { return d.messages.isEmpty() ? QString() : d.messages.last().prompt; }},
+            {"inputs", [&] { return num(d.presets.size()); }},
+            {"preset", [&] { return d.presets.value(d.presets.size() - 1); }}, // the last offered
+            {"settings", settings_file},
+            {"panel", [&] { return panel(t); }},
+            {"mixed", [&] { return mixed_.join("; "); }},
+            {"grid", [&] { return grid(t); }},
+            {"cells", [&] { return cells(t, n); }},
+            // The mode the detector now runs in, its LED, what the loop record keeps of it.
+            {"mode_of", [&] { return num(h_->board.loop().detectors[n].mode); }},
+            {"led_of", [&] { return num(h_->board.loop().detectors[n].led); }},
+            {"record", [&] { return record_of(t.record.at(n)); }},
         };
-        if (auto it = state.find(name); it != state.end()) return QString::number(it->second());
-        if (name == QLatin1String("panel")) return panel(t);
-        if (name == QLatin1String("mixed")) return mixed_.join("; ");
-        if (name == QLatin1String("pointer")) return QString::number(t.screen.MousePointer());
-        if (name == QLatin1String("settings")) { // the settings file, in hex
-            QFile f(QStringLiteral("Kalvenor-2.cfg"));
-            return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll().toHex(' '))
-                                               : QStringLiteral("missing");
-        }
-        if (name == QLatin1String("bus_busy")) return QString::number(t.link.bus_busy);
-        if (name.startsWith(QStringLiteral("mode_of("))) // the mode the detector now runs in
-            return QString::number(h_->board.loop().detectors[number(name.mid(8).chopped(1))].mode);
-        if (name.startsWith(QStringLiteral("led_of(")))
-            return QString::number(
-                int(h_->board.loop().detectors[number(name.mid(7).chopped(1))].led));
-        if (name.startsWith(QStringLiteral("record("))) // what the loop record keeps of one address
-            return record_of(t.record.at(number(name.mid(7).chopped(1))));
-        if (name == QLatin1String("grid")) return grid(t);
-        if (name.startsWith(QStringLiteral("cells"))) return cells(t, number(name.mid(5)));
-        if (name == QLatin1String("preset")) // what the last input box offered
-            return h_->dialogs.inputs.isEmpty() ? QString() : h_->dialogs.inputs.last().preset;
-        if (name == QLatin1String("box"))
-            return h_->dialogs.messages.isEmpty() ? QString() : h_->dialogs.messages.last().prompt;
+        if (const auto it = views.find(view); it != views.end()) return it->second();
         const int dot = name.lastIndexOf('.');
-        Control* c = control(name.left(dot));
-        if (!c) return std::nullopt;
+        const Control* c = control(name.left(dot));
         const QString prop = name.mid(dot + 1);
+        if (!c) return std::nullopt;
         if (prop == QLatin1String("Caption")) return c->Caption();
-        if (prop == QLatin1String("Visible")) return QString::number(int(c->Visible()));
-        if (prop == QLatin1String("Value")) return QString::number(c->Value());
+        if (prop == QLatin1String("Visible")) return num(c->Visible());
+        if (prop == QLatin1String("Value")) return num(c->Value());
         if (prop == QLatin1String("BackColor"))
-            return QStringLiteral("0x") +
-                   QStringLiteral("%1").arg(c->BackColor(), 6, 16, QLatin1Char('0')).toUpper();
+            return "0x" + QString::number(c->BackColor(), 16).rightJustified(6, '0').toUpper();
         return std::nullopt;
+    }
+
+    // The settings file, in hex.
+    static QString settings_file() {
+        QFile f(QStringLiteral("Kalvenor-2.cfg"));
+        return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll().toHex(' '))
+                                           : QStringLiteral("missing");
     }
 
     static QString record_of(const record::Detector& d) {
@@ -254,45 +233,21 @@ class Runner {
         return shown.join(' ');
     }
 
-    std::function<bool()> condition(const QStringList& w) {
-        Tool& t = harness().t;
+    // Whether what `run until` waits for has come; nothing for a condition it does not know.
+    std::optional<bool> reached(const QStringList& w) {
+        const Tool& t = h_->t;
+        const bool idle = t.state.Task_State == Task::Idle_Status;
         const QString what = w.value(0);
-        if (what == QLatin1String("idle"))
-            return [&t] { return t.state.Task_State == Task::Idle_Status && t.link.bus_free(); };
-        if (what == QLatin1String("connected"))
-            return [&t] { return t.state.Task_State == Task::Idle_Status && t.state.Connected; };
-        if (what == QLatin1String("disconnected")) return [&t] { return !t.state.Connected; };
-        if (what == QLatin1String("state")) {
-            const int n = number(w.value(1));
-            return [&t, n] { return t.state.Task_State == n; };
-        }
-        if (what == QLatin1String("bytes")) {
-            const int n = number(w.value(1));
-            return [this, n] { return log_->bytes() >= n; };
-        }
+        if (what == QLatin1String("idle")) return idle && t.link.bus_free();
+        if (what == QLatin1String("connected")) return idle && t.state.Connected;
+        if (what == QLatin1String("disconnected")) return !t.state.Connected;
         if (what == QLatin1String("readout"))
-            return [&t] {
-                return t.state.Task_State == Task::Idle_Status && t.form.Led_On_Cde.Visible() &&
-                       t.screen.MousePointer() == Screen_Pointer::Default;
-            };
-        if (what == QLatin1String("value")) { // value NAME VALUE
-            const QString name = w.value(1), want = w.value(2);
-            return [this, name, want] { return value_of(name) == want; };
-        }
-        return {};
-    }
-
-    // The grid as a search leaves it: addresses 1..n found, with the type indexes given (2 for
-    // the rest), and the simulation button shown.
-    void found(int n, const QStringList& types) {
-        Tool& t = harness().t;
-        t.state.Adr_Count = uint8_t(n);
-        for (int a = 1; a <= n; ++a) {
-            t.state.Adr_Type[a - 1] = uint8_t(types.size() >= a ? number(types[a - 1]) : 2);
-            t.type_epoch[a - 1] = t.board_epoch;
-            t.form.Adr_Box(a).set_back_color(0x00FF8080);
-        }
-        t.form.Adr_Status_Cde.set_visible(true);
+            return idle && t.form.Led_On_Cde.Visible() &&
+                   t.screen.MousePointer() == Screen_Pointer::Default;
+        if (what == QLatin1String("state")) return t.state.Task_State == number(w.value(1));
+        if (what == QLatin1String("bytes")) return bytes() >= number(w.value(1));
+        if (what == QLatin1String("value")) return value_of(w.value(1)) == w.value(2);
+        return std::nullopt;
     }
 
     // Wire tokens with the shorthands written out: %probes(PHASE,FROM,TO) the search probes,
@@ -301,14 +256,13 @@ class Runner {
     static QStringList expand(const QStringList& tokens) {
         static const QRegularExpression call(QStringLiteral("^%(\\w+)\\(([^)]*)\\)$"));
         QStringList out;
-        const auto hex = [](int v) { return QStringLiteral("%1").arg(v, 2, 16, QLatin1Char('0')); };
-        const auto frame = [&](int code, int adr) {
+        const auto frame = [](int code, int adr) {
             return QStringList{"40", hex(code), hex(adr), "00"};
         };
         for (const QString& token : tokens) {
             const auto m = call.match(token);
             if (!m.hasMatch()) {
-                out << token;
+                out << (token == QLatin1String("P") ? token : token.toLower());
                 continue;
             }
             QList<int> a;
@@ -340,268 +294,233 @@ class Runner {
         QJsonParseError error{};
         const QJsonDocument doc = QJsonDocument::fromJson(text.toUtf8(), &error);
         QString why;
-        if (!doc.isObject() || !loopsim::parse_loop(doc.object(), loop, &why))
-            return fail(QStringLiteral("bad loop: ") + why + error.errorString());
-        return true;
+        if (doc.isObject() && loopsim::parse_loop(doc.object(), loop, &why)) return true;
+        fail(QStringLiteral("bad loop: ") + why + error.errorString());
+        return false;
     }
 
-    bool execute(const QStringList& w) {
+    void execute(const QStringList& w) {
         const QString verb = w.value(0);
-        const QStringList args = w.mid(1);
         if (verb == QLatin1String("loop")) {
             if (h_) return fail(QStringLiteral("the board has started already"));
-            return parse_json(text_.mid(4), &loop_);
+            parse_json(text_.mid(4), &loop_);
+            return;
         }
-        if (verb == QLatin1String("put")) { // put JSON: detectors replaced on the running board
-            loopsim::Loop change;
-            change.detectors.clear();
-            if (!parse_json(text_.mid(3), &change)) return false;
-            for (const auto& [adr, d] : change.detectors)
-                harness().board.loop().detectors[adr] = d;
-            return true;
+        Harness& h = harness();
+        Tool& t = h.t;
+        const QStringList a = w.mid(1);
+        const auto arg = [&a](int i) { return number(a.value(i)); };
+        const auto with_control = [&](const std::function<void(Control&)>& act) {
+            if (Control* c = control(a.value(0))) return act(*c);
+            fail(QStringLiteral("no control ") + a.value(0));
+        };
+        const std::map<QString, std::function<void()>> verbs = {
+            {"board", [&] { console_->execute(a.join(' ')); }},
+            {"boardclock", [&] { h.board.set_clock_divider(arg(0)); }},
+            {"clock", [&] { set_clock_divider(t, arg(0)); }},
+            {"link", [&] { QFile::link(QStringLiteral("nothing"), a.value(0)); }},
+            {"forget_settings", [&] { QFile::remove(QStringLiteral("Kalvenor-2.cfg")); }},
+            {"load", [&] { Form_Load(t); }},
+            {"start",
+             [&] {
+                 Form_Load(t);
+                 if (!h.run_until([&] { return *reached({"connected"}); }, 5000))
+                     return fail(QStringLiteral("no connection"));
+                 wire_.clear();
+             }},
+            {"open", // the port alone: the handlers wired, the task tick stopped, no load sequence
+             [&] {
+                 wire_handlers(t);
+                 h.open();
+                 t.form.Timer_Tache.stop();
+                 h.board.clear_traffic();
+                 wire_.clear();
+             }},
+            {"found", [&] { found(arg(0), a.mid(1)); }},
+            {"cell", // cell ADR INDEX NAME: found, of that type
+             [&] {
+                 const int adr = arg(0);
+                 t.state.Adr_Type[adr - 1] = uint8_t(arg(1));
+                 t.type_epoch[adr - 1] = t.board_epoch;
+                 t.form.Adr_Box(adr).set_caption(
+                     QStringLiteral("%1\n").arg(adr, 3, 10, QLatin1Char('0')) + a.value(2));
+             }},
+            {"dirty", [&] { dirty(t); }},
+            {"show", [&] { with_control([&](Control& c) { c.set_visible(arg(1) != 0); }); }},
+            {"click",
+             [&] {
+                 with_control([](Control& c) {
+                     if (c.kind() == Control_Kind::Check || c.kind() == Control_Kind::Option)
+                         c.set_value(c.kind() == Control_Kind::Check && c.Value() ? 0 : 1);
+                     else
+                         c.click();
+                 });
+             }},
+            {"key",
+             [&] {
+                 static const std::map<QString, int> keys = {
+                     {"F5", 0x74}, {"F6", 0x75}, {"F9", 0x78}, {"Escape", 0x1B}, {"V", 0x56}};
+                 Form_KeyDown(t, keys.at(a.value(0)), a.contains("shift") ? 1 : 0);
+             }},
+            {"set", // set NAME N: a few state variables
+             [&] {
+                 const int v = arg(1);
+                 const std::map<QString, std::function<void()>> vars = {
+                     {"Sel_Adr", [&] { t.state.Sel_Adr = uint8_t(v); }},
+                     {"Task_State", [&] { t.state.Task_State = int16_t(v); }},
+                     {"Simulation_Active", [&] { t.state.Simulation_Active = v != 0; }},
+                     {"Com_Port", [&] { t.state.Com_Port = uint8_t(v); }}};
+                 if (const auto it = vars.find(a.value(0)); it != vars.end()) return it->second();
+                 fail(QStringLiteral("cannot set ") + a.value(0));
+             }},
+            {"step", [&] { Bus_Task(t); }},
+            {"answer", [&] { h.dialogs.answers << a.value(0); }},
+            {"on", [&] { on_byte_ << qMakePair(quint8(arg(0)), a.mid(1)); }},
+            {"mark", [&] { wire_.clear(); }},
+            {"put", // detectors replaced on the running board
+             [&] {
+                 loopsim::Loop change;
+                 change.detectors.clear();
+                 if (parse_json(text_.mid(3), &change))
+                     for (const auto& [adr, d] : change.detectors)
+                         h.board.loop().detectors[adr] = d;
+             }},
+            {"forbid", [&] { forbid(t.form, a.value(0), a.mid(1)); }},
+            {"quiet", // the main loop runs MS with little CPU
+             [&] {
+                 const std::clock_t before = std::clock();
+                 h.run_for(arg(0));
+                 const double share =
+                     double(std::clock() - before) / CLOCKS_PER_SEC * 1000 / arg(0);
+                 if (share > 0.3) fail(QStringLiteral("CPU share %1").arg(share));
+             }},
+            {"run",
+             [&] {
+                 if (a.value(0) != QLatin1String("until")) return h.run_for(arg(0));
+                 const QStringList what = a.mid(1);
+                 if (!reached(what)) return fail(QStringLiteral("unknown condition ") + a.value(1));
+                 const int limit = a.size() > 2 && a.last().endsWith(QStringLiteral("ms"))
+                                       ? number(a.last().chopped(2))
+                                       : 10000;
+                 if (!h.run_until([&] { return *reached(what); }, limit))
+                     fail(QStringLiteral("never came: ") + what.join(' ') +
+                          QStringLiteral("; line: ") + wire_.join(' '));
+             }},
+            {"wire",
+             [&] {
+                 const QStringList want = expand(a);
+                 // An empty line waits the whole time for a byte that must not come.
+                 const int n = std::max(1, int(want.size() - want.count(QStringLiteral("P"))));
+                 h.run_until([&] { return bytes() >= n; }, 6000);
+                 QTest::qWait(20); // a byte too many would show here
+                 if (wire_ != want)
+                     return fail(QStringLiteral("line\n  got  %1\n  want %2")
+                                     .arg(wire_.join(' '), want.join(' ')));
+                 wire_.clear();
+             }},
+            {"absent", // absent TOKENS: not in the log since the mark
+             [&] {
+                 const QString unwanted = expand(a).join(' ');
+                 if (wire_.join(' ').contains(unwanted))
+                     fail(QStringLiteral("%1 on the line: %2").arg(unwanted, wire_.join(' ')));
+             }},
+            {"expect", // expect NAME VALUE
+             [&] {
+                 const auto got = value_of(a.value(0));
+                 if (!got)
+                     fail(QStringLiteral("nothing named ") + a.value(0));
+                 else if (*got != a.value(1))
+                     fail(QStringLiteral("%1 is \"%2\", not \"%3\"")
+                              .arg(a.value(0), *got, a.value(1)));
+             }},
+        };
+        if (const auto it = verbs.find(verb); it != verbs.end()) return it->second();
+        fail(QStringLiteral("unknown verb ") + verb);
+    }
+
+    // The grid as a search leaves it: addresses 1..n found, with the type indexes given (2 for
+    // the rest), and the simulation button shown.
+    void found(int n, const QStringList& types) {
+        Tool& t = h_->t;
+        t.state.Adr_Count = uint8_t(n);
+        for (int a = 1; a <= n; ++a) {
+            t.state.Adr_Type[a - 1] = uint8_t(types.size() >= a ? number(types[a - 1]) : 2);
+            t.type_epoch[a - 1] = t.board_epoch;
+            t.form.Adr_Box(a).set_back_color(0x00FF8080);
         }
-        if (verb == QLatin1String("board")) {
-            harness();
-            console_->execute(args.join(' '));
-            return true;
+        t.form.Adr_Status_Cde.set_visible(true);
+    }
+
+    // What an earlier search and readout leave behind.
+    static void dirty(Tool& t) {
+        for (int n = 1; n <= 128; ++n) {
+            t.state.Adr_Type[n - 1] = 1;
+            t.form.Adr_Box(n).set_caption(
+                QStringLiteral("%1\nKOR").arg(n, 3, 10, QLatin1Char('0')));
+            t.form.Adr_Box(n).set_back_color(0x00FF8080);
+            t.form.Led_Shp(n).set_visible(true);
         }
-        if (verb == QLatin1String("clock")) {
-            set_clock_divider(harness().t, number(args.value(0)));
-            return true;
-        }
-        if (verb == QLatin1String("start") || verb == QLatin1String("load")) {
-            harness().load();
-            if (verb == QLatin1String("load")) return true;
-            if (!h_->run_until(condition({"connected"}), 5000)) return fail("no connection");
-            log_->clear();
-            return true;
-        }
-        if (verb == QLatin1String("open")) { // the port alone, with no load sequence
-            harness().open_quiet();
-            log_->clear();
-            return true;
-        }
-        if (verb == QLatin1String("found")) {
-            found(number(args.value(0)), args.mid(1));
-            return true;
-        }
-        if (verb == QLatin1String("cell")) { // cell ADR INDEX NAME: found, of that type
-            Tool& t = harness().t;
-            const int adr = number(args.value(0));
-            t.state.Adr_Type[adr - 1] = uint8_t(number(args.value(1)));
-            t.type_epoch[adr - 1] = t.board_epoch;
-            t.form.Adr_Box(adr).set_caption(
-                QStringLiteral("%1\n").arg(adr, 3, 10, QLatin1Char('0')) + args.value(2));
-            return true;
-        }
-        if (verb == QLatin1String("dirty")) { // what an earlier search and readout leave behind
-            Tool& t = harness().t;
-            for (int n = 1; n <= 128; ++n) {
-                t.state.Adr_Type[n - 1] = 1;
-                t.form.Adr_Box(n).set_caption(
-                    QStringLiteral("%1\nKOR").arg(n, 3, 10, QLatin1Char('0')));
-                t.form.Adr_Box(n).set_back_color(0x00FF8080);
-                t.form.Led_Shp(n).set_visible(true);
-            }
-            t.form.Adr_Status_Cde.set_visible(true);
-            t.form.Cc_Lbl.set_visible(true);
-            return true;
-        }
-        if (verb == QLatin1String("show")) { // show CONTROL 0|1
-            Control* c = control(args.value(0));
-            if (!c) return fail(QStringLiteral("no control ") + args.value(0));
-            c->set_visible(number(args.value(1)) != 0);
-            return true;
-        }
-        if (verb == QLatin1String("link")) { // link NAME: NAME in the run's directory, to nothing
-            harness();
-            QFile::link(QStringLiteral("nothing"), args.value(0));
-            return true;
-        }
-        if (verb == QLatin1String("quiet")) { // quiet MS: the main loop runs MS with little CPU
-            Harness& h = harness();
-            const double before = cpu_seconds();
-            QElapsedTimer clock;
-            clock.start();
-            h.run_for(number(args.value(0)));
-            const double share = (cpu_seconds() - before) / (double(clock.elapsed()) / 1000.0);
-            if (share > 0.3) return fail(QStringLiteral("CPU share %1").arg(share));
-            return true;
-        }
-        if (verb == QLatin1String("forget_settings")) {
-            harness();
-            QFile::remove(QStringLiteral("Kalvenor-2.cfg"));
-            return true;
-        }
-        if (verb == QLatin1String("boardclock")) {
-            harness().board.set_clock_divider(number(args.value(0)));
-            return true;
-        }
-        if (verb == QLatin1String("forbid")) { // forbid CAPTION VALUES..: never shown together
-            Bus_Form& f = harness().t.form;
-            const QString caption = args.value(0);
-            const QStringList values = args.mid(1);
-            const auto check = [this, &f, caption, values] {
-                if (f.Status_Frame.Caption() != caption) return;
-                for (int r = 0; r <= 15; ++r)
-                    if (f.Value_Lbl(r).Visible() && values.contains(f.Value_Lbl(r).Caption()))
-                        mixed_ << caption + ": " + f.Value_Lbl(r).Caption();
-            };
-            QObject::connect(&f.Status_Frame, &Control::changed, &f, check);
+        t.form.Adr_Status_Cde.set_visible(true);
+        t.form.Cc_Lbl.set_visible(true);
+    }
+
+    // forbid CAPTION VALUES..: none of the values is ever shown under that caption.
+    void forbid(Bus_Form& f, const QString& caption, const QStringList& values) {
+        const auto check = [this, &f, caption, values] {
+            if (f.Status_Frame.Caption() != caption) return;
             for (int r = 0; r <= 15; ++r)
-                QObject::connect(&f.Value_Lbl(r), &Control::changed, &f, check);
-            return true;
-        }
-        if (verb == QLatin1String("set")) { // set NAME VALUE: a few state variables
-            Program_State& s = harness().t.state;
-            const int v = number(args.value(1));
-            const QString& n = args.value(0);
-            if (n == QLatin1String("Sel_Adr"))
-                s.Sel_Adr = uint8_t(v);
-            else if (n == QLatin1String("Task_State"))
-                s.Task_State = int16_t(v);
-            else if (n == QLatin1String("Adr_Count"))
-                s.Adr_Count = uint8_t(v);
-            else if (n == QLatin1String("Simulation_Active"))
-                s.Simulation_Active = v != 0;
-            else if (n == QLatin1String("Com_Port"))
-                s.Com_Port = uint8_t(v);
-            else if (n == QLatin1String("Connected"))
-                s.Connected = v != 0;
-            else
-                return fail(QStringLiteral("cannot set ") + n);
-            return true;
-        }
-        if (verb == QLatin1String("click")) {
-            Control* c = control(args.value(0));
-            if (!c) return fail(QStringLiteral("no control ") + args.value(0));
-            if (c->kind() == Control_Kind::Check || c->kind() == Control_Kind::Option)
-                c->set_value(c->kind() == Control_Kind::Check && c->Value() ? 0 : 1);
-            else
-                c->click();
-            return true;
-        }
-        if (verb == QLatin1String("key")) {
-            static const std::map<QString, int> keys = {
-                {"F5", 0x74}, {"F6", 0x75}, {"F9", 0x78}, {"Escape", 0x1B}, {"V", 0x56}};
-            Form_KeyDown(harness().t, keys.at(args.value(0)), args.contains("shift") ? 1 : 0);
-            return true;
-        }
-        if (verb == QLatin1String("step")) {
-            harness().step();
-            return true;
-        }
-        if (verb == QLatin1String("answer")) {
-            harness().dialogs.answers << args.value(0);
-            return true;
-        }
-        if (verb == QLatin1String("on")) { // on BYTE VERB...: once, when the board receives BYTE
-            on_byte_.append({quint8(number(args.value(0))), args.mid(1)});
-            return true;
-        }
-        if (verb == QLatin1String("mark")) {
-            harness();
-            log_->clear();
-            return true;
-        }
-        if (verb == QLatin1String("run")) {
-            Harness& h = harness();
-            if (args.value(0) != QLatin1String("until")) {
-                h.run_for(number(args.value(0)));
-                return true;
-            }
-            const auto pred = condition(args.mid(1));
-            if (!pred) return fail(QStringLiteral("unknown condition ") + args.value(1));
-            const int limit = args.size() > 2 && args.last().endsWith(QStringLiteral("ms"))
-                                  ? number(args.last().chopped(2))
-                                  : 10000;
-            if (!h.run_until(pred, limit))
-                return fail(QStringLiteral("never came: ") + args.mid(1).join(' ') +
-                            QStringLiteral("; line: ") + log_->text());
-            return true;
-        }
-        if (verb == QLatin1String("wire")) {
-            QString want = expand(args).join(' ').toLower();
-            want.replace(QStringLiteral(" p"), QStringLiteral(" P"));
-            if (want.startsWith(QStringLiteral("p"))) want[0] = 'P';
-            harness().run_until(
-                [&] { return log_->bytes() >= want.count(' ') + 1 - int(want.count('P')); }, 6000);
-            QTest::qWait(20); // a byte too many would show here
-            if (log_->text() != want)
-                return fail(QStringLiteral("line\n  got  %1\n  want %2").arg(log_->text(), want));
-            log_->clear();
-            return true;
-        }
-        if (verb == QLatin1String("absent")) { // absent TOKENS: not in the log since the mark
-            const QString unwanted = expand(args).join(' ').toLower();
-            if (log_->text().contains(unwanted))
-                return fail(QStringLiteral("%1 on the line: %2").arg(unwanted, log_->text()));
-            return true;
-        }
-        if (verb == QLatin1String("expect")) { // expect NAME VALUE
-            const auto got = value_of(args.value(0));
-            if (!got) return fail(QStringLiteral("nothing named ") + args.value(0));
-            if (*got != args.value(1))
-                return fail(QStringLiteral("%1 is \"%2\", not \"%3\"")
-                                .arg(args.value(0), *got, args.value(1)));
-            return true;
-        }
-        return fail(QStringLiteral("unknown verb ") + verb);
+                if (f.Value_Lbl(r).Visible() && values.contains(f.Value_Lbl(r).Caption()))
+                    mixed_ << caption + ": " + f.Value_Lbl(r).Caption();
+        };
+        QObject::connect(&f.Status_Frame, &Control::changed, &f, check);
+        for (int r = 0; r <= 15; ++r)
+            QObject::connect(&f.Value_Lbl(r), &Control::changed, &f, check);
     }
 
     QString name_;
     int line_ = 0;
     QString text_;
     loopsim::Loop loop_ = loopsim::default_loop();
-    std::unique_ptr<Harness> h_;
-    std::unique_ptr<loopsim::Console> console_;
-    std::unique_ptr<Wire_Log> log_;
+    QStringList wire_; // the conversation since the mark
     QList<QPair<quint8, QStringList>> on_byte_;
     QStringList mixed_;
-    QString deferred_; // the first failure of a verb run from a byte
+    std::unique_ptr<Harness> h_;
+    std::unique_ptr<loopsim::Console> console_;
+    QObject context_; // of the log's connections: gone first, so the board's end logs nothing
 };
 
 } // namespace
-
-Q_DECLARE_METATYPE(QList<Line_Of_Scenario>)
 
 class Tst_Bus : public QObject {
     Q_OBJECT
 
   private slots:
     void scenario_data() {
-        QTest::addColumn<QList<Line_Of_Scenario>>("lines");
+        QTest::addColumn<Scenario>("lines");
         QFile file(QStringLiteral(KAL_SCENARIOS));
         QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
         const QStringList lines = QString::fromUtf8(file.readAll()).split('\n');
-        // KAL_SCENARIO: only the scenarios whose name starts with it (a group: "search:").
-        const QByteArray only = qgetenv("KAL_SCENARIO");
-        QString name;
-        QList<Line_Of_Scenario> body;
-        int rows = 0;
-        const auto add = [&] {
-            if (name.isEmpty() || !(only.isEmpty() || name.startsWith(QString::fromUtf8(only))))
-                return;
-            QTest::newRow(qPrintable(name)) << body;
-            ++rows;
-        };
+        QList<QPair<QString, Scenario>> scenarios;
         for (int i = 0; i < lines.size(); ++i) {
             const QString line = lines[i].trimmed();
-            if (line.isEmpty() || line.startsWith('#')) continue;
-            if (line.startsWith(QStringLiteral("=="))) {
-                add();
-                name = line.mid(2).trimmed();
-                body.clear();
-                continue;
-            }
-            body.append({i + 1, split_words(line), line});
+            if (line.startsWith(QStringLiteral("==")))
+                scenarios.append({line.mid(2).trimmed(), {}});
+            else if (!line.isEmpty() && !line.startsWith('#') && !scenarios.isEmpty())
+                scenarios.last().second.append({i + 1, line});
         }
-        add();
+        // KAL_SCENARIO: only the scenarios whose name starts with it (a group: "search:").
+        const QString only = qEnvironmentVariable("KAL_SCENARIO");
+        int rows = 0;
+        for (const auto& [name, body] : scenarios)
+            if (name.startsWith(only)) {
+                QTest::newRow(qPrintable(name)) << body;
+                ++rows;
+            }
         QVERIFY2(rows > 0, "no scenario in this group");
     }
 
     void scenario() {
-        QFETCH(QList<Line_Of_Scenario>, lines);
+        QFETCH(Scenario, lines);
         Runner runner(QString::fromUtf8(QTest::currentDataTag()));
         QVERIFY2(runner.run(lines), qPrintable(runner.failure));
     }

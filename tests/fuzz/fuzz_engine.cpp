@@ -48,8 +48,7 @@ void print_state_count() {
     std::fprintf(stderr, "\n");
 }
 
-class No_Dialogs : public Dialogs {
-  public:
+struct No_Dialogs : Dialogs {
     QVariant msg_box(const QString&, int, const QString&) override { return 1; }
     QString input_box(const QString&, const QString&, const QString&) override { return {}; }
     void show_about() override {}
@@ -73,10 +72,6 @@ constexpr uint8_t Data_Bytes[] = {0x13, 0x19, 0x1A, 0x17, 0x21, 0x42, 0x00,
         std::fprintf(stderr, "last bytes written: %s\n",
                      port->written().right(48).toHex(' ').constData());
     std::abort();
-}
-
-bool has_step(int state) {
-    return (state >= 1 && state <= 9) || state == 16;
 }
 
 class Run {
@@ -183,8 +178,7 @@ class Run {
         case 1:
             f.Adr_Box(1 + arg % 128).click();
             break;
-        case 2:
-            // Small addresses are the ones a search finds first.
+        case 2: // small addresses, the ones a search finds first
             f.Adr_Box(1 + arg % 4).click();
             break;
         case 3:
@@ -253,7 +247,8 @@ class Run {
             fail(t, "a user request left queued");
         if (t.tempo_depth != 0) fail(t, "a pause left open");
         if (!t.form.Timer_Tache.isActive()) fail(t, "the task tick is off between steps");
-        if (!has_step(t.state.Task_State)) fail(t, "Task_State without a step");
+        if ((t.state.Task_State < 1 || t.state.Task_State > 9) && t.state.Task_State != 16)
+            fail(t, "Task_State without a step");
         if (deadline_.hasExpired()) fail(t, "the input ran too long");
     }
 
@@ -317,10 +312,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ++inputs_run;
-    {
-        Run run(data, size);
-        run.go();
-    }
+    Run(data, size).go();
     // replies and timers left by this input die with its port and window.
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     return 0;

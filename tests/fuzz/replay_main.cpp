@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -18,9 +18,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
 namespace {
 
-// Inputs are drawn from a few alphabets, so that a text-shaped target (the settings file)
-// sees numbers, signs and line ends, and a byte-shaped one (the engine) sees every value.
-std::vector<uint8_t> Random_Input(std::mt19937_64& rng, size_t max_len) {
+// Inputs are drawn from a few alphabets: text-shaped ones (numbers, signs, line ends), the
+// bytes the engine's frames are made of, and every value.
+std::vector<uint8_t> random_input(std::mt19937_64& rng, size_t max_len) {
     using namespace std::string_literals;
     static const std::string alphabets[] = {
         " \t\r\n,0123456789.-+eEdD&HhOo"s,
@@ -38,19 +38,14 @@ std::vector<uint8_t> Random_Input(std::mt19937_64& rng, size_t max_len) {
 } // namespace
 
 int main(int argc, char** argv) {
-    long runs = 1000;
-    unsigned long long seed = 1;
-    size_t max_len = 256;
+    unsigned long long runs = 1000, seed = 1, max_len = 256;
+    const std::map<std::string, unsigned long long*> options = {
+        {"--runs", &runs}, {"--seed", &seed}, {"--max-len", &max_len}};
     // Files are read before the target starts: it may change the current directory.
     std::vector<std::vector<uint8_t>> inputs;
     for (int i = 1; i < argc; ++i) {
-        const bool has_value = i + 1 < argc;
-        if (!std::strcmp(argv[i], "--runs") && has_value)
-            runs = std::strtol(argv[++i], nullptr, 10);
-        else if (!std::strcmp(argv[i], "--seed") && has_value)
-            seed = std::strtoull(argv[++i], nullptr, 10);
-        else if (!std::strcmp(argv[i], "--max-len") && has_value)
-            max_len = std::strtoul(argv[++i], nullptr, 10);
+        if (const auto o = options.find(argv[i]); o != options.end() && i + 1 < argc)
+            *o->second = std::strtoull(argv[++i], nullptr, 10);
         else if (std::ifstream in{argv[i], std::ios::binary})
             inputs.emplace_back(std::istreambuf_iterator<char>(in),
                                 std::istreambuf_iterator<char>());
@@ -64,10 +59,10 @@ int main(int argc, char** argv) {
         LLVMFuzzerTestOneInput(input.data(), input.size());
 
     std::mt19937_64 rng(seed);
-    for (long i = 0; i < runs; ++i) {
-        const std::vector<uint8_t> input = Random_Input(rng, max_len);
+    for (unsigned long long i = 0; i < runs; ++i) {
+        const std::vector<uint8_t> input = random_input(rng, max_len);
         LLVMFuzzerTestOneInput(input.data(), input.size());
     }
-    std::printf("%zu files and %ld random inputs (seed %llu) passed\n", inputs.size(), runs, seed);
+    std::printf("%zu files and %llu random inputs (seed %llu) passed\n", inputs.size(), runs, seed);
     return 0;
 }

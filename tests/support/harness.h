@@ -11,33 +11,33 @@
 class Test_Dialogs : public Dialogs {
   public:
     struct Message {
-        QString prompt;
+        QString prompt, title;
         int style;
-        QString title;
-    };
-    struct Input {
-        QString prompt, title, preset;
     };
     QList<Message> messages;
-    QList<Input> inputs;
-    QStringList answers;       // given to the input boxes in order
-    int unexpected_inputs = 0; // input boxes asked after the answers ran out (answered "1")
-    int about_shown = 0;
-    std::function<void()> while_open; // runs while a box is open (a box is modal)
+    QStringList presets; // what each input box offered, in order
+    QStringList answers; // given to the input boxes in order; "1" once they run out
 
-    QVariant msg_box(const QString& prompt, int style, const QString& title) override;
-    QString input_box(const QString& prompt, const QString& title, const QString& preset) override;
-    void show_about() override;
-    // A file asked for gets the next answer; a table shown is kept as its text and rows.
-    QString open_file(const QString& title, const QString& filter) override;
-    QString choose_folder(const QString& title, const QString& start) override;
-    QString save_file(const QString& title, const QString&, const QString&) override {
-        return choose_folder(title, {});
+    QVariant msg_box(const QString& prompt, int style, const QString& title) override {
+        messages.append({prompt, title, style});
+        return 1;
     }
-    bool ask_fields(const QString& title, const QStringList& labels, QStringList* values) override;
-    void show_table(const QString& title, const QString& text, const QStringList& headers,
-                    const QList<QStringList>& rows) override;
-    QStringList tables;
+    QString input_box(const QString&, const QString&, const QString& preset) override {
+        presets << preset;
+        return answers.isEmpty() ? QStringLiteral("1") : answers.takeFirst();
+    }
+    void show_about() override {}
+    // Files, folders and forms take the next answers, as input boxes do.
+    QString open_file(const QString&, const QString&) override { return input_box({}, {}, {}); }
+    QString save_file(const QString&, const QString&, const QString&) override {
+        return input_box({}, {}, {});
+    }
+    QString choose_folder(const QString&, const QString&) override { return input_box({}, {}, {}); }
+    bool ask_fields(const QString&, const QStringList&, QStringList* values) override {
+        for (QString& v : *values)
+            v = input_box({}, {}, v);
+        return true;
+    }
 };
 
 // A tool wired to the simulated board over a real pseudo-terminal, in a fresh current
@@ -52,12 +52,9 @@ class Harness {
     Test_Dialogs dialogs;
     Tool t;
 
-    void open(); // Com_Port = com, then Open_Com_Port
-    // The handlers wired and the port open, with the task tick stopped: only the test talks.
-    void open_quiet();
+    void open();          // Com_Port = com, then Open_Com_Port
     void load();          // the whole load sequence (settings, grid, port)
     void connect_board(); // open(), then run until the task idles in state 9
-    void step();          // one Bus_Task step
     // Runs main loop passes until pred() holds or ms have passed; returns pred().
     bool run_until(const std::function<bool()>& pred, int ms);
     void run_for(int ms) {

@@ -24,7 +24,6 @@ void Memory_Port::hang_up() {
         this,
         [this, session] {
             if (!open_ || session != session_) return;
-            ++hang_ups_;
             close();
             emit comm_event();
         },
@@ -35,7 +34,6 @@ bool Memory_Port::open(int number) {
     close();
     if (open_fails_ || number < 1) return false;
     open_ = true;
-    ++opens_;
     return true;
 }
 

@@ -24,10 +24,7 @@ class Memory_Port final : public Serial_Port {
     // The line goes away on the next pass of the event loop, as an unplugged adapter does.
     void hang_up();
 
-    int opens() const { return opens_; }
-    int hang_ups() const { return hang_ups_; }
     const QByteArray& written() const { return written_; }
-    void clear_written() { written_.clear(); }
 
     bool open(int number) override;
     void close() override;
@@ -48,6 +45,4 @@ class Memory_Port final : public Serial_Port {
     // Changes with every opening and closing, so bytes meant for an earlier session are lost
     // with it, as on a real line.
     quint64 session_ = 0;
-    int opens_ = 0;
-    int hang_ups_ = 0;
 };
