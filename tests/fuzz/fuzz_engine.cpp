@@ -5,6 +5,8 @@
 // After every pass: no two exchanges in flight, nothing left queued, Task_State one with a
 // step. When the script ends the board answers well, and the task must be back idling in
 // state 9 with the panel green within a bounded number of passes.
+#include "addresses/led_walk.h"
+#include "addresses/read_all.h"
 #include "app/bus_task.h"
 #include "app/menus.h"
 #include "app/settings.h"
@@ -38,19 +40,20 @@ constexpr int Input_Budget_Ms = 20000;
 constexpr uint32_t Panel_Green = 0x0000FF00;
 
 // Task states seen at the start of a pass, over the whole run (index = state).
-std::array<unsigned long, 17> state_count{};
+std::array<unsigned long, 19> state_count{};
 unsigned long inputs_run = 0;
 
 void print_state_count() {
     std::fprintf(stderr, "fuzz_engine: %lu inputs; passes per task state:", inputs_run);
-    for (int s : {1, 2, 3, 4, 5, 6, 7, 8, 9, 16})
+    for (int s : {1, 2, 3, 4, 5, 6, 7, 8, 9, 16, 17, 18})
         std::fprintf(stderr, " %d:%lu", s, state_count[s]);
     std::fprintf(stderr, "\n");
 }
 
 struct No_Dialogs : Dialogs {
     QVariant msg_box(const QString&, int, const QString&) override { return 1; }
-    QString input_box(const QString&, const QString&, const QString&) override { return {}; }
+    // The LED walk's time: 1 s each.
+    QString input_box(const QString&, const QString&, const QString&) override { return "1"; }
     void show_about() override {}
 };
 
@@ -198,6 +201,10 @@ class Run {
         default:
             if (arg & 1)
                 port_->hang_up();
+            else if (arg & 4) // the runs over every detector, and Escape that stops them
+                arg & 8    ? Read_All_Mnu_Click(t_)
+                : arg & 16 ? Form_KeyDown(t_, vbKeyEscape, 0)
+                           : Led_Walk_Mnu_Click(t_);
             else
                 port_->set_open_fails(arg & 2);
         }
@@ -217,7 +224,7 @@ class Run {
 
     void pass() {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
-        ++state_count[std::clamp<int>(t_.state.Task_State, 0, 16)];
+        ++state_count[std::clamp<int>(t_.state.Task_State, 0, 18)];
         Bus_Task(t_);
         check();
     }
@@ -233,7 +240,7 @@ class Run {
         while (!ticked && !give_up.hasExpired())
             main_loop_pass(t_);
         if (!ticked) fail(t_, "the task tick never came");
-        ++state_count[std::clamp<int>(state, 0, 16)];
+        ++state_count[std::clamp<int>(state, 0, 18)];
     }
 
     void check() {
@@ -247,7 +254,8 @@ class Run {
             fail(t, "a user request left queued");
         if (t.tempo_depth != 0) fail(t, "a pause left open");
         if (!t.form.Timer_Tache.isActive()) fail(t, "the task tick is off between steps");
-        if ((t.state.Task_State < 1 || t.state.Task_State > 9) && t.state.Task_State != 16)
+        if ((t.state.Task_State < 1 || t.state.Task_State > 9) &&
+            (t.state.Task_State < 16 || t.state.Task_State > 18))
             fail(t, "Task_State without a step");
         if (deadline_.hasExpired()) fail(t, "the input ran too long");
     }
