@@ -1,5 +1,6 @@
 #include "addresses/led_walk.h"
 
+#include "addresses/read_all.h"
 #include "engine/led.h"
 #include "engine/tempo.h"
 #include "model/tool.h"
@@ -44,16 +45,7 @@ void Led_Walk_Mnu_Click(Tool& t) {
         stop_led_walk(t);
         return;
     }
-    if (!t.dialogs) return;
-    if (t.state.Grid_Locked || t.state.Adr_Count == 0) {
-        t.dialogs->msg_box(t.state.Grid_Locked
-                               ? QString::fromUtf8("Allumage impossible pendant une recherche ou "
-                                                   "une simulation.")
-                               : QString::fromUtf8("Aucun détecteur trouvé : lancez d'abord la "
-                                                   "recherche (F5)."),
-                           vbInformation, QStringLiteral("LED"));
-        return;
-    }
+    if (!t.dialogs || !run_may_start(t, QStringLiteral("Allumage"), QStringLiteral("LED"))) return;
     const QString answer =
         t.dialogs->input_box(QString::fromUtf8("Durée d'allumage de chaque LED, en secondes "
                                                "(1 à 60) :"),

@@ -52,17 +52,7 @@ void Read_All_Mnu_Click(Tool& t) {
         stop_read_all(t);
         return;
     }
-    // The grid is locked while a search or a simulation runs: neither leaves the bus to it.
-    if (t.state.Grid_Locked || t.state.Adr_Count == 0 || next_found(t, 1) == 0) {
-        if (t.dialogs)
-            t.dialogs->msg_box(t.state.Grid_Locked
-                                   ? QString::fromUtf8("Lecture impossible pendant une recherche "
-                                                       "ou une simulation.")
-                                   : QString::fromUtf8("Aucun détecteur trouvé : lancez d'abord "
-                                                       "la recherche (F5)."),
-                               vbInformation, QStringLiteral("LECTURE"));
-        return;
-    }
+    if (!run_may_start(t, QStringLiteral("Lecture"), QStringLiteral("LECTURE"))) return;
     Tool::Read_All_Run& run = t.read_all;
     run = {};
     run.active = true;
@@ -78,6 +68,20 @@ void Read_All_Mnu_Click(Tool& t) {
         // Stopped, or overtaken by a search, before the bus came free.
         if (t.read_all.active && !t.state.Grid_Locked) t.state.Task_State = Task::Read_All;
     });
+}
+
+bool run_may_start(Tool& t, const QString& what, const QString& title) {
+    // The grid is locked while a search or a simulation runs: neither leaves the bus to it.
+    if (!t.state.Grid_Locked && next_found(t, 1) != 0) return true;
+    if (t.dialogs)
+        t.dialogs->msg_box(t.state.Grid_Locked
+                               ? QString::fromUtf8("%1 impossible pendant une recherche ou une "
+                                                   "simulation.")
+                                     .arg(what)
+                               : QString::fromUtf8("Aucun détecteur trouvé : lancez d'abord la "
+                                                   "recherche (F5)."),
+                           vbInformation, title);
+    return false;
 }
 
 void stop_read_all(Tool& t) {

@@ -1,4 +1,5 @@
 #pragma once
+#include <QString>
 struct Tool;
 
 // "Lire tous les détecteurs": once the search has found the loop, reads the identity and the
@@ -7,6 +8,10 @@ struct Tool;
 // nothing is marked failed in the record and the run goes on.
 void Read_All_Mnu_Click(Tool& t); // starts the run, or stops the one under way
 void Read_All(Tool& t);           // state 17: reads the next detector
+
+// Whether a run over every found detector may start now; when not, says why in a box titled
+// `title`, naming the run as `what` ("Lecture", "Allumage").
+bool run_may_start(Tool& t, const QString& what, const QString& title);
 
 // Ends a run under way at once, on screen and for the bus: the readout in progress stops at its
 // next frame, as it does for a newer grid click. Nothing when no run is under way.
