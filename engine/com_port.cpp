@@ -19,6 +19,30 @@ void show_device(Tool& t, bool open) {
     t.form.Emul_Frm.set_tool_tip_text(text);
 }
 
+// The line added under the message of a port that does not open: what went wrong, and what to
+// do about it. On Linux most first-run failures are an account outside the dialout group.
+QString why_not_open(const Serial_Port* port) {
+    using F = Serial_Port::Open_Failure;
+    switch (port ? port->open_failure() : F::No_Device) {
+    case F::No_Device:
+        return QString::fromUtf8("Cause : aucun périphérique à ce nom (adaptateur débranché ?).");
+    case F::Permission:
+#ifdef Q_OS_LINUX
+        return QString::fromUtf8("Cause : accès refusé. Ajoutez votre compte au groupe dialout "
+                                 "(sudo usermod -aG dialout $USER), puis fermez la session et "
+                                 "reconnectez-vous.");
+#else
+        return QString::fromUtf8("Cause : accès refusé.");
+#endif
+    case F::Busy:
+        return QString::fromUtf8("Cause : le port est déjà utilisé par un autre programme.");
+    case F::None:
+    case F::Other:
+        break;
+    }
+    return QString::fromUtf8("Cause : le système refuse de l'ouvrir.");
+}
+
 void start_task_tick(Tool& t) {
     t.form.Timer_Tache.setInterval(tick_ms(t));
     if (!t.form.Timer_Tache.isActive()) t.form.Timer_Tache.start();
@@ -61,7 +85,8 @@ void Open_Com_Port(Tool& t) {
         // No probe will run to declare the board gone and hide it.
         form.Cc_Lbl.set_visible(false);
         const QString prompt = QString::fromUtf8("Le port Com") + QString::number(state.Com_Port) +
-                               QString::fromUtf8(" n'existe pas ou n'est pas libre !");
+                               QString::fromUtf8(" n'existe pas ou n'est pas libre !") +
+                               QLatin1Char('\n') + why_not_open(port);
         if (t.dialogs)
             state.Last_Result = t.dialogs->msg_box(prompt, vbExclamation, "Erreur Port Com");
         // Once the box is read: the adapter may be plugged in, or the rights given, later.

@@ -28,11 +28,16 @@ class Qt_Serial_Port final : public Serial_Port {
         port_.setParity(QSerialPort::NoParity);
         port_.setStopBits(QSerialPort::OneStop);
         port_.setFlowControl(QSerialPort::NoFlowControl);
-        if (!port_.open(QIODevice::ReadWrite)) return false;
-        if (!lock_device()) {
-            port_.close();
+        if (!port_.open(QIODevice::ReadWrite)) {
+            failure_ = failure_of(port_.error(), port_.portName());
             return false;
         }
+        if (!lock_device()) {
+            port_.close();
+            failure_ = Open_Failure::Busy;
+            return false;
+        }
+        failure_ = Open_Failure::None;
         failed_ = false;
         error_link_ = connect(&port_, &QSerialPort::errorOccurred, this, &Qt_Serial_Port::on_error);
         return true;
@@ -77,6 +82,8 @@ class Qt_Serial_Port final : public Serial_Port {
         return PortOpen();
     }
 
+    Open_Failure open_failure() const override { return failure_; }
+
     QString device_name(int number) const override {
         return com_device_name(number, fallback_);
     }
@@ -88,6 +95,27 @@ class Qt_Serial_Port final : public Serial_Port {
     }
 
   private:
+    // Qt says "permission" both for a device the account may not open and for one another
+    // program holds exclusively: the rights on the device tell them apart.
+    static Open_Failure failure_of(QSerialPort::SerialPortError error, const QString& name) {
+        switch (error) {
+        case QSerialPort::DeviceNotFoundError:
+            return Open_Failure::No_Device;
+        case QSerialPort::PermissionError: {
+#ifdef Q_OS_UNIX
+            const QByteArray path = QFile::encodeName(
+                QFileInfo(name).isAbsolute() ? name : QStringLiteral("/dev/") + name);
+            return ::access(path.constData(), R_OK | W_OK) == 0 ? Open_Failure::Busy
+                                                                : Open_Failure::Permission;
+#else
+            return Open_Failure::Busy;
+#endif
+        }
+        default:
+            return Open_Failure::Other;
+        }
+    }
+
     // One tool per device. Qt's own lock is named after the path it was given, so two links to
     // one device in two directories get two locks, and the exclusive mode of the terminal does
     // not stop root. A lock on the device itself does, whatever name led to it.
@@ -138,6 +166,7 @@ class Qt_Serial_Port final : public Serial_Port {
 
     const QString fallback_;
     QSerialPort port_;
+    Open_Failure failure_ = Open_Failure::None;
     QMetaObject::Connection error_link_;
     bool failed_ = false;
 };

@@ -24,6 +24,10 @@ class Serial_Port : public QObject {
     virtual bool Output(uint8_t byte) = 0; // one byte; false when it cannot be written
     virtual QString device_name(int number) const = 0;
 
+    // Why the last opening failed, for the message that tells the user what to do.
+    enum class Open_Failure { None, No_Device, Permission, Busy, Other };
+    virtual Open_Failure open_failure() const { return Open_Failure::Other; }
+
     void set_rthreshold(int n) {
         threshold_ = n;
         check_threshold();

@@ -57,6 +57,7 @@ class Tst_Port : public QObject {
         QVERIFY(QFile::link(h.board.terminal_path(), other.filePath("tty2")));
         auto rival = make_qt_serial_port(other.filePath("tty%1"));
         QVERIFY(!rival->open(3));
+        QCOMPARE(rival->open_failure(), Serial_Port::Open_Failure::Busy);
         h.board.clear_traffic();
         h.t.state.Com_Port = 2;
         Open_Com_Port(h.t);
