@@ -65,6 +65,7 @@ void Qt_Dialogs::show_about() {
 QString Qt_Dialogs::open_file(const QString& title, const QString& filter) {
     QFileDialog box(owner_, title, QDir::currentPath(), filter);
     box.setObjectName(QStringLiteral("file_box"));
+    box.resize(820, 500); // wide enough for the sizes and dates of its columns
     box.setFileMode(QFileDialog::ExistingFile);
     box.setAcceptMode(QFileDialog::AcceptOpen);
     if (run(box) != QDialog::Accepted || box.selectedFiles().isEmpty()) return QString();
@@ -75,6 +76,7 @@ QString Qt_Dialogs::save_file(const QString& title, const QString& suggested,
                               const QString& filter) {
     QFileDialog box(owner_, title, QDir::current().filePath(suggested), filter);
     box.setObjectName(QStringLiteral("file_box"));
+    box.resize(820, 500); // wide enough for the sizes and dates of its columns
     box.setAcceptMode(QFileDialog::AcceptSave);
     if (run(box) != QDialog::Accepted || box.selectedFiles().isEmpty()) return QString();
     return box.selectedFiles().constFirst();
@@ -83,6 +85,7 @@ QString Qt_Dialogs::save_file(const QString& title, const QString& suggested,
 QString Qt_Dialogs::choose_folder(const QString& title, const QString& start) {
     QFileDialog box(owner_, title, start);
     box.setObjectName(QStringLiteral("folder_box"));
+    box.resize(820, 500);
     box.setFileMode(QFileDialog::Directory);
     box.setOption(QFileDialog::ShowDirsOnly);
     if (run(box) != QDialog::Accepted || box.selectedFiles().isEmpty()) return QString();

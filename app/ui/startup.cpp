@@ -11,6 +11,9 @@
 #include "model/tool.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <cstdio>
 
 Session::Session(std::unique_ptr<Serial_Port> port)
@@ -47,6 +50,12 @@ int kalvenor_main(int argc, char** argv) {
     QApplication::setWindowIcon(artwork::app_icon());
     // The main loop decides when the program ends, not the last window.
     QApplication::setQuitOnLastWindowClosed(false);
+    // The tool speaks French whatever the desktop's language: Qt's own texts too (the file
+    // boxes, the context menu of a text field, the standard buttons).
+    QTranslator qt_texts;
+    if (qt_texts.load(QLocale(QLocale::French, QLocale::France), QStringLiteral("qtbase"),
+                      QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qt_texts);
     Session session(make_qt_serial_port());
     // --trace FILE (or --trace=FILE): the line recorded from the first byte.
     const QStringList args = QApplication::arguments();
