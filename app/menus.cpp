@@ -38,6 +38,9 @@ void Serial_Com_Port_Mnu_Click(Tool& t) {
         if (t.state.Quit_Flag) return;
     }
     t.state.Com_Port = static_cast<uint8_t>(port);
+    // A port chosen here replaces the one given on the command line, and is kept.
+    t.port_for_run = {};
+    if (Serial_Port* p = t.link.Comm1()) p->set_device({});
     Write_Config(t);
     // Reopening the port in the middle of an exchange would hand that exchange the new port's
     // bytes: it waits for the running step to end.

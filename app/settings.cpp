@@ -174,7 +174,8 @@ void Read_Config(Tool& t) {
 
 void Write_Config(Tool& t) {
     // Failure is silent: the settings stay in effect for this run only.
-    const QByteArray content = ' ' + QByteArray::number(t.state.Com_Port) + "\r\n " +
+    const int port = t.port_for_run.active() ? t.port_for_run.settings_port : t.state.Com_Port;
+    const QByteArray content = ' ' + QByteArray::number(port) + "\r\n " +
                                QByteArray::number(t.state.Phase_Number) + "\r\n";
     write_regular_file(config_path(), content);
 }

@@ -164,6 +164,19 @@ void place_emul_frm(Tool& t) {
                first.Top() + first.Height() / 2 - panel.Height() / 2);
 }
 
+namespace {
+
+// The port of the command line in place of the settings file's, for this run.
+void use_port_for_run(Tool& t) {
+    Tool::Port_For_Run& run = t.port_for_run;
+    if (!run.active()) return;
+    run.settings_port = t.state.Com_Port;
+    if (run.number) t.state.Com_Port = uint8_t(run.number);
+    if (Serial_Port* port = t.link.Comm1()) port->set_device(run.path);
+}
+
+} // namespace
+
 void Form_Load(Tool& t) {
     wire_handlers(t);
 
@@ -178,6 +191,7 @@ void Form_Load(Tool& t) {
     t.state.Adr_Count = 0;
     t.form.Adr_Status_Cde.set_visible(false);
     Read_Config(t);
+    use_port_for_run(t);
     Open_Com_Port(t);
     // The window is designed with phase 2 selected: with phase 1 stored, this selection raises
     // Phase_Option_Click, which saves the settings again.

@@ -82,9 +82,16 @@ class Qt_Serial_Port final : public Serial_Port {
         return PortOpen();
     }
 
-    Open_Failure open_failure() const override { return failure_; }
+    Open_Failure open_failure() const override {
+        return failure_;
+    }
+
+    void set_device(const QString& path) override {
+        device_ = path;
+    }
 
     QString device_name(int number) const override {
+        if (!device_.isEmpty()) return device_;
         return com_device_name(number, fallback_);
     }
 
@@ -167,6 +174,7 @@ class Qt_Serial_Port final : public Serial_Port {
     const QString fallback_;
     QSerialPort port_;
     Open_Failure failure_ = Open_Failure::None;
+    QString device_;
     QMetaObject::Connection error_link_;
     bool failed_ = false;
 };

@@ -23,6 +23,8 @@ class Serial_Port : public QObject {
     virtual QByteArray Input() = 0;        // every byte waiting
     virtual bool Output(uint8_t byte) = 0; // one byte; false when it cannot be written
     virtual QString device_name(int number) const = 0;
+    // Opens this device whatever the number, until set back to empty.
+    virtual void set_device(const QString& /*path*/) {}
 
     // Why the last opening failed, for the message that tells the user what to do.
     enum class Open_Failure { None, No_Device, Permission, Busy, Other };

@@ -32,6 +32,14 @@ struct Tool {
     bool port_wanted = false;
     // The device the port was last opened on, as COM Com_Port named it then.
     QString port_device;
+    // A port given on the command line, for this run only: the settings file keeps the port it
+    // holds (settings_port) until the user chooses one in the menu.
+    struct Port_For_Run {
+        int number = 0; // COM n, or 0
+        QString path;   // a device path, or empty
+        uint8_t settings_port = 0;
+        bool active() const { return number != 0 || !path.isEmpty(); }
+    } port_for_run;
     // After a failed opening, the same port is tried again on each timeout.
     QTimer port_retry;
 

@@ -1,5 +1,6 @@
 #include "app/ui/startup.h"
 
+#include "app/command_line.h"
 #include "app/shell.h"
 #include "app/trace.h"
 #include "app/ui/about_dialog.h"
@@ -7,6 +8,7 @@
 #include "app/ui/main_window.h"
 #include "app/ui/qt_dialogs.h"
 #include "app/ui/quit_signals.h"
+#include "link/port_list.h"
 #include "link/qt_serial_port.h"
 #include "model/tool.h"
 
@@ -46,6 +48,24 @@ int Session::run() {
 
 int kalvenor_main(int argc, char** argv) {
     QApplication app(argc, argv);
+    const Command_Line options = parse_command_line(QApplication::arguments().mid(1));
+    if (!options.error.isEmpty()) {
+        std::fprintf(stderr, "kalvenor : %s\nEssayez « kalvenor --help ».\n",
+                     qPrintable(options.error));
+        return 2;
+    }
+    if (options.help || options.version) {
+        std::fputs(qPrintable(options.help ? usage_text() : version_text() + QLatin1Char('\n')),
+                   stdout);
+        return 0;
+    }
+    if (options.list_ports) {
+        const QStringList ports = list_serial_ports();
+        std::fputs(qPrintable(ports.isEmpty() ? QString::fromUtf8("Aucun port série trouvé.\n")
+                                              : ports.join(QLatin1Char('\n')) + QLatin1Char('\n')),
+                   stdout);
+        return 0;
+    }
     QApplication::setApplicationName(About_Dialog::App_Title);
     QApplication::setWindowIcon(artwork::app_icon());
     // The main loop decides when the program ends, not the last window.
@@ -57,20 +77,12 @@ int kalvenor_main(int argc, char** argv) {
                       QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QApplication::installTranslator(&qt_texts);
     Session session(make_qt_serial_port());
-    // --trace FILE (or --trace=FILE): the line recorded from the first byte.
-    const QStringList args = QApplication::arguments();
-    for (int i = 1; i < args.size(); ++i) {
-        QString path;
-        if (args.at(i) == QLatin1String("--trace") && i + 1 < args.size())
-            path = args.at(++i);
-        else if (args.at(i).startsWith(QLatin1String("--trace=")))
-            path = args.at(i).mid(8);
-        else
-            continue;
-        if (QString why; !start_trace(session.tool(), path, &why)) {
-            std::fprintf(stderr, "kalvenor : --trace : %s\n", qPrintable(why));
-            return 2;
-        }
+    session.tool().port_for_run.number = options.port_number;
+    session.tool().port_for_run.path = options.port_path;
+    if (QString why;
+        !options.trace.isEmpty() && !start_trace(session.tool(), options.trace, &why)) {
+        std::fprintf(stderr, "kalvenor : --trace : %s\n", qPrintable(why));
+        return 2;
     }
     session.start();
     return session.run();

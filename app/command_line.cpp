@@ -1,0 +1,80 @@
+#include "app/command_line.h"
+
+#include <QRegularExpression>
+
+#ifndef KAL_VERSION
+#define KAL_VERSION "2.5"
+#endif
+
+Command_Line parse_command_line(const QStringList& args) {
+    Command_Line c;
+    for (int i = 0; i < args.size() && c.error.isEmpty(); ++i) {
+        QString arg = args.at(i), value;
+        const bool takes_value =
+            arg.startsWith(QLatin1String("--port")) || arg.startsWith(QLatin1String("--trace"));
+        if (takes_value) {
+            const int eq = arg.indexOf(QLatin1Char('='));
+            if (eq > 0) {
+                value = arg.mid(eq + 1);
+                arg.truncate(eq);
+            } else if (i + 1 < args.size()) {
+                value = args.at(++i);
+            } else {
+                c.error = QString::fromUtf8("l'option %1 attend une valeur").arg(arg);
+                break;
+            }
+            if (value.isEmpty())
+                c.error = QString::fromUtf8("l'option %1 attend une valeur").arg(arg);
+        }
+        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+            c.help = true;
+        } else if (arg == QLatin1String("--version")) {
+            c.version = true;
+        } else if (arg == QLatin1String("--list-ports")) {
+            c.list_ports = true;
+        } else if (arg == QLatin1String("--trace")) {
+            c.trace = value;
+        } else if (arg == QLatin1String("--port")) {
+            static const QRegularExpression com(QStringLiteral("^COM(\\d{1,2})$"),
+                                                QRegularExpression::CaseInsensitiveOption);
+            const auto m = com.match(value);
+            const int n = m.hasMatch() ? m.captured(1).toInt() : 0;
+            c.port_number = 0;
+            c.port_path.clear();
+            if (m.hasMatch() && n >= 1 && n <= 16)
+                c.port_number = n;
+            else if (!m.hasMatch() && value.contains(QLatin1Char('/')))
+                c.port_path = value;
+            else if (c.error.isEmpty())
+                c.error = QString::fromUtf8("--port attend COM1 à COM16 ou le chemin d'un "
+                                            "périphérique (/dev/ttyUSB0), pas « %1 »")
+                              .arg(value);
+        } else if (c.error.isEmpty()) {
+            c.error = arg.startsWith(QLatin1Char('-'))
+                          ? QString::fromUtf8("option inconnue : %1").arg(arg)
+                          : QString::fromUtf8("argument inattendu : %1").arg(arg);
+        }
+    }
+    return c;
+}
+
+QString version_text() {
+    return QStringLiteral("kalvenor " KAL_VERSION);
+}
+
+QString usage_text() {
+    return QString::fromUtf8(
+        "Usage : kalvenor [OPTION]...\n"
+        "Outil de mise en service d'une boucle de détection incendie adressable.\n"
+        "\n"
+        "  --port COMn|CHEMIN  port de cette séance seulement (COM1 à COM16, ou le chemin\n"
+        "                      du périphérique, /dev/ttyUSB0) ; le fichier Kalvenor-2.cfg\n"
+        "                      garde le sien\n"
+        "  --trace FICHIER     enregistre la ligne série dans FICHIER dès le démarrage\n"
+        "  --list-ports        liste les ports série trouvés et s'arrête\n"
+        "  --version           affiche la version et s'arrête\n"
+        "  -h, --help          affiche cette aide et s'arrête\n"
+        "\n"
+        "Sans option, le port et le protocole sont ceux de Kalvenor-2.cfg dans le dossier\n"
+        "courant. Code de sortie : 0 fin normale, 2 option incorrecte.\n");
+}
