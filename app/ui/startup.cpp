@@ -47,6 +47,11 @@ int Session::run() {
 }
 
 int kalvenor_main(int argc, char** argv) {
+    // On X11, Qt hands the window's pixels to the server through shared memory, and before it
+    // draws into a part the server may still be reading it waits for a round trip to the
+    // server: twice for every status poll, as the activity lamps blink. The window changes in
+    // small pieces, which cost less sent over the connection. A user's own setting stands.
+    if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM")) qputenv("QT_XCB_NO_MITSHM", "1");
     QApplication app(argc, argv);
     const Command_Line options = parse_command_line(QApplication::arguments().mid(1));
     if (!options.error.isEmpty()) {
