@@ -7,7 +7,7 @@
 #include "app/ui/artwork.h"
 #include "app/ui/main_window.h"
 #include "app/ui/qt_dialogs.h"
-#include "app/ui/quit_signals.h"
+#include "app/quit_signals.h"
 #include "link/port_list.h"
 #include "link/qt_serial_port.h"
 #include "model/tool.h"

@@ -1,4 +1,4 @@
-#include "app/ui/quit_signals.h"
+#include "app/quit_signals.h"
 
 #include <QSocketNotifier>
 
