@@ -6,6 +6,16 @@
 #define KAL_VERSION "2.5"
 #endif
 
+bool parse_port(const QString& text, int* number, QString* path) {
+    static const QRegularExpression com(QStringLiteral("^COM(\\d{1,2})$"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    const auto m = com.match(text);
+    const int n = m.hasMatch() ? m.captured(1).toInt() : 0;
+    *number = n >= 1 && n <= 16 ? n : 0;
+    *path = m.hasMatch() || !text.contains(QLatin1Char('/')) ? QString() : text;
+    return *number != 0 || !path->isEmpty();
+}
+
 Command_Line parse_command_line(const QStringList& args) {
     Command_Line c;
     for (int i = 0; i < args.size() && c.error.isEmpty(); ++i) {
@@ -35,17 +45,7 @@ Command_Line parse_command_line(const QStringList& args) {
         } else if (arg == QLatin1String("--trace")) {
             c.trace = value;
         } else if (arg == QLatin1String("--port")) {
-            static const QRegularExpression com(QStringLiteral("^COM(\\d{1,2})$"),
-                                                QRegularExpression::CaseInsensitiveOption);
-            const auto m = com.match(value);
-            const int n = m.hasMatch() ? m.captured(1).toInt() : 0;
-            c.port_number = 0;
-            c.port_path.clear();
-            if (m.hasMatch() && n >= 1 && n <= 16)
-                c.port_number = n;
-            else if (!m.hasMatch() && value.contains(QLatin1Char('/')))
-                c.port_path = value;
-            else if (c.error.isEmpty())
+            if (!parse_port(value, &c.port_number, &c.port_path) && c.error.isEmpty())
                 c.error = QString::fromUtf8("--port attend COM1 à COM16 ou le chemin d'un "
                                             "périphérique (/dev/ttyUSB0), pas « %1 »")
                               .arg(value);

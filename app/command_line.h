@@ -13,6 +13,10 @@ struct Command_Line {
     QString error;       // in French; set when the arguments cannot be used
 };
 
+// A port as the options take it: COM1 to COM16, or a device path (with a '/'). False for
+// anything else.
+bool parse_port(const QString& text, int* number, QString* path);
+
 // `args` without the program's name.
 Command_Line parse_command_line(const QStringList& args);
 QString usage_text();

@@ -3,6 +3,7 @@
 //   kalvenor-cli [--port COMn|PATH] [--phase 1|2] [--trace FILE] [--json] COMMAND [ARGS]
 #include "addresses/read_all.h"
 #include "addresses/search.h"
+#include "app/command_line.h"
 #include "app/quit_signals.h"
 #include "app/report.h"
 #include "app/shell.h"
@@ -16,7 +17,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRegularExpression>
 #include <QSaveFile>
 #include <cstdio>
 
@@ -203,17 +203,8 @@ int main(int argc, char** argv) {
 
     Cli cli(json);
     Tool& t = cli.tool();
-    if (!port.isEmpty()) {
-        static const QRegularExpression com(QStringLiteral("^COM(\\d{1,2})$"),
-                                            QRegularExpression::CaseInsensitiveOption);
-        const auto m = com.match(port);
-        if (m.hasMatch() && m.captured(1).toInt() >= 1 && m.captured(1).toInt() <= 16)
-            t.port_for_run.number = m.captured(1).toInt();
-        else if (!m.hasMatch() && port.contains(QLatin1Char('/')))
-            t.port_for_run.path = port;
-        else
-            return usage(QString::fromUtf8("--port attend COM1 à COM16 ou un chemin"));
-    }
+    if (!port.isEmpty() && !parse_port(port, &t.port_for_run.number, &t.port_for_run.path))
+        return usage(QString::fromUtf8("--port attend COM1 à COM16 ou un chemin"));
     if (QString why; !trace.isEmpty() && !start_trace(t, trace, &why))
         return usage(QStringLiteral("--trace : ") + why);
     // Between two exchanges: the one under way ends, the port closes with the tool.
