@@ -78,6 +78,8 @@ class Cli {
             t_.state.Phase_Code = phase == 1 ? 1 : 8;
         }
         if (!t_.link.Comm1() || !t_.link.Comm1()->PortOpen()) return Port_Error;
+        // Nobody watches a window appear: the first probe goes at once, not at the first tick.
+        t_.state.Task_Tick = true;
         // The probe gives up after its retries and declares the board gone.
         if (!run_until([this] { return t_.state.Connected && idle(); }, 12000)) {
             if (!t_.state.Quit_Flag) err(QString::fromUtf8("Aucune carte d'interface ne répond."));
