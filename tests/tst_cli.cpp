@@ -19,6 +19,7 @@ class Tst_Cli : public QObject {
         QTest::newRow("probe") << "probe" << false << 0 << "\"version\": \"3.1\"";
         QTest::newRow("search") << "search" << false << 0 << "\"found\": 2";
         QTest::newRow("read one") << "read 2" << false << 0 << "\"serial\": \"090300017\"";
+        QTest::newRow("read all") << "read all" << false << 0 << "\"address\": 2,";
         QTest::newRow("report") << "report --json r.json" << false << 0 << "complète";
         QTest::newRow("silent board") << "probe" << true << 4 << "";
         QTest::newRow("missing port") << "--port /nonexistent/tty probe" << false << 3 << "";

@@ -121,9 +121,13 @@ class Cli {
         return out;
     }
 
-    void print(const QJsonObject& doc, const QStringList& lines) const {
-        const QByteArray text = json_ ? QJsonDocument(doc).toJson(QJsonDocument::Indented)
-                                      : lines.join('\n').toUtf8() + '\n';
+    // One JSON document per command; `watch` prints one per line, one per change.
+    void print(const QJsonObject& doc, const QStringList& lines, bool one_line = false) const {
+        const QByteArray text =
+            json_ ? QJsonDocument(doc).toJson(one_line ? QJsonDocument::Compact
+                                                       : QJsonDocument::Indented) +
+                        (one_line ? "\n" : "")
+                  : lines.join('\n').toUtf8() + '\n';
         std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
         std::fflush(stdout);
     }
@@ -230,7 +234,8 @@ int main(int argc, char** argv) {
                                        {QStringLiteral("%1 %2 %3")
                                             .arg(when)
                                             .arg(e.address, 3, 10, QLatin1Char('0'))
-                                            .arg(e.text)});
+                                            .arg(e.text)},
+                                       true);
                          });
         Adr_Status_Cde_Click(t);
         cli.run_until([] { return false; }, -1); // until a signal
