@@ -3,6 +3,7 @@
 #include "addresses/read_all.h"
 #include "engine/led.h"
 #include "engine/tempo.h"
+#include "model/detector_types.h"
 #include "model/tool.h"
 
 #include <QDeadlineTimer>
@@ -12,16 +13,12 @@ namespace {
 const QString Idle_Entry = QString::fromUtf8("Allumer les LED &une à une...");
 const QString Running_Entry = QString::fromUtf8("Arrêter l'allumage des LED");
 
-QString three_digits(int n) {
-    return QStringLiteral("%1").arg(n, 3, 10, QLatin1Char('0'));
-}
-
 void show_lit(Tool& t) {
     const Tool::Led_Walk_Run& run = t.led_walk;
     const record::Detector& d = t.record.at(run.lit);
     t.form.Cur_Adr_Lbl.set_caption(
         QString::fromUtf8("LED %1 allumée%2 (V : vue)")
-            .arg(three_digits(run.lit), d.led_seen ? QString::fromUtf8(", vue") : QString()));
+            .arg(Three_Digits(run.lit), d.led_seen ? QString::fromUtf8(", vue") : QString()));
     t.form.Cur_Adr_Lbl.set_visible(true);
 }
 

@@ -2,6 +2,7 @@
 
 #include "addresses/grid.h"
 #include "addresses/identity.h"
+#include "model/detector_types.h"
 #include "model/tool.h"
 
 namespace {
@@ -9,14 +10,10 @@ namespace {
 const QString Idle_Entry = QString::fromUtf8("&Lire tous les détecteurs");
 const QString Running_Entry = QString::fromUtf8("Arrêter la &lecture des détecteurs");
 
-QString three_digits(int n) {
-    return QStringLiteral("%1").arg(n, 3, 10, QLatin1Char('0'));
-}
-
 void show_progress(Tool& t, int address) {
     const Tool::Read_All_Run& run = t.read_all;
     t.form.Cur_Adr_Lbl.set_caption(QString::fromUtf8("Détecteur %1 : %2 / %3")
-                                       .arg(three_digits(address))
+                                       .arg(Three_Digits(address))
                                        .arg(run.done + 1)
                                        .arg(run.total));
     t.form.Cur_Adr_Lbl.set_visible(true);

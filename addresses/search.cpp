@@ -14,10 +14,6 @@ constexpr Vb_Color Cell_Found = RGB(128, 128, 255);
 
 enum Step : uint8_t { Second_Attempt = 1, Probe = 4, Type_Reading = 5 };
 
-QString Three_Digits(int n) {
-    return QStringLiteral("%1").arg(n, 3, 10, QLatin1Char('0'));
-}
-
 QString position_caption(uint8_t adr) {
     return QStringLiteral("Position = ") + Three_Digits(adr);
 }

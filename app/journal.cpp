@@ -1,5 +1,6 @@
 #include "app/journal.h"
 
+#include "model/detector_types.h"
 #include "model/tool.h"
 
 using namespace record;
@@ -11,7 +12,7 @@ QString when(const QDateTime& t) {
 }
 
 QString address_text(int a) {
-    return a == 0 ? QStringLiteral("boucle") : QStringLiteral("%1").arg(a, 3, 10, QLatin1Char('0'));
+    return a == 0 ? QStringLiteral("boucle") : Three_Digits(a);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "app/plan.h"
 
 #include "app/regular_file.h"
+#include "model/detector_types.h"
 #include "model/tool.h"
 
 #include <QFileInfo>
@@ -77,9 +78,8 @@ void Compare_Mnu_Click(Tool& t) {
         ++count[m];
         if (m == Match::None || m == Match::Ok) continue;
         const Planned_Loop::Entry* p = t.planned.at(a);
-        rows << QStringList{QStringLiteral("%1").arg(a, 3, 10, QLatin1Char('0')),
-                            p ? p->type_text : QString(), p ? p->location : QString(),
-                            found_type(t.record.at(a)), match_text(m)};
+        rows << QStringList{Three_Digits(a), p ? p->type_text : QString(),
+                            p ? p->location : QString(), found_type(t.record.at(a)), match_text(m)};
     }
     const QString text =
         QString::fromUtf8("Prévus : %1, trouvés : %2. Conformes : %3, manquants : %4, non "

@@ -1,5 +1,6 @@
 #include "app/report.h"
 
+#include "model/detector_types.h"
 #include "model/loop_record.h"
 #include "model/planned_loop.h"
 
@@ -81,7 +82,7 @@ Report_Rows report_rows(const Loop_Record& record, const Planned_Loop& plan) {
         const Planned_Loop::Entry* p = plan.at(a);
         if (!d.found && !p) continue;
         QStringList row(Column_Count);
-        row[Address] = QStringLiteral("%1").arg(a, 3, 10, QLatin1Char('0'));
+        row[Address] = Three_Digits(a);
         if (d.found) {
             row[Type] = d.type_name;
             if (d.type_code >= 0)

@@ -2,6 +2,10 @@
 
 #include <QRegularExpression>
 
+QString Three_Digits(int n) {
+    return QStringLiteral("%1").arg(n, 3, 10, QLatin1Char('0'));
+}
+
 uint8_t type_index(uint8_t type_code) {
     switch (type_code) {
     case 0x13:

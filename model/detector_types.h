@@ -2,6 +2,9 @@
 #include <QString>
 #include <cstdint>
 
+// An address as the grid, the panel and the status line write it: 7 -> "007".
+QString Three_Digits(int n);
+
 // Type index and grid name of a type code; index 4 names take Type4_Counter.
 uint8_t type_index(uint8_t type_code);
 QString type_name(uint8_t type_code, uint8_t type4_counter);

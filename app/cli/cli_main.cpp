@@ -10,6 +10,7 @@
 #include "app/trace.h"
 #include "detector/simulation.h"
 #include "link/qt_serial_port.h"
+#include "model/detector_types.h"
 #include "model/tool.h"
 
 #include <QDeadlineTimer>
@@ -141,8 +142,7 @@ class Cli {
 };
 
 QString detector_line(const QJsonObject& d) {
-    QStringList parts{QStringLiteral("%1").arg(d.value("address").toInt(), 3, 10, QLatin1Char('0')),
-                      d.value("type").toString()};
+    QStringList parts{Three_Digits(d.value("address").toInt()), d.value("type").toString()};
     for (const char* key : {"pcb_version", "soft_version", "serial", "readout"})
         if (!d.value(key).toString().isEmpty()) parts << d.value(key).toString();
     return parts.join(QLatin1Char(' '));
@@ -227,16 +227,14 @@ int main(int argc, char** argv) {
     }
     if (command == QLatin1String("watch")) {
         if (t.state.Adr_Count == 0 && !cli.search()) return Done;
-        QObject::connect(&t.record, &Loop_Record::logged, &t.record,
-                         [&cli](const record::Event& e) {
-                             const QString when = e.at.toString(Qt::ISODate);
-                             cli.print({{"at", when}, {"address", e.address}, {"event", e.text}},
-                                       {QStringLiteral("%1 %2 %3")
-                                            .arg(when)
-                                            .arg(e.address, 3, 10, QLatin1Char('0'))
-                                            .arg(e.text)},
-                                       true);
-                         });
+        QObject::connect(
+            &t.record, &Loop_Record::logged, &t.record, [&cli](const record::Event& e) {
+                const QString when = e.at.toString(Qt::ISODate);
+                cli.print(
+                    {{"at", when}, {"address", e.address}, {"event", e.text}},
+                    {QStringLiteral("%1 %2 %3").arg(when).arg(Three_Digits(e.address)).arg(e.text)},
+                    true);
+            });
         Adr_Status_Cde_Click(t);
         cli.run_until([] { return false; }, -1); // until a signal
         t.state.Quit_Flag = false;
