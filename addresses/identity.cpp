@@ -92,7 +92,7 @@ class Readout {
         if (moved()) return false;
         count(good);
         if (good) {
-            f_.Value_Lbl(row).set_caption(QStringLiteral("%1.%2").arg(data >> 4).arg(data & 0x0F));
+            f_.Value_Lbl(row).set_caption(record::version_text(data));
             t_.record.set_version(adr_, code == 0x15, data);
         }
         return pause();

@@ -3,6 +3,7 @@
 #include "model/detector_types.h"
 #include "model/loop_record.h"
 #include "model/planned_loop.h"
+#include "model/tool.h"
 
 #include <QBuffer>
 #include <QJsonArray>
@@ -154,8 +155,7 @@ QByteArray report_csv(const Report_Rows& rows) {
     return "\xEF\xBB\xBF" + lines.join(QStringLiteral("\r\n")).toUtf8() + "\r\n";
 }
 
-QByteArray report_json(const Report_Header& header, const Loop_Record& record,
-                       const Planned_Loop& plan) {
+QJsonArray report_detectors(const Loop_Record& record, const Planned_Loop& plan) {
     QJsonArray detectors;
     for (int a = Loop_Record::First; a <= Loop_Record::Last; ++a) {
         const Detector& d = record.at(a);
@@ -188,6 +188,11 @@ QByteArray report_json(const Report_Header& header, const Loop_Record& record,
         if (p) o.insert("planned", QJsonObject{{"type", p->type_text}, {"location", p->location}});
         detectors.append(o);
     }
+    return detectors;
+}
+
+QByteArray report_json(const Report_Header& header, const Loop_Record& record,
+                       const Planned_Loop& plan) {
     QJsonArray events;
     for (const Event& e : record.events())
         events.append(
@@ -199,9 +204,16 @@ QByteArray report_json(const Report_Header& header, const Loop_Record& record,
                           {"interface_version", header.interface_version},
                           {"port", header.port},
                           {"simulated", record.simulated()},
-                          {"detectors", detectors},
+                          {"detectors", report_detectors(record, plan)},
                           {"events", events}};
     return QJsonDocument(doc).toJson(QJsonDocument::Indented);
+}
+
+QString interface_version(const Tool& t) {
+    const Control& label = t.form.Version_Lbl;
+    return label.Visible()
+               ? QString(label.Caption()).remove(QStringLiteral("(Ver.")).remove(QLatin1Char(')'))
+               : QString::fromUtf8("non lue");
 }
 
 QByteArray report_pdf(const Report_Header& header, const Report_Rows& rows, const QString& totals) {

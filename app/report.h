@@ -6,6 +6,8 @@
 #include <QStringList>
 
 class Loop_Record;
+class QJsonArray;
+struct Tool;
 class Planned_Loop;
 
 // The commissioning report of a loop: one row per address found or planned, as a PDF for the
@@ -25,8 +27,13 @@ Report_Rows report_rows(const Loop_Record& record, const Planned_Loop& plan);
 // Counts under the table: found, planned, each comparison outcome, readouts, walk test.
 QString report_totals(const Loop_Record& record, const Planned_Loop& plan);
 
+// The interface board's version as its panel shows it ("3.1"), or "non lue".
+QString interface_version(const Tool& t);
+
 // ';' separated, UTF-8 with a BOM, CRLF: what French spreadsheet software opens as it is.
 QByteArray report_csv(const Report_Rows& rows);
+// Every address with anything known, as the JSON report lists them.
+QJsonArray report_detectors(const Loop_Record& record, const Planned_Loop& plan);
 QByteArray report_json(const Report_Header& header, const Loop_Record& record,
                        const Planned_Loop& plan);
 // A4 landscape, French: the header, the table over as many pages as it needs, the totals and

@@ -70,10 +70,7 @@ void Export_Report_Mnu_Click(Tool& t) {
         values.value(1).trimmed(),
         values.value(2).trimmed(),
         QDateTime::currentDateTime(),
-        t.form.Version_Lbl.Visible() ? QString(t.form.Version_Lbl.Caption())
-                                           .remove(QStringLiteral("(Ver."))
-                                           .remove(QLatin1Char(')'))
-                                     : QString::fromUtf8("non lue"),
+        interface_version(t),
         QStringLiteral("COM%1").arg(t.state.Com_Port) +
             (t.port_device.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(t.port_device))};
     const Report_Rows rows = report_rows(t.record, t.planned);

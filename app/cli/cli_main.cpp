@@ -109,15 +109,12 @@ class Cli {
     }
 
     QJsonObject probe_result() const {
-        return {{"version", QString(t_.form.Version_Lbl.Caption()).remove("(Ver.").remove(')')},
-                {"short_circuit", t_.form.Cc_Lbl.Visible()}};
+        return {{"version", interface_version(t_)}, {"short_circuit", t_.form.Cc_Lbl.Visible()}};
     }
 
     QJsonArray detectors(int only = 0) const {
-        const QJsonObject all =
-            QJsonDocument::fromJson(report_json({}, t_.record, t_.planned)).object();
         QJsonArray out;
-        for (const QJsonValue& d : all.value("detectors").toArray())
+        for (const QJsonValue& d : report_detectors(t_.record, t_.planned))
             if (only == 0 || d.toObject().value("address").toInt() == only) out << d;
         return out;
     }
@@ -244,25 +241,27 @@ int main(int argc, char** argv) {
     }
     if (command == QLatin1String("search")) {
         if (!cli.search()) return Interrupted;
+        const QJsonArray found = cli.detectors();
         QStringList lines;
-        for (const QJsonValue& d : cli.detectors())
+        for (const QJsonValue& d : found)
             lines << detector_line(d.toObject());
-        cli.print({{"found", t.state.Adr_Count}, {"detectors", cli.detectors()}}, lines);
+        cli.print({{"found", t.state.Adr_Count}, {"detectors", found}}, lines);
         return Done;
     }
     if (!cli.read(command == QLatin1String("read") ? address : 0)) return Interrupted;
     if (command == QLatin1String("read")) {
+        const QJsonArray read = cli.detectors(address);
         QStringList lines;
-        for (const QJsonValue& d : cli.detectors(address))
+        for (const QJsonValue& d : read)
             lines << detector_line(d.toObject());
-        cli.print({{"detectors", cli.detectors(address)}}, lines);
+        cli.print({{"detectors", read}}, lines);
         return Done;
     }
     const Report_Header header{QString(),
                                QString(),
                                QString(),
                                QDateTime::currentDateTime(),
-                               cli.probe_result().value("version").toString(),
+                               interface_version(t),
                                QStringLiteral("COM%1").arg(t.state.Com_Port)};
     const Report_Rows rows = report_rows(t.record, t.planned);
     const QByteArray content = report_kind == QLatin1String("--csv") ? report_csv(rows)
