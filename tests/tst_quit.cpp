@@ -71,7 +71,7 @@ Wait wait_called(const QString& name, Session& s) {
     if (name == "exchange") return {{}, [&t] { return t.link.link_count.in_flight > 0; }};
     if (name == "port error") return {{}, modal("msg_box")};
     if (name == "rearm")
-        return {{{idle, [&s] { QTest::keyClick(s.window().focusWidget(), Qt::Key_F5); }}},
+        return {{{idle, [&s] { QTest::keyClick(s.window().windowHandle(), Qt::Key_F5); }}},
                 [&t] { return t.tempo_depth > 0; }};
     if (name == "readout pause")
         return {{read_cell_2},

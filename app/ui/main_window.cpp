@@ -131,13 +131,12 @@ Main_Window::Main_Window(Tool& t, QWidget* parent)
     connect(&t.form, &Bus_Form::unloaded, this, [this] { close(); });
     connect(&t.screen, &Screen_Pointer::changed, this, [this] { follow_pointer(); });
     follow_pointer();
-    qApp->installEventFilter(this);
 
     if (QWidget* start = widgets_.value(&t.form.Start_Bus_Cmd)) start->setFocus();
 }
 
 Main_Window::~Main_Window() {
-    qApp->removeEventFilter(this);
+    if (keys_from_) keys_from_->removeEventFilter(this);
     if (wait_cursor_) QApplication::restoreOverrideCursor();
 }
 
@@ -476,22 +475,28 @@ int Main_Window::Vb_Key_Code(int k) {
     }
 }
 
+// The keys are taken where they enter the window, before any control sees them: a key that the
+// focused control ignores travels up to its parents, and a filter on the whole application
+// would look at every event of the program, timers and the line's included.
+void Main_Window::showEvent(QShowEvent* e) {
+    QWindow* handle = windowHandle();
+    if (handle && handle != keys_from_) {
+        if (keys_from_) keys_from_->removeEventFilter(this);
+        handle->installEventFilter(this);
+        keys_from_ = handle;
+    }
+    QMainWindow::showEvent(e);
+}
+
 bool Main_Window::eventFilter(QObject* watched, QEvent* e) {
-    // Application-wide filter: a key that the focused control ignores travels up to its
-    // parents, so only its first delivery (to the focus, or to the window when nothing has
-    // the focus) counts as the key press.
-    if (e->type() == QEvent::KeyPress && watched->isWidgetType()) {
-        auto* w = static_cast<QWidget*>(watched);
-        if (w->window() == this && (w == focusWidget() || (!focusWidget() && w == this))) {
-            auto* k = static_cast<QKeyEvent*>(e);
-            const int code = Vb_Key_Code(k->key());
-            if (code && key_down) {
-                int shift = 0;
-                if (k->modifiers() & Qt::ShiftModifier) shift |= 1;
-                if (k->modifiers() & Qt::ControlModifier) shift |= 2;
-                if (k->modifiers() & Qt::AltModifier) shift |= 4;
-                key_down(t_, code, shift);
-            }
+    if (e->type() == QEvent::KeyPress && watched == keys_from_ && key_down) {
+        auto* k = static_cast<QKeyEvent*>(e);
+        if (const int code = Vb_Key_Code(k->key())) {
+            int shift = 0;
+            if (k->modifiers() & Qt::ShiftModifier) shift |= 1;
+            if (k->modifiers() & Qt::ControlModifier) shift |= 2;
+            if (k->modifiers() & Qt::AltModifier) shift |= 4;
+            key_down(t_, code, shift);
         }
     }
     return QMainWindow::eventFilter(watched, e);

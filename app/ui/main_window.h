@@ -3,6 +3,8 @@
 
 #include <QHash>
 #include <QMainWindow>
+#include <QPointer>
+#include <QWindow>
 #include <functional>
 
 struct Tool;
@@ -41,6 +43,7 @@ class Main_Window : public QMainWindow {
   protected:
     bool eventFilter(QObject* watched, QEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
+    void showEvent(QShowEvent* e) override;
 
   private:
     QWidget* make_widget(Control& c, QWidget* container);
@@ -59,6 +62,7 @@ class Main_Window : public QMainWindow {
     QHash<const Control*, QAction*> actions_;
     QHash<const Control*, int> last_z_;
     QList<Vb_Shape*> lamps_;
+    QPointer<QWindow> keys_from_; // the native window whose key presses go to key_down
     bool wait_cursor_ = false;
     double zoom_ = 1.0;
 };

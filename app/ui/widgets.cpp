@@ -195,32 +195,39 @@ void Vb_Shape::forget_cover() {
 // repaint.
 bool Vb_Shape::copy_into_store() {
     if (!isVisible() || !testAttribute(Qt::WA_OpaquePaintEvent)) return false;
-    QWidget* top = window();
-    QBackingStore* store = top->backingStore();
-    QWindow* handle = top->windowHandle();
-    if (!store || !handle || !handle->isExposed()) return false;
-    if (cover_ == Cover::Unknown)
+    // Where the lamp stands in the window, and whether anything covers it, only change when a
+    // control changes; a blink reuses them.
+    if (cover_ == Cover::Unknown) {
+        top_ = window();
+        area_ = QRect(mapTo(top_, QPoint(0, 0)), size());
+        area_region_ = QRegion(area_);
         cover_ = visibleRegion() == QRegion(rect()) ? Cover::None : Cover::Some;
+    }
     if (cover_ == Cover::Some) return false;
+    QBackingStore* store = top_->backingStore();
+    QWindow* handle = top_->windowHandle();
+    if (!store || !handle || !handle->isExposed()) return false;
 
-    const QRect area(mapTo(top, QPoint(0, 0)), size());
-    store->beginPaint(area);
-    auto* image = dynamic_cast<QImage*>(store->paintDevice());
+    store->beginPaint(area_region_);
+    QPaintDevice* device = store->paintDevice();
+    QImage* image =
+        device && device->devType() == QInternal::Image ? static_cast<QImage*>(device) : nullptr;
     const qreal ratio = image ? image->devicePixelRatio() : 0;
     const int scale = qRound(ratio);
-    const QRect pixels(area.topLeft() * scale, area.size() * scale);
+    const QRect pixels(area_.topLeft() * scale, area_.size() * scale);
     const bool plain = image && scale >= 1 && qFuzzyCompare(ratio, qreal(scale)) &&
                        image->depth() % 8 == 0 && image->isDetached() &&
                        image->rect().contains(pixels);
     if (plain) {
         const QImage& face = this->face(image->format(), scale);
         const int bytes = image->depth() / 8;
-        for (int y = 0; y < pixels.height(); ++y)
-            std::memcpy(image->scanLine(pixels.top() + y) + pixels.left() * bytes,
-                        face.constScanLine(y), size_t(pixels.width()) * size_t(bytes));
+        const qsizetype stride = image->bytesPerLine();
+        uchar* row = image->bits() + pixels.top() * stride + pixels.left() * bytes;
+        for (int y = 0; y < pixels.height(); ++y, row += stride)
+            std::memcpy(row, face.constScanLine(y), size_t(pixels.width()) * size_t(bytes));
     }
     store->endPaint();
-    if (plain) store->flush(area, handle);
+    if (plain) store->flush(area_region_, handle);
     return plain;
 }
 
@@ -237,6 +244,10 @@ const QImage& Vb_Shape::face(QImage::Format format, int scale) {
 
 void Vb_Shape::resizeEvent(QResizeEvent*) {
     forget_faces();
+}
+
+void Vb_Shape::moveEvent(QMoveEvent*) {
+    forget_cover();
 }
 
 void Vb_Shape::forget_faces() {

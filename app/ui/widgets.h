@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QPixmap>
 #include <QPushButton>
+#include <QRegion>
 #include <QWidget>
 
 // The widget kinds of the main window. Each one only draws and reports user input; the main
@@ -100,6 +101,7 @@ class Vb_Shape : public QWidget {
   protected:
     void paintEvent(QPaintEvent*) override;
     void resizeEvent(QResizeEvent*) override;
+    void moveEvent(QMoveEvent*) override;
 
   private:
     void draw(QPainter& p);
@@ -108,6 +110,9 @@ class Vb_Shape : public QWidget {
     void forget_faces();
     enum class Cover { Unknown, None, Some };
     Cover cover_ = Cover::Unknown;
+    QWidget* top_ = nullptr;
+    QRect area_; // in the window's coordinates
+    QRegion area_region_;
     QImage lit_face_, dark_face_;
     int shape_ = 0;
     QColor fill_;
