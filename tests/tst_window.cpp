@@ -229,22 +229,30 @@ class Tst_Window : public QObject {
     void lamps_in_the_window_store_data() {
         QTest::addColumn<double>("zoom");
         QTest::addColumn<bool>("covered");
-        QTest::newRow("as designed") << 1.0 << false;
-        QTest::newRow("zoomed") << 1.7 << false;
-        QTest::newRow("half covered") << 1.0 << true;
+        QTest::addColumn<bool>("blink_before_zoom"); // where the lamp stood must be forgotten
+        QTest::newRow("as designed") << 1.0 << false << false;
+        QTest::newRow("zoomed") << 1.7 << false << false;
+        QTest::newRow("zoomed after a blink") << 1.7 << false << true;
+        QTest::newRow("half covered") << 1.0 << true << false;
     }
     void lamps_in_the_window_store() {
         QFETCH(double, zoom);
         QFETCH(bool, covered);
+        QFETCH(bool, blink_before_zoom);
         Shown s;
-        s.w->set_zoom(zoom);
         auto* lamp = static_cast<Vb_Shape*>(s.find("Receive_Shp"));
+        if (blink_before_zoom) {
+            QTest::qWait(50);
+            s.t.form.Receive_Shp.set_visible(true);
+            s.t.form.Receive_Shp.set_visible(false);
+        }
+        s.w->set_zoom(zoom);
         QWidget cover(lamp->parentWidget());
         cover.setGeometry(lamp->geometry().adjusted(0, 0, -lamp->width() / 2, 0));
         cover.setAutoFillBackground(true);
         cover.setPalette(QColor(Qt::magenta));
         cover.setVisible(covered);
-        lamp->forget_cover();
+        if (covered) lamp->forget_cover(); // a widget the window does not know of
         QTest::qWait(50);
         for (const bool lit : {true, false, true}) {
             s.t.form.Receive_Shp.set_visible(lit); // no event is handled before the look
