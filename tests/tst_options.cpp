@@ -1,5 +1,8 @@
 // The window program's command line: what each option gives, and the mistakes it refuses.
 #include "app/command_line.h"
+#include "app/menus.h"
+#include "app/settings.h"
+#include "support/harness.h"
 
 #include <QtTest>
 
@@ -42,6 +45,39 @@ class Tst_Options : public QObject {
                           .arg(c.port_number)
                           .arg(c.port_path, c.trace);
         QCOMPARE(got, want);
+    }
+
+    // A port given on the command line serves this run only: the settings file keeps the one
+    // it had, whatever else is saved meanwhile, until the user picks a port in the menu.
+    void port_of_the_run_is_not_stored_data() {
+        QTest::addColumn<bool>("by_path");      // --port PATH, else --port COM5
+        QTest::addColumn<QString>("menu_port"); // then chosen in "Port Série", or none
+        QTest::addColumn<QByteArray>("stored");
+        QTest::newRow("COM5") << false << QString() << QByteArray(" 2\r\n 2\r\n");
+        QTest::newRow("device path") << true << QString() << QByteArray(" 2\r\n 2\r\n");
+        QTest::newRow("COM5, then the menu") << false << "5" << QByteArray(" 5\r\n 2\r\n");
+    }
+    void port_of_the_run_is_not_stored() {
+        QFETCH(bool, by_path);
+        QFETCH(QString, menu_port);
+        QFETCH(QByteArray, stored);
+        Harness h(loopsim::default_loop(), 5);
+        QFile cfg(config_path());
+        QVERIFY(cfg.open(QIODevice::WriteOnly) && cfg.write(" 2\r\n 1\r\n") > 0);
+        cfg.close();
+        if (by_path)
+            h.t.port_for_run.path = h.dir.filePath("COM5");
+        else
+            h.t.port_for_run.number = 5;
+        h.load();
+        QVERIFY(h.run_until([&] { return h.t.state.Connected; }, 5000)); // on COM5's board
+        Phase_Option_Click(h.t, 2);                                      // saves the settings
+        if (!menu_port.isEmpty()) {
+            h.dialogs.answers << menu_port;
+            Serial_Com_Port_Mnu_Click(h.t);
+        }
+        QVERIFY(cfg.open(QIODevice::ReadOnly));
+        QCOMPARE(cfg.readAll(), stored);
     }
 };
 
