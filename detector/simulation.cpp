@@ -77,10 +77,6 @@ void start_simulation(Tool& t) {
     t.state.Grid_Locked = true;
     t.state.Sim_Address = 1;
     t.state.Simulation_Active = true;
-    // The tool keeps at most one LED lit: the one lit before the run is switched off by its first
-    // poll, which cannot happen in this handler.
-    t.led_lit_before_run = t.state.Led_Address;
-    t.state.Led_Address = 0;
     t.state.Alarm_Latch.fill(false);
     t.silent_polls = 0;
     t.record.simulation_started();
@@ -93,7 +89,6 @@ void start_simulation(Tool& t) {
             t.form.Adr_Status_Cde.set_caption(Idle_Caption);
             t.state.Simulation_Active = false;
             t.record.simulation_stopped();
-            keep_led_lit_before_run(t);
             if (t.state.Task_State != Task::Search_Addresses) {
                 // The re-arm failed: nothing else will unlock the grid or reset the status line.
                 t.state.Grid_Locked = false;
@@ -101,6 +96,11 @@ void start_simulation(Tool& t) {
             }
             return;
         }
+        // The tool keeps at most one LED lit: the one lit when the run starts is switched off by
+        // its first poll. Taken once the step that was running has ended, which may have lit
+        // one (an LED walk's next) or switched its own off already.
+        t.led_lit_before_run = t.state.Led_Address;
+        t.state.Led_Address = 0;
         t.state.Task_State = Task::Simulation_Poll;
     });
 }
