@@ -1,11 +1,12 @@
 #include "app/report_export.h"
 
 #include "app/report.h"
+#include "link/regular_file.h"
 #include "model/tool.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QSettings>
 
 namespace {
@@ -20,20 +21,25 @@ QString name_part(const QString& s) {
     return part.isEmpty() ? QStringLiteral("site") : part;
 }
 
-// Writes through a temporary file beside the target, renamed into place once whole: a full
-// disk or a folder without the right to write leaves nothing behind.
-bool write_file(const QString& path, const QByteArray& content, QString* why) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        *why = QString::fromUtf8("impossible de créer un fichier dans ce dossier (droits "
-                                 "d'écriture ?)");
-        return false;
+const QStringList Extensions = {QStringLiteral(".csv"), QStringLiteral(".json"),
+                                QStringLiteral(".pdf")};
+
+// Whether any file of the report would meet something at its name (a dangling link included).
+bool taken(const QDir& folder, const QString& base) {
+    for (const QString& ext : Extensions) {
+        const QFileInfo at(folder.filePath(base + ext));
+        if (at.exists() || at.isSymLink()) return true;
     }
-    if (file.write(content) != content.size() || !file.commit()) {
-        *why = QString::fromUtf8("l'écriture a échoué (disque plein ?)");
-        return false;
-    }
-    return true;
+    return false;
+}
+
+// The names a report may take, in order: the minute's, then with the seconds, then numbered.
+QStringList base_names(const QString& stem, const QDateTime& when) {
+    const QString seconds = stem + when.toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QStringList names{stem + when.toString(QStringLiteral("yyyyMMdd-HHmm")), seconds};
+    for (int n = 2; n <= 99; ++n)
+        names << seconds + QStringLiteral("-%1").arg(n);
+    return names;
 }
 
 } // namespace
@@ -74,27 +80,44 @@ void Export_Report_Mnu_Click(Tool& t) {
         QStringLiteral("COM%1").arg(t.state.Com_Port) +
             (t.port_device.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(t.port_device))};
     const Report_Rows rows = report_rows(t.record, t.planned);
-    const QString base = QStringLiteral("rapport-%1-%2-%3")
-                             .arg(name_part(header.site), name_part(header.loop),
-                                  header.when.toString(QStringLiteral("yyyyMMdd-HHmm")));
-    const QList<std::pair<QString, QByteArray>> files = {
-        {base + ".csv", report_csv(rows)},
-        {base + ".json", report_json(header, t.record, t.planned)},
-        {base + ".pdf", report_pdf(header, rows, report_totals(t.record, t.planned))}};
+    const QList<QByteArray> contents = {
+        report_csv(rows), report_json(header, t.record, t.planned),
+        report_pdf(header, rows, report_totals(t.record, t.planned))};
 
-    QStringList written;
-    for (const auto& [name, content] : files) {
-        const QString path = QDir(folder).filePath(name);
-        QString why;
-        if (write_file(path, content, &why)) {
-            written << path;
-            continue;
+    // A report never replaces anything: each file is created new, under a name nothing holds
+    // yet. The report is the three files together: when one cannot be written, the others this
+    // export made go too, and nothing else.
+    const QDir dir(folder);
+    const QString stem =
+        QStringLiteral("rapport-%1-%2-").arg(name_part(header.site), name_part(header.loop));
+    QString base;
+    for (const QString& candidate : base_names(stem, header.when)) {
+        if (taken(dir, candidate)) continue;
+        QStringList made;
+        File_Fault fault = File_Fault::None;
+        QString path;
+        for (int i = 0; i < Extensions.size() && fault == File_Fault::None; ++i) {
+            path = dir.filePath(candidate + Extensions.at(i));
+            fault = create_new_file(path, contents.at(i));
+            if (fault == File_Fault::None) made << path;
         }
-        // The report is the three files together: none is left when one is missing.
-        for (const QString& done : written)
+        if (fault == File_Fault::None) {
+            base = candidate;
+            break;
+        }
+        for (const QString& done : made)
             QFile::remove(done);
+        // Taken between the look and the writing: the next name.
+        if (fault == File_Fault::Taken) continue;
         t.dialogs->msg_box(QString::fromUtf8("Le rapport n'est pas écrit :\n%1 : %2.")
-                               .arg(QDir::toNativeSeparators(path), why),
+                               .arg(QDir::toNativeSeparators(path), file_fault_text(fault)),
+                           vbExclamation, Title);
+        return;
+    }
+    if (base.isEmpty()) {
+        t.dialogs->msg_box(QString::fromUtf8("Le rapport n'est pas écrit : les noms de rapport "
+                                             "de cette minute sont tous pris dans %1.")
+                               .arg(QDir::toNativeSeparators(folder)),
                            vbExclamation, Title);
         return;
     }

@@ -1,7 +1,7 @@
 #include "app/settings.h"
 
 #include "app/numeric_text.h"
-#include "app/regular_file.h"
+#include "link/regular_file.h"
 #include "model/tool.h"
 
 #include <QDir>

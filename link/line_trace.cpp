@@ -1,24 +1,27 @@
 #include "link/line_trace.h"
 
+#include "link/regular_file.h"
+
 #include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
 
 bool Line_Trace::open(const QString& path, QString* why, qint64 limit) {
     close();
     failure_.clear();
     limit_ = std::max<qint64>(limit, 4096);
-    file_.setFileName(path);
+    path_ = path;
     clock_.start();
-    if (!start_file()) {
-        *why = QString::fromUtf8("le fichier %1 ne peut pas être écrit (dossier absent, droits "
-                                 "d'écriture ?)")
-                   .arg(path);
-        return false;
-    }
-    return true;
+    return start_file(path, why);
 }
 
-bool Line_Trace::start_file() {
-    if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) return false;
+bool Line_Trace::start_file(const QString& path, QString* why) {
+    const File_Fault fault = open_regular_stream(file_, path, &target_);
+    if (fault != File_Fault::None) {
+        *why =
+            QStringLiteral("%1 : %2").arg(QDir::toNativeSeparators(path), file_fault_text(fault));
+        return false;
+    }
     written_ = 0;
     line(QStringLiteral("# trace de la ligne, %1 ; temps en ms depuis le début ; > vers la "
                         "carte, < de la carte")
@@ -38,24 +41,31 @@ void Line_Trace::line(const QByteArray& text) {
         text + '\n';
     if (text.startsWith('#')) out = text + '\n';
     if (file_.write(out) != out.size() || !file_.flush()) {
-        failure_ = QString::fromUtf8("l'écriture de %1 a échoué (disque plein ?) : la trace "
-                                     "s'arrête")
-                       .arg(file_.fileName());
-        file_.close();
-        if (stopped) stopped();
+        stop(QString::fromUtf8("l'écriture de %1 a échoué (disque plein ?) : la trace s'arrête")
+                 .arg(QDir::toNativeSeparators(path_)));
         return;
     }
     written_ += out.size();
     if (written_ < limit_) return;
-    const QString path = file_.fileName();
+    // The file itself becomes FILE.1, replacing only an older part of the trace: anything else
+    // standing at that name (a link, a pipe, a folder) stops the trace instead.
     file_.close();
-    QFile::remove(path + QStringLiteral(".1"));
-    QFile::rename(path, path + QStringLiteral(".1"));
-    if (!start_file() && failure_.isEmpty()) {
-        failure_ =
-            QString::fromUtf8("%1 ne peut pas être recommencé : la trace s'arrête").arg(path);
-        if (stopped) stopped();
-    }
+    const QString older = target_ + QStringLiteral(".1");
+    const QFileInfo at_older(older);
+    const bool ours = !at_older.isSymLink() && (!at_older.exists() || at_older.isFile());
+    QString why;
+    if (!ours || (at_older.exists() && !QFile::remove(older)) || !QFile::rename(target_, older))
+        stop(QString::fromUtf8("%1 ne peut pas prendre la place de l'ancien : la trace s'arrête")
+                 .arg(QDir::toNativeSeparators(older)));
+    else if (!start_file(target_, &why))
+        stop(why + QString::fromUtf8(" : la trace s'arrête"));
+}
+
+void Line_Trace::stop(const QString& why) {
+    if (!failure_.isEmpty()) return;
+    failure_ = why;
+    file_.close();
+    if (stopped) stopped();
 }
 
 void Line_Trace::exchange_begins() {

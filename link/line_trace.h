@@ -10,7 +10,7 @@
 // byte each way with its time in milliseconds, the exchanges and their outcome, the bytes thrown
 // away. Past its size limit the file is renamed FILE.1 (an older FILE.1 goes) and a new FILE
 // begins, so a trace left on for days takes at most twice the limit. Closed, it costs the line
-// one test per byte.
+// one test per byte. It is written only to a regular file (see regular_file.h).
 class Line_Trace {
   public:
     static constexpr qint64 Default_Limit = 8 << 20;
@@ -19,7 +19,7 @@ class Line_Trace {
     bool open(const QString& path, QString* why, qint64 limit = Default_Limit);
     void close();
     bool is_open() const { return file_.isOpen(); }
-    QString path() const { return file_.fileName(); }
+    const QString& path() const { return path_; }
     // Why the trace stopped by itself (a full disk), or empty; `stopped` is called then.
     const QString& failure() const { return failure_; }
     std::function<void()> stopped;
@@ -32,9 +32,12 @@ class Line_Trace {
 
   private:
     void line(const QByteArray& text);
-    bool start_file();
+    bool start_file(const QString& path, QString* why);
+    void stop(const QString& why);
 
     QFile file_;
+    QString path_;   // as given
+    QString target_; // the file itself, where a link at path_ leads: the one renamed past the limit
     QElapsedTimer clock_;
     qint64 limit_ = Default_Limit;
     qint64 written_ = 0;

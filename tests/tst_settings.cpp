@@ -2,6 +2,8 @@
 // happens when the file or its directory cannot be used.
 #include "app/settings.h"
 #include "app/shell.h"
+#include "link/line_trace.h"
+#include "link/regular_file.h"
 #include "model/tool.h"
 
 #include <QtTest>
@@ -22,6 +24,7 @@ const QByteArray Stored = " 15\r\n 2\r\n"; // longer than what the tests write
 constexpr int U = 99;                      // phase code left as it was
 const QList<int> Defaults = {1, 1, 1};
 const QByteArray Pipe = "<pipe>";
+const QByteArray Written = " 9\r\n 1\r\n";
 
 QByteArray read_all(const QString& path) {
     QFile f(path);
@@ -121,37 +124,49 @@ class Tst_Settings : public QObject {
         QCOMPARE(read_back(), QList<int>({want[0], want[1], U}));
     }
 
-    // What sits at the settings name decides whether the write may go there: only a regular file
-    // is written (the one a link leads to included), or a new one where nothing is; a device,
-    // pipe, socket or directory, or a link to one or to nothing, is never replaced. Root writes
-    // anywhere: the directory rows act as an ordinary user, the file made writable for them. A
-    // write cut short (a file size limit, as a full disk would) keeps the old file whole.
+    // What sits at the name decides whether a write may go there, for each way the tool writes
+    // a file: the settings (replaced whole), a new report (never replacing anything) and the
+    // trace (a stream). Only a regular file is written (the one a link leads to included), or a
+    // new one where nothing is; a device, pipe, socket or directory, or a link to one or to
+    // nothing, is never replaced, nor opened (a pipe would block). Root writes anywhere: the
+    // directory rows act as an ordinary user, the file made writable for them. A write cut short
+    // (a file size limit, as a full disk would) keeps the old file whole.
     void what_write_replaces_data() {
         // What sits at the settings name, then what the write runs under.
         QTest::addColumn<QString>("at_name");
+        QTest::addColumn<QString>("writer");
         QTest::addColumn<QByteArray>("content"); // the regular file's, after the write
-        auto row = [](const char* name, const char* at, const QByteArray& content) {
-            QTest::newRow(name) << QString(at) << content;
-        };
-        const QByteArray Written = " 9\r\n 1\r\n";
-        row("nothing", "nothing", Written);
-        row("regular file", "file", Written);
-        row("link to a regular file", "link file", Written);
-        row("link to a FIFO", "link fifo", {});
-        row("link to a socket", "link socket", {});
-        row("link to a directory", "link dir", {});
-        row("link to a character device", "link device", {});
-        row("link to nothing", "link nothing", {});
-        row("FIFO", "fifo", {});
-        row("socket", "socket", {});
-        row("read-only directory, writable file", "file, read-only dir", Written);
-        row("read-only directory, read-only file", "read-only file, read-only dir", Stored);
-        row("read-only directory, no file", "nothing, read-only dir", No_File);
-        row("size limit, file", "file, size limit", Stored);
-        row("size limit, no file", "nothing, size limit", No_File);
+        const QList<std::pair<const char*, QByteArray>> rows = {
+            {"nothing", Written},
+            {"file", Written},
+            {"link file", Written},
+            {"link fifo", {}},
+            {"link socket", {}},
+            {"link dir", {}},
+            {"link device", {}},
+            {"link nothing", {}},
+            {"fifo", {}},
+            {"socket", {}},
+            {"device", {}},
+            {"file, read-only dir", Written},
+            {"read-only file, read-only dir", Stored},
+            {"nothing, read-only dir", No_File},
+            {"file, size limit", Stored},
+            {"nothing, size limit", No_File}};
+        for (const char* writer : {"settings", "new", "stream"})
+            for (auto [at, content] : rows) {
+                const QString name = QString::fromLatin1(at);
+                if (writer == QByteArray("stream") && name.endsWith("size limit")) continue;
+                if (writer == QByteArray("new") && name != "nothing")
+                    content = name.startsWith("nothing") ? No_File
+                              : name.contains("file")    ? Stored
+                                                         : QByteArray();
+                QTest::newRow(qPrintable(name + " / " + writer)) << name << writer << content;
+            }
     }
     void what_write_replaces() {
         QFETCH(QString, at_name);
+        QFETCH(QString, writer);
         QFETCH(QByteArray, content);
         In_Dir in;
         QTemporaryDir elsewhere;
@@ -183,14 +198,24 @@ class Tst_Settings : public QObject {
         {
             std::optional<As_Ordinary_User> user;
             if (read_only_dir && !user.emplace().ok) QSKIP("cannot drop root's rights here");
-            write_back(9, 1);
+            if (writer == "settings") {
+                write_back(9, 1);
+            } else if (writer == "new") {
+                create_new_file(in.file(), " 9\r\n 1\r\n");
+            } else {
+                Line_Trace trace;
+                QString why;
+                trace.open(in.file(), &why);
+            }
         }
         setrlimit(RLIMIT_FSIZE, &old_limit);
 
         if (link) QVERIFY(QFileInfo(in.file()).isSymLink());
         struct stat after {};
         const bool exists = lstat(path.constData(), &after) == 0;
-        if (!content.isEmpty())
+        if (content == Written && writer == "stream")
+            QVERIFY(read_all(object).startsWith("# trace de la ligne"));
+        else if (!content.isEmpty())
             QCOMPARE(read_all(object), content);
         else if (kind == "nothing")
             QVERIFY(!exists); // no file made at the end of the link

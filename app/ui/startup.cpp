@@ -1,15 +1,16 @@
 #include "app/ui/startup.h"
 
 #include "app/command_line.h"
+#include "app/quit_signals.h"
 #include "app/shell.h"
 #include "app/trace.h"
 #include "app/ui/about_dialog.h"
 #include "app/ui/artwork.h"
 #include "app/ui/main_window.h"
 #include "app/ui/qt_dialogs.h"
-#include "app/quit_signals.h"
 #include "link/port_list.h"
 #include "link/qt_serial_port.h"
+#include "link/regular_file.h"
 #include "model/tool.h"
 
 #include <QApplication>
@@ -52,8 +53,12 @@ int kalvenor_main(int argc, char** argv) {
     // server: twice for every status poll, as the activity lamps blink. The window changes in
     // small pieces, which cost less sent over the connection. A user's own setting stands.
     if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM")) qputenv("QT_XCB_NO_MITSHM", "1");
-    QApplication app(argc, argv);
-    const Command_Line options = parse_command_line(QApplication::arguments().mid(1));
+    // Help, version, the list of ports and a bad option are answered before any window system is
+    // reached: they work where there is no display (over SSH).
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    const Command_Line options = parse_command_line(args);
     if (!options.error.isEmpty()) {
         std::fprintf(stderr, "kalvenor : %s\nEssayez « kalvenor --help ».\n",
                      qPrintable(options.error));
@@ -65,12 +70,15 @@ int kalvenor_main(int argc, char** argv) {
         return 0;
     }
     if (options.list_ports) {
+        QCoreApplication core(argc, argv);
         const QStringList ports = list_serial_ports();
         std::fputs(qPrintable(ports.isEmpty() ? QString::fromUtf8("Aucun port série trouvé.\n")
                                               : ports.join(QLatin1Char('\n')) + QLatin1Char('\n')),
                    stdout);
         return 0;
     }
+    file_size_limit_as_fault();
+    QApplication app(argc, argv);
     QApplication::setApplicationName(About_Dialog::App_Title);
     QApplication::setWindowIcon(artwork::app_icon());
     // The main loop decides when the program ends, not the last window.
