@@ -2,6 +2,7 @@
 
 #include "addresses/params.h"
 #include "addresses/search.h"
+#include "engine/connection.h"
 #include "engine/tempo.h"
 #include "model/tool.h"
 
@@ -159,13 +160,28 @@ void Read_Identity(Tool& t) {
     const bool found = on_grid && adr <= t.state.Adr_Count;
     if (found) t.record.readout_started(adr);
     const bool stale = found && t.type_epoch[adr - 1] != t.board_epoch;
+    bool nothing_to_read = false;
     if (!stale || readout.confirm_type()) {
         const uint8_t type_index = on_grid ? t.state.Adr_Type[adr - 1] : 0;
         f.Value_Lbl(1).set_caption(on_grid ? f.Adr_Box(adr).Caption().mid(4)
                                            : QStringLiteral("???"));
-        if (type_index != 0) readout.read_details(type_index);
+        if (type_index != 0)
+            readout.read_details(type_index);
+        else
+            nothing_to_read = found;
     }
-    if (found && readout.attempted()) t.record.readout_ended(adr, readout.result());
+    if (t.state.Quit_Flag) {
+        // Given up for the program's end: nothing is learned of the detector.
+    } else if (found && readout.attempted()) {
+        // The board silent at the end (its last frame got no byte at all) or the port lost: the
+        // detector cannot be blamed for what it was never asked.
+        if (note_board_heard(t, t.link.frame_heard()))
+            t.record.readout_ended(adr, readout.result());
+        else
+            t.record.readout_unheard(adr);
+    } else if (nothing_to_read) {
+        t.record.readout_skipped(adr);
+    }
 
     t.screen.set_mouse_pointer(Screen_Pointer::Default);
     t.state.Task_State = Task::Probe_Interface;

@@ -2,6 +2,7 @@
 
 #include "addresses/read_all.h"
 #include "engine/led.h"
+#include "engine/requests.h"
 #include "engine/tempo.h"
 #include "model/detector_types.h"
 #include "model/tool.h"
@@ -31,7 +32,7 @@ void end_walk(Tool& t, const QString& how) {
         seen += t.record.at(a).led_seen;
     const QString summary =
         QString::fromUtf8("LED vues : %1 sur %2").arg(seen).arg(t.state.Adr_Count);
-    t.form.Cur_Adr_Lbl.set_caption(summary);
+    show_run_summary(t, summary);
     t.record.note(QString::fromUtf8("Allumage des LED une à une %1 : %2").arg(how, summary));
 }
 
@@ -55,6 +56,8 @@ void Led_Walk_Mnu_Click(Tool& t) {
                            QStringLiteral("ERREUR"));
         return;
     }
+    stop_read_all(t);
+    remember_status_before_run(t);
     Tool::Led_Walk_Run& run = t.led_walk;
     run = {true, 1, 0, seconds, {}};
     t.form.Led_Walk_Mnu.set_caption(Running_Entry);

@@ -2,6 +2,8 @@
 
 #include "addresses/grid.h"
 #include "addresses/identity.h"
+#include "addresses/led_walk.h"
+#include "engine/requests.h"
 #include "model/detector_types.h"
 #include "model/tool.h"
 
@@ -10,30 +12,53 @@ namespace {
 const QString Idle_Entry = QString::fromUtf8("&Lire tous les détecteurs");
 const QString Running_Entry = QString::fromUtf8("Arrêter la &lecture des détecteurs");
 
+// The detector being read, counted from 1, in the status line and on the bar alike.
 void show_progress(Tool& t, int address) {
     const Tool::Read_All_Run& run = t.read_all;
     t.form.Cur_Adr_Lbl.set_caption(QString::fromUtf8("Détecteur %1 : %2 / %3")
                                        .arg(Three_Digits(address))
-                                       .arg(run.done + 1)
+                                       .arg(run.passed + 1)
                                        .arg(run.total));
     t.form.Cur_Adr_Lbl.set_visible(true);
     t.form.Read_All_Bar.set_max(run.total);
-    t.form.Read_All_Bar.set_value(run.done);
+    t.form.Read_All_Bar.set_value(run.passed + 1);
+}
+
+// The status line is narrow: what went wrong only, in short words when the long ones would not
+// fit.
+QString status_summary(const Tool::Read_All_Run& run) {
+    for (const bool brief : {false, true}) {
+        QStringList parts{brief ? QStringLiteral("%1 compl.").arg(run.complete)
+                                : record::count_text(run.complete, "complète")};
+        if (run.partial)
+            parts << (brief ? QStringLiteral("%1 part.").arg(run.partial)
+                            : record::count_text(run.partial, "partielle"));
+        if (run.failed)
+            parts << QString::fromUtf8(brief ? "%1 sans rép." : "%1 sans réponse").arg(run.failed);
+        // A stopped run says so; one that went through names what it could not read.
+        if (run.stop.isEmpty() && run.unread())
+            parts << QStringLiteral("%1 non lus").arg(run.unread());
+        const QString text = (run.stop.isEmpty() ? QString() : QString::fromUtf8("Arrêt : ")) +
+                             parts.join(QStringLiteral(", ")) +
+                             QStringLiteral(" / %1").arg(run.total);
+        if (brief || text.size() <= 48) return text;
+    }
+    return QString();
 }
 
 // The screen as it was before the run, with what the run achieved in the status line.
-void end_run(Tool& t, const QString& how) {
+void end_run(Tool& t, const QString& stop) {
     Tool::Read_All_Run& run = t.read_all;
     run.active = false;
+    run.stop = stop;
     t.form.Read_All_Mnu.set_caption(Idle_Entry);
     t.form.Read_All_Bar.set_visible(false);
     t.form.Current_Operation_Lbl.set_caption(QStringLiteral("Attente Commande"));
-    const QString summary = QString::fromUtf8("%1 lus sur %2, %3 sans réponse")
-                                .arg(run.done)
-                                .arg(run.total)
-                                .arg(run.failed);
-    t.form.Cur_Adr_Lbl.set_caption(summary);
-    t.record.note(QString::fromUtf8("Lecture de tous les détecteurs %1 : %2").arg(how, summary));
+    show_run_summary(t, status_summary(run));
+    t.record.note(QString::fromUtf8("Lecture de tous les détecteurs %1 : %2")
+                      .arg(stop.isEmpty() ? QString::fromUtf8("terminée")
+                                          : QString::fromUtf8("arrêtée (%1)").arg(stop),
+                           read_all_counts(run)));
 }
 
 // The next found address from `from` on, or 0: the search finds 1 to Adr_Count.
@@ -44,12 +69,24 @@ int next_found(const Tool& t, int from) {
 
 } // namespace
 
+QString read_all_counts(const Tool::Read_All_Run& run) {
+    QString text = QString::fromUtf8("%1, %2, %3 sans réponse sur %4")
+                       .arg(record::count_text(run.complete, "complète"),
+                            record::count_text(run.partial, "partielle"))
+                       .arg(run.failed)
+                       .arg(run.total);
+    if (run.unread()) text += QStringLiteral(", %1 non lus").arg(run.unread());
+    return text;
+}
+
 void Read_All_Mnu_Click(Tool& t) {
     if (t.read_all.active) {
         stop_read_all(t);
         return;
     }
     if (!run_may_start(t, QStringLiteral("Lecture"), QStringLiteral("LECTURE"))) return;
+    stop_led_walk(t);
+    remember_status_before_run(t);
     Tool::Read_All_Run& run = t.read_all;
     run = {};
     run.active = true;
@@ -85,14 +122,20 @@ void stop_read_all(Tool& t) {
     if (!t.read_all.active) return;
     // A readout under way sees the count move and stops before its next frame.
     ++t.state.selection_count;
-    end_run(t, QStringLiteral("interrompue"));
+    end_run(t, QString::fromUtf8("par l'utilisateur"));
+}
+
+void another_operation_starts(Tool& t) {
+    stop_read_all(t);
+    stop_led_walk(t);
+    clear_run_summary(t);
 }
 
 void Read_All(Tool& t) {
     Tool::Read_All_Run& run = t.read_all;
     const int address = run.active ? next_found(t, run.next) : 0;
     if (address == 0) {
-        if (run.active) end_run(t, QStringLiteral("terminée"));
+        if (run.active) end_run(t, QString());
         t.state.Task_State = Task::Probe_Interface;
         return;
     }
@@ -105,10 +148,27 @@ void Read_All(Tool& t) {
     // Stopped meanwhile (the menu entry, Escape, a click, a search, the simulation): whatever
     // asked for it has its own next state queued behind this step.
     if (!run.active || t.state.selection_count != run.selection) return;
-    ++run.done;
-    if (t.record.at(address).readout == record::Readout::Failed) ++run.failed;
+    // A board that sent nothing at all during the readout has not been heard by its detector
+    // either: the run ends there, the detector's result unknown, and the probe takes over.
+    if (t.record.board_silent()) {
+        end_run(t, QString::fromUtf8("la carte d'interface ne répond plus"));
+        return;
+    }
+    ++run.passed;
+    switch (t.record.at(address).readout) {
+    case record::Readout::Complete:
+        ++run.complete;
+        break;
+    case record::Readout::Partial:
+        ++run.partial;
+        break;
+    case record::Readout::Failed:
+        ++run.failed;
+        break;
+    case record::Readout::None: // a type the tool has no readout for
+        break;
+    }
     run.next = static_cast<uint8_t>(std::min(address + 1, 255));
-    t.form.Read_All_Bar.set_value(run.done);
     // The next detector follows at once, as a step longer than a tick is followed: the pauses
     // of the readout held the tick, which would otherwise come up to 100 ms later.
     t.state.Task_Tick = true;

@@ -1,6 +1,7 @@
 #pragma once
+#include "model/tool.h"
+
 #include <QString>
-struct Tool;
 
 // "Lire tous les détecteurs": once the search has found the loop, reads the identity and the
 // parameters of every found detector in address order, each exactly as a click on its cell
@@ -16,3 +17,10 @@ bool run_may_start(Tool& t, const QString& what, const QString& title);
 // Ends a run under way at once, on screen and for the bus: the readout in progress stops at its
 // next frame, as it does for a newer grid click. Nothing when no run is under way.
 void stop_read_all(Tool& t);
+
+// A search, a grid click, a simulation or a port reopening starts: a read-all or an LED walk under
+// way stops, and the status line gives back what it showed before the last run.
+void another_operation_starts(Tool& t);
+
+// "18 complètes, 1 partielle, 1 sans réponse sur 20", as the journal and the command line say it.
+QString read_all_counts(const Tool::Read_All_Run& run);

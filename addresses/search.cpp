@@ -126,8 +126,7 @@ void set_cell_type(Tool& t, uint8_t adr, uint8_t code) {
 }
 
 void Start_Bus_Cmd_Click(Tool& t) {
-    stop_read_all(t);
-    stop_led_walk(t);
+    another_operation_starts(t);
     // Hidden at once, so a second click or F5 cannot queue another search behind this one.
     t.form.Start_Bus_Cmd.set_visible(false);
     t.link.run_request([&t] {
@@ -149,10 +148,11 @@ void Start_Bus_Cmd_Click(Tool& t) {
 
         if (!Rearm_Bus(t)) {
             // The grid is reset and the old count still shows: say the search never began.
-            t.form.Search_Stop_Lbl.set_caption(
-                QString::fromUtf8("Recherche impossible\nréarmement : ") +
-                fault_text(t.link.last_fault));
+            const QString why = QString::fromUtf8("Recherche impossible\nréarmement : ") +
+                                fault_text(t.link.last_fault);
+            t.form.Search_Stop_Lbl.set_caption(why);
             t.form.Search_Stop_Lbl.set_visible(true);
+            t.record.search_ended(0, 0, why);
             t.form.Start_Bus_Cmd.set_visible(true);
             t.state.Task_State = Task::Probe_Interface;
             return;
@@ -227,4 +227,7 @@ void Search_End(Tool& t) {
     if (t.state.Adr_Count > 0) t.form.Adr_Status_Cde.set_visible(true);
     t.form.Search_Stop_Lbl.set_caption(t.search_stop);
     t.form.Search_Stop_Lbl.set_visible(!t.search_stop.isEmpty());
+    // Cut short while probing, the addresses from the one that failed on were never looked at.
+    const bool all_probed = t.search_stop.isEmpty() || t.state.Search_Step == Type_Reading;
+    t.record.search_ended(all_probed ? 128 : t.state.Cur_Adr - 1, t.state.Adr_Count, t.search_stop);
 }

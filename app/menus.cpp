@@ -55,8 +55,7 @@ void end_operation_for_reopening(Tool& t) {
     // The opening sends the task to state 1, which would leave a search or a simulation with the
     // grid locked, its buttons hidden and its captions up for good: it ends first, as it ends
     // itself (neither end step talks to the board).
-    stop_read_all(t);
-    stop_led_walk(t);
+    another_operation_starts(t);
     if (t.state.Task_State == Task::Search_Addresses)
         search_cut_short(t, QStringLiteral("port rouvert"));
     if (search_under_way(t)) Search_End(t);

@@ -1,6 +1,6 @@
 #include "app/plan.h"
 
-#include "app/regular_file.h"
+#include "link/regular_file.h"
 #include "model/detector_types.h"
 #include "model/tool.h"
 
@@ -71,25 +71,17 @@ void Compare_Mnu_Click(Tool& t) {
                            vbInformation, QStringLiteral("COMPARAISON"));
         return;
     }
-    std::map<Match, int> count;
     QList<QStringList> rows;
     for (int a = 1; a <= 128; ++a) {
         const Match m = compare(t.planned, t.record, a);
-        ++count[m];
         if (m == Match::None || m == Match::Ok) continue;
         const Planned_Loop::Entry* p = t.planned.at(a);
         rows << QStringList{Three_Digits(a), p ? p->type_text : QString(),
                             p ? p->location : QString(), found_type(t.record.at(a)), match_text(m)};
     }
-    const QString text =
-        QString::fromUtf8("Prévus : %1, trouvés : %2. Conformes : %3, manquants : %4, non "
-                          "prévus : %5, de type différent : %6.")
-            .arg(t.planned.entries().size())
-            .arg(t.record.found().size())
-            .arg(count[Match::Ok])
-            .arg(count[Match::Missing])
-            .arg(count[Match::Unexpected])
-            .arg(count[Match::Wrong_Type]);
+    QString text = comparison_text(t.planned, t.record);
+    if (t.planned.windows_1252())
+        text += QString::fromUtf8(" Le fichier n'est pas en UTF-8 : il a été lu en Windows-1252.");
     t.dialogs->show_table(QString::fromUtf8("Comparaison avec la liste prévue"), text,
                           {QStringLiteral("Adresse"), QString::fromUtf8("Type prévu"),
                            QStringLiteral("Lieu"), QString::fromUtf8("Type trouvé"),
@@ -102,24 +94,33 @@ void Import_Plan_Mnu_Click(Tool& t) {
     const QString path = t.dialogs->open_file(QString::fromUtf8("Liste prévue des détecteurs"),
                                               QStringLiteral("CSV (*.csv *.txt);;Tous (*)"));
     if (path.isEmpty() || t.state.Quit_Flag) return;
-    QByteArray content;
-    const Read_Result r = read_regular_file(path, Planned_Loop::Max_Bytes, &content);
     QString why;
-    Planned_Loop plan;
-    if (r != Read_Result::Done)
-        why = read_error(r);
-    else if (plan.read(content, &why))
-        why.clear();
-    if (!why.isEmpty()) {
-        t.dialogs->msg_box(
-            QString::fromUtf8("%1 n'est pas importé :\n%2").arg(QFileInfo(path).fileName(), why),
-            vbExclamation, QStringLiteral("LISTE PREVUE"));
+    if (!import_plan(t, path, &why)) {
+        t.dialogs->msg_box(why, vbExclamation, QStringLiteral("LISTE PREVUE"));
         return;
     }
-    t.planned = std::move(plan);
-    t.record.note(QString::fromUtf8("Liste prévue importée : %1 détecteurs (%2)")
-                      .arg(t.planned.entries().size())
-                      .arg(QFileInfo(path).fileName()));
     show_plan_marks(t);
     Compare_Mnu_Click(t);
+}
+
+bool import_plan(Tool& t, const QString& path, QString* why) {
+    QByteArray content;
+    const Read_Result r = read_regular_file(path, Planned_Loop::Max_Bytes, &content);
+    Planned_Loop plan;
+    if (r != Read_Result::Done)
+        *why = read_error(r);
+    else if (plan.read(content, why))
+        why->clear();
+    if (!why->isEmpty()) {
+        *why =
+            QString::fromUtf8("%1 n'est pas importé :\n%2").arg(QFileInfo(path).fileName(), *why);
+        return false;
+    }
+    t.planned = std::move(plan);
+    t.record.note(QString::fromUtf8("Liste prévue importée : %1 détecteurs (%2%3)")
+                      .arg(t.planned.entries().size())
+                      .arg(QFileInfo(path).fileName(), t.planned.windows_1252()
+                                                           ? QStringLiteral(", lue en Windows-1252")
+                                                           : QString()));
+    return true;
 }

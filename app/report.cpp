@@ -11,6 +11,7 @@
 #include <QJsonObject>
 #include <QPainter>
 #include <QPdfWriter>
+#include <QRegularExpression>
 
 using namespace record;
 
@@ -42,11 +43,16 @@ QString time_text(const QDateTime& t) {
     return t.isValid() ? t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) : QString();
 }
 
+// A cell a spreadsheet would run as a formula (one that starts with =, +, -, @, a tab or a
+// carriage return) is written as text, behind the usual apostrophe; a cell that holds the
+// separator, a quote or a line break of any kind is quoted, so that a row stays one row.
 QString csv_field(const QString& s) {
-    if (!s.contains(QLatin1Char(';')) && !s.contains(QLatin1Char('"')) &&
-        !s.contains(QLatin1Char('\n')))
-        return s;
-    return QLatin1Char('"') + QString(s).replace(QLatin1Char('"'), QStringLiteral("\"\"")) +
+    static const QString formula_start = QStringLiteral("=+-@\t\r");
+    static const QRegularExpression needs_quotes(
+        QStringLiteral("[;\"\\n\\r\\v\\f\\x{85}\\x{2028}\\x{2029}]"));
+    QString cell = !s.isEmpty() && formula_start.contains(s.at(0)) ? QLatin1Char('\'') + s : s;
+    if (!cell.contains(needs_quotes)) return cell;
+    return QLatin1Char('"') + cell.replace(QLatin1Char('"'), QStringLiteral("\"\"")) +
            QLatin1Char('"');
 }
 
@@ -115,32 +121,34 @@ Report_Rows report_rows(const Loop_Record& record, const Planned_Loop& plan) {
 }
 
 QString report_totals(const Loop_Record& record, const Planned_Loop& plan) {
-    std::map<Match, int> match;
-    int complete = 0, failed = 0, tested = 0;
     const QList<int> found = record.found();
-    for (int a = Loop_Record::First; a <= Loop_Record::Last; ++a) {
-        ++match[compare(plan, record, a)];
-        const Detector& d = record.at(a);
-        if (!d.found) continue;
-        complete += d.readout == Readout::Complete;
-        failed += d.readout == Readout::Failed;
-        tested += d.tested;
-    }
-    QString text = QString::fromUtf8("Détecteurs trouvés : %1. Lectures complètes : %2, sans "
-                                     "réponse : %3.")
+    int tested = 0;
+    for (int a : found)
+        tested += record.at(a).tested;
+    const Readout_Counts r = record.readout_counts();
+    QString text = QString::fromUtf8("Détecteurs trouvés : %1. Lectures : %2, %3, %4 sans "
+                                     "réponse, %5 non lus.")
                        .arg(found.size())
-                       .arg(complete)
-                       .arg(failed);
-    if (!plan.empty())
-        text += QString::fromUtf8(" Prévus : %1 ; conformes : %2, manquants : %3, non prévus : "
-                                  "%4, de type différent : %5.")
-                    .arg(plan.entries().size())
-                    .arg(match[Match::Ok])
-                    .arg(match[Match::Missing])
-                    .arg(match[Match::Unexpected])
-                    .arg(match[Match::Wrong_Type]);
+                       .arg(count_text(r.complete, "complète"), count_text(r.partial, "partielle"))
+                       .arg(r.failed)
+                       .arg(r.unread);
+    if (!plan.empty()) text += QLatin1Char(' ') + comparison_text(plan, record);
     if (record.simulated())
         text += QString::fromUtf8(" Essai : %1 testés sur %2.").arg(tested).arg(found.size());
+    const QList<Silence>& silences = record.silences();
+    if (!silences.isEmpty()) {
+        QStringList each;
+        for (const Silence& s : silences.mid(std::max<qsizetype>(0, silences.size() - 5)))
+            each << QString::fromUtf8("le %1 pendant %2")
+                        .arg(s.from.toString(QStringLiteral("dd/MM à HH:mm:ss")),
+                             s.to.isValid() ? seconds_text(s.seconds())
+                                            : QString::fromUtf8("une durée non mesurée"));
+        text += QString::fromUtf8(" Carte d'interface sans réponse %1 fois (%2%3) : ces "
+                                  "moments ne comptent pas comme défauts des détecteurs.")
+                    .arg(silences.size())
+                    .arg(silences.size() > 5 ? QString::fromUtf8("les 5 dernières : ") : QString(),
+                         each.join(QStringLiteral(", ")));
+    }
     return text;
 }
 
@@ -197,6 +205,21 @@ QByteArray report_json(const Report_Header& header, const Loop_Record& record,
     for (const Event& e : record.events())
         events.append(
             QJsonObject{{"at", time_text(e.at)}, {"address", e.address}, {"text", e.text}});
+    QJsonArray silences;
+    for (const Silence& s : record.silences())
+        silences.append(
+            QJsonObject{{"from", time_text(s.from)},
+                        {"to", time_text(s.to)},
+                        {"seconds", s.to.isValid() ? QJsonValue(s.seconds()) : QJsonValue()},
+                        {"port_lost", s.port_lost}});
+    QJsonArray mode_writes;
+    for (const Mode_Write& w : record.mode_writes())
+        mode_writes.append(QJsonObject{{"at", time_text(w.at)},
+                                       {"address", w.address},
+                                       {"before", w.before},
+                                       {"after", w.after},
+                                       {"written", w.written},
+                                       {"accepted", w.accepted}});
     const QJsonObject doc{{"site", header.site},
                           {"loop", header.loop},
                           {"engineer", header.engineer},
@@ -204,7 +227,10 @@ QByteArray report_json(const Report_Header& header, const Loop_Record& record,
                           {"interface_version", header.interface_version},
                           {"port", header.port},
                           {"simulated", record.simulated()},
+                          {"searched_to", record.searched_to()},
                           {"detectors", report_detectors(record, plan)},
+                          {"board_silences", silences},
+                          {"mode_writes", mode_writes},
                           {"events", events}};
     return QJsonDocument(doc).toJson(QJsonDocument::Indented);
 }

@@ -12,6 +12,11 @@ constexpr uint8_t Thermal_Off = 0x01;
 constexpr uint8_t Mode_Set_Command = 0x96;
 constexpr uint8_t Mode_Commit_Command = 0x85;
 
+// The frame's reply says the detector took it.
+bool accepted(const Tool& t) {
+    return t.link.rx_has(1) && t.link.rx(0) == 0;
+}
+
 // The boxes show `mode` again, without a write: a click whose write is dropped must not leave
 // them showing a mode the detector does not have.
 void show_mode(Tool& t, uint8_t mode) {
@@ -25,6 +30,7 @@ void show_mode(Tool& t, uint8_t mode) {
 // The box value and Sensor_Mode change at once; only the write waits for the bus. It is
 // tied to the detector the boxes were showing when clicked.
 void request_mode_write(Tool& t, uint8_t before) {
+    clear_run_summary(t);
     const uint8_t adr = t.state.Sel_Adr;
     const uint8_t mode = t.state.Sensor_Mode;
     t.link.run_request([&t, adr, mode, before] {
@@ -78,9 +84,12 @@ void Mode_Write(Tool& t) {
     // as thermal off, as the readout does.
     uint8_t mode = state.Sensor_Mode & (Optical_Off | Thermal_Off);
     if (mode == (Optical_Off | Thermal_Off)) mode = Thermal_Off;
-    state.Last_Result = t.link.Send_Frame(Mode_Set_Command, state.Sel_Adr, mode, true, false);
+    const uint8_t adr = state.Sel_Adr;
+    state.Last_Result = t.link.Send_Frame(Mode_Set_Command, adr, mode, true, false);
+    const bool set = state.Last_Result.toBool() && accepted(t);
     Tempo_Wait(t, 100);
-    state.Last_Result = t.link.Send_Frame(Mode_Commit_Command, state.Sel_Adr, 0x00, true, false);
+    state.Last_Result = t.link.Send_Frame(Mode_Commit_Command, adr, 0x00, true, false);
+    t.record.mode_written(adr, mode, set && state.Last_Result.toBool() && accepted(t));
     Tempo_Wait(t, 50);
     state.Task_State = Task::Read_Identity;
 }

@@ -115,8 +115,7 @@ void stop_simulation(Tool& t) {
 } // namespace
 
 void Adr_Status_Cde_Click(Tool& t) {
-    stop_read_all(t);
-    stop_led_walk(t);
+    another_operation_starts(t);
     if (t.state.Simulation_Active)
         stop_simulation(t);
     else
@@ -134,10 +133,10 @@ void Simulation_Poll(Tool& t) {
     if (state.Sim_Address < 1 || state.Sim_Address > 128) state.Sim_Address = 1;
     const uint8_t adr = state.Sim_Address;
 
-    const quint64 replies = t.link.link_count.replies;
     const bool answered =
         t.link.Send_Frame(Poll_Command, adr, 0x00, false, false) && t.link.rx_has(2);
-    watch_board(t, t.link.link_count.replies != replies);
+    watch_board(t, t.link.frame_heard());
+    const bool heard = note_board_heard(t, t.link.frame_heard());
     bool alarm = false;
     Vb_Color colour;
     record::Point point;
@@ -156,7 +155,9 @@ void Simulation_Poll(Tool& t) {
         point = record::Point::Standby;
     }
     t.form.Adr_Box(adr).set_back_color(colour);
-    t.record.set_point(adr, point);
+    // A poll that got no byte at all is the board's silence: the detector keeps the state it
+    // had, so an alarm that lasts through the silence stays one alarm.
+    if (heard) t.record.set_point(adr, point);
 
     if (alarm && !state.Alarm_Latch(adr)) {
         state.Alarm_Latch(adr) = true;

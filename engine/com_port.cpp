@@ -84,7 +84,11 @@ void Open_Com_Port(Tool& t) {
         form.Timer_Tache.stop();
         // No probe will run to declare the board gone and hide it.
         form.Cc_Lbl.set_visible(false);
-        const QString prompt = QString::fromUtf8("Le port Com") + QString::number(state.Com_Port) +
+        // A device given by its path is named so: the number it stands in for means nothing.
+        const QString name = t.port_for_run.path.isEmpty()
+                                 ? QStringLiteral("Com%1").arg(state.Com_Port)
+                                 : t.port_for_run.path;
+        const QString prompt = QStringLiteral("Le port ") + name +
                                QString::fromUtf8(" n'existe pas ou n'est pas libre !") +
                                QLatin1Char('\n') + why_not_open(port);
         if (t.dialogs)

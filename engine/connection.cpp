@@ -10,6 +10,16 @@ const Vb_Color Yellow = RGB(255, 255, 0);
 
 } // namespace
 
+bool note_board_heard(Tool& t, bool heard) {
+    // An exchange given up because the program is quitting tells nothing of the board.
+    if (t.state.Quit_Flag) return false;
+    const Serial_Port* port = t.link.Comm1();
+    const bool open = port && port->PortOpen();
+    // A port lost during the exchange is the line's fault, whatever came before.
+    t.record.board_heard(heard && open, open);
+    return heard && open;
+}
+
 void reopen_lost_port(Tool& t) {
     Serial_Port* port = t.link.Comm1();
     if (!t.port_wanted || !port || port->PortOpen()) return;
@@ -33,7 +43,10 @@ void follow_port_name(Tool& t) {
 void Probe_Interface(Tool& t) {
     Program_State& state = t.state;
 
-    if (t.link.Send_Command(0x01, 0x01)) {
+    const quint64 replies = t.link.link_count.replies;
+    const bool answered = t.link.Send_Command(0x01, 0x01);
+    note_board_heard(t, t.link.link_count.replies != replies);
+    if (answered) {
         state.Task_State = state.Connected ? Task::Idle_Status : Task::Read_Version;
         return;
     }
@@ -81,5 +94,6 @@ void Idle_Status(Tool& t) {
         state.Task_State = Task::Probe_Interface;
         return;
     }
+    note_board_heard(t, true);
     t.form.Cc_Lbl.set_visible((t.link.rx(0) & 0x10) != 0);
 }

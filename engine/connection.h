@@ -11,6 +11,10 @@ void reopen_lost_port(Tool& t);
 // version are no longer shown, and the version will be read again.
 void declare_disconnection(Tool& t);
 
+// Whether the board sent anything back to the exchange just made, and still can (the port is
+// open): the record keeps its silences. Returns what it noted.
+bool note_board_heard(Tool& t, bool heard);
+
 void Probe_Interface(Tool& t); // state 1
 void Read_Version(Tool& t);    // state 2
 void Idle_Status(Tool& t);     // state 9

@@ -68,6 +68,7 @@ void Led_Command(Tool& t) {
 // A click while a step waits for its reply runs once that step has written its own next state,
 // so the request is not overwritten.
 void Led_On_Cde_Click(Tool& t) {
+    clear_run_summary(t);
     t.link.run_request([&t] {
         if (search_under_way(t)) return;
         t.state.Led_Request = 1;
@@ -76,6 +77,7 @@ void Led_On_Cde_Click(Tool& t) {
 }
 
 void Led_Off_Cde_Click(Tool& t) {
+    clear_run_summary(t);
     t.link.run_request([&t] {
         if (search_under_way(t)) return;
         t.state.Led_Request = 0;

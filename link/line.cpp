@@ -164,7 +164,10 @@ bool Line::Send_Command(uint8_t cmd, uint8_t expected) {
 
 bool Line::Send_Frame(uint8_t p0, uint8_t p1, uint8_t p2, bool flag_a, bool flag_b) {
     const uint8_t header = 0x40 | (flag_a ? 0x01 : 0x00) | (flag_b ? 0x02 : 0x00);
-    if (!Send_Command(header, header)) return false;
+    const quint64 replies = link_count.replies;
+    const bool echoed = Send_Command(header, header);
+    frame_heard_ = link_count.replies != replies;
+    if (!echoed) return false;
     if (!Send_Command(p0, p0)) return false;
     if (!Send_Command(p1, p1)) return false;
     return Exchange_Byte(p2, flag_b ? 3 : 2);

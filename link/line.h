@@ -41,6 +41,9 @@ class Line : public QObject {
     uint8_t rx(int i) const { return static_cast<uint8_t>(Rx_Bytes.at(i)); }
     // Takes every byte waiting on the port into Rx_Bytes: after an opening, and before a request.
     void drain();
+    // Whether the last command frame got any byte back: the board echoes every header, so a
+    // frame without one is the board's silence, whatever the detector addressed.
+    bool frame_heard() const { return frame_heard_; }
 
     // Off until a file is opened; then every byte of the line goes there.
     Line_Trace trace;
@@ -104,6 +107,7 @@ class Line : public QObject {
 
     std::unique_ptr<Serial_Port> port_;
     std::function<bool()> quitting_;
+    bool frame_heard_ = false;
     int divider_ = 1;
 
     // After a reply time-out the board may still be answering the request that failed: the next

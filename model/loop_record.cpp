@@ -1,6 +1,7 @@
 #include "model/loop_record.h"
 
 #include <QStringList>
+#include <algorithm>
 
 namespace record {
 
@@ -57,6 +58,19 @@ QString readout_text(Readout r) {
     return QString();
 }
 
+QString count_text(int n, const char* singular) {
+    return QStringLiteral("%1 %2%3").arg(n).arg(QString::fromUtf8(singular)).arg(n > 1 ? "s" : "");
+}
+
+QString seconds_text(double seconds) {
+    return QString::number(seconds, 'f', 1).replace(QLatin1Char('.'), QLatin1Char(',')) +
+           QStringLiteral(" s");
+}
+
+double Silence::seconds() const {
+    return to.isValid() ? double(from.msecsTo(to)) / 1000 : 0;
+}
+
 } // namespace record
 
 using namespace record;
@@ -87,6 +101,8 @@ void Loop_Record::log(int address, const QString& text) {
 
 void Loop_Record::search_started() {
     const int before = found().size();
+    searched_to_ = 0;
+    search_stop_.clear();
     for (Detector& d : detectors_) {
         d.found = false;
         d.found_at = {};
@@ -121,6 +137,40 @@ void Loop_Record::set_type(int address, uint8_t code, const QString& name) {
     d->type_code = code;
     d->type_name = name;
     emit changed(address);
+}
+
+void Loop_Record::search_ended(int searched_to, int found, const QString& stop) {
+    searched_to_ = std::clamp(searched_to, 0, Last);
+    const QString why = QString(stop).replace(QLatin1Char('\n'), QLatin1Char(' '));
+    search_stop_ = why;
+    log(0, stop.isEmpty()
+               ? QString::fromUtf8("Recherche terminée : %1").arg(count_text(found, "détecteur"))
+           : found > 0 ? QString::fromUtf8("%1 (%2 trouvés avant)").arg(why).arg(found)
+                       : why);
+    emit changed(0);
+    emit search_finished();
+}
+
+Readout_Counts Loop_Record::readout_counts() const {
+    Readout_Counts c;
+    for (const Detector& d : detectors_) {
+        if (!d.found) continue;
+        switch (d.readout) {
+        case Readout::Complete:
+            ++c.complete;
+            break;
+        case Readout::Partial:
+            ++c.partial;
+            break;
+        case Readout::Failed:
+            ++c.failed;
+            break;
+        case Readout::None:
+            ++c.unread;
+            break;
+        }
+    }
+    return c;
 }
 
 void Loop_Record::readout_started(int address) {
@@ -161,6 +211,23 @@ void Loop_Record::readout_ended(int address, Readout result) {
     if (result != Readout::Complete)
         log(address, QStringLiteral("Lecture %1").arg(readout_text(result)));
     emit changed(address);
+    emit readout_finished(address);
+}
+
+void Loop_Record::readout_unheard(int address) {
+    if (!edit(address)) return;
+    log(address, QString::fromUtf8("Lecture impossible : la carte d'interface ne répond pas"));
+    emit readout_finished(address);
+}
+
+void Loop_Record::readout_skipped(int address) {
+    const Detector* d = edit(address);
+    if (!d) return;
+    log(address, QString::fromUtf8("Rien à lire : type %1 sans lecture connue")
+                     .arg(d->type_code < 0
+                              ? QStringLiteral("non lu")
+                              : QStringLiteral("0x%1").arg(d->type_code, 2, 16, QLatin1Char('0'))));
+    emit readout_finished(address);
 }
 
 void Loop_Record::simulation_started() {
@@ -203,6 +270,36 @@ void Loop_Record::set_point(int address, Point state) {
 
 void Loop_Record::simulation_stopped() {
     log(0, QString::fromUtf8("Simulation arrêtée"));
+}
+
+void Loop_Record::board_heard(bool heard, bool port_open) {
+    if (heard == !board_silent()) return;
+    const QDateTime when = now_();
+    if (!heard) {
+        if (silences_.size() >= Max_Silences) silences_.removeFirst();
+        silences_.append({when, {}, !port_open});
+        log(0, port_open ? QString::fromUtf8("Carte d'interface muette : aucun octet reçu")
+                         : QString::fromUtf8("Port série perdu : la carte d'interface n'est plus "
+                                             "joignable"));
+        return;
+    }
+    Silence& s = silences_.last();
+    s.to = when;
+    log(0, QString::fromUtf8("Carte d'interface à l'écoute, après %1 de silence")
+               .arg(seconds_text(s.seconds())));
+}
+
+void Loop_Record::mode_written(int address, uint8_t written, bool accepted) {
+    const Detector* d = edit(address);
+    if (!d) return;
+    Mode_Write w{now_(), address, d->mode(), -1, written, accepted};
+    w.after = w.before < 0 ? written : ((w.before & ~0x03) | written);
+    if (mode_writes_.size() >= Max_Mode_Writes) mode_writes_.removeFirst();
+    mode_writes_.append(w);
+    log(address, QString::fromUtf8("Mode écrit : %1 → %2, %3")
+                     .arg(w.before < 0 ? QString::fromUtf8("non lu") : mode_text(w.before),
+                          mode_text(w.after),
+                          accepted ? QString::fromUtf8("accepté") : QString::fromUtf8("refusé")));
 }
 
 void Loop_Record::set_led(int address, bool on) {

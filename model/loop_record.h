@@ -50,16 +50,45 @@ struct Event {
     QString text;
 };
 
+// A time when the interface board sent no byte at all: its silence, not its detectors' faults.
+struct Silence {
+    QDateTime from, to; // `to` is invalid while it lasts
+    bool port_lost = false;
+    double seconds() const;
+};
+
+// A sensing element switched on or off from the panel.
+struct Mode_Write {
+    QDateTime at;
+    int address = 0;
+    int before = -1; // the mode byte read before, -1 when unknown
+    int after = -1;  // the mode byte the detector runs in if it took the write
+    uint8_t written = 0;
+    bool accepted = false;
+};
+
+// Readouts of the found detectors, by result; `unread` never read since the search.
+struct Readout_Counts {
+    int complete = 0, partial = 0, failed = 0, unread = 0;
+};
+
 constexpr uint8_t Mode_Code = 16;
 // The journal keeps the newest events up to this many; a simulation left running for days
 // would otherwise grow it without end.
 constexpr int Max_Events = 50000;
+// So many silences and mode writes at most are kept, the newest.
+constexpr int Max_Silences = 1000;
+constexpr int Max_Mode_Writes = 1000;
 
 QString version_text(int byte);
 // The sensing elements a mode byte leaves on, as the panel words them; empty when not read.
 QString mode_text(int byte);
 QString point_text(Point p);
 QString readout_text(Readout r);
+// "1 complète, 2 partielles..." as the status line, the journal and the reports count them.
+QString count_text(int n, const char* singular);
+// Seconds in French, "6,2 s".
+QString seconds_text(double seconds);
 
 } // namespace record
 
@@ -77,12 +106,24 @@ class Loop_Record : public QObject {
     const QList<record::Event>& events() const { return events_; }
     // A control-panel simulation has run since the tool started: the walk test means something.
     bool simulated() const { return simulated_; }
+    // The last search that ended looked at addresses 1 to searched_to(); 0 while none has (since
+    // the start, or since a new one began): no address can be called missing then.
+    int searched_to() const { return searched_to_; }
+    // Where and why the last search that ended was cut short (or could not begin); empty when it
+    // went to its end.
+    const QString& search_stop() const { return search_stop_; }
+    record::Readout_Counts readout_counts() const;
+    const QList<record::Silence>& silences() const { return silences_; }
+    bool board_silent() const { return !silences_.isEmpty() && !silences_.last().to.isValid(); }
+    const QList<record::Mode_Write>& mode_writes() const { return mode_writes_; }
 
     // The search: a new one forgets the detectors found by the previous one, their types and
     // their readouts, and says so in the journal.
     void search_started();
     void set_found(int address);
     void set_type(int address, uint8_t code, const QString& name);
+    // `stop` says where and why it was cut short, empty when it went to its end.
+    void search_ended(int searched_to, int found, const QString& stop);
 
     // A readout of one detector.
     void readout_started(int address);
@@ -90,11 +131,22 @@ class Loop_Record : public QObject {
     void set_serial(int address, const QString& shown);
     void set_param(int address, uint8_t code, uint8_t value);
     void readout_ended(int address, record::Readout result);
+    // The board sent nothing at all during the readout: the detector's result stays unknown.
+    void readout_unheard(int address);
+    // A type the tool has no readout for: nothing was asked.
+    void readout_skipped(int address);
 
     // The control-panel simulation.
     void simulation_started();
     void set_point(int address, record::Point state);
     void simulation_stopped();
+
+    // Whether an exchange with the board got any byte back. A silence begins with the first that
+    // got none and ends with the next that got some; the journal says both.
+    void board_heard(bool heard, bool port_open = true);
+
+    // A mode written to a detector: the elements written, and whether both frames were taken.
+    void mode_written(int address, uint8_t written, bool accepted);
 
     // LEDs: switched on or off by the tool, and confirmed seen on site by the engineer.
     void set_led(int address, bool on);
@@ -109,6 +161,9 @@ class Loop_Record : public QObject {
   signals:
     void changed(int address); // 0: several addresses at once
     void logged(const record::Event& event);
+    // A search, or a readout of one detector, has ended, however it went.
+    void search_finished();
+    void readout_finished(int address);
 
   private:
     record::Detector* edit(int address);
@@ -116,6 +171,10 @@ class Loop_Record : public QObject {
 
     std::array<record::Detector, Last> detectors_;
     QList<record::Event> events_;
+    QList<record::Silence> silences_;
+    QList<record::Mode_Write> mode_writes_;
     std::function<QDateTime()> now_;
     bool simulated_ = false;
+    int searched_to_ = 0;
+    QString search_stop_;
 };

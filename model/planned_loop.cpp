@@ -3,6 +3,7 @@
 #include "model/detector_types.h"
 #include "model/loop_record.h"
 
+#include <QRegularExpression>
 #include <QStringDecoder>
 #include <QStringList>
 
@@ -38,8 +39,37 @@ bool split(const QString& line, QChar sep, QStringList* fields) {
     return !quoted;
 }
 
+// A field as a message shows it: what cannot be seen (a control character, a zero-width or
+// non-breaking space) is written out.
 QString quoted(const QString& s) {
-    return QString::fromUtf8("« %1 »").arg(s.left(40));
+    QString shown;
+    for (const QChar c : s.left(40)) {
+        if (c == QLatin1Char('\t'))
+            shown += QStringLiteral("\\t");
+        else if (c == QLatin1Char('\r'))
+            shown += QStringLiteral("\\r");
+        else if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format ||
+                 (c.isSpace() && c != QLatin1Char(' ')))
+            shown += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return QString::fromUtf8("« %1 »").arg(shown);
+}
+
+// What French spreadsheet software writes by default in "CSV (point-virgule)": Windows-1252,
+// which is Latin-1 but for 0x80 to 0x9F.
+QString from_windows_1252(const QByteArray& bytes) {
+    static const char16_t High[32] = {
+        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    QString text(bytes.size(), Qt::Uninitialized);
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const uchar b = uchar(bytes.at(i));
+        text[i] = b >= 0x80 && b < 0xA0 ? QChar(High[b - 0x80]) : QChar(b);
+    }
+    return text;
 }
 
 } // namespace
@@ -53,31 +83,38 @@ bool Planned_Loop::read(const QByteArray& content, QString* error) {
         return fail(0, QString::fromUtf8("le fichier dépasse %1 Mo : ce n'est pas une liste "
                                          "de détecteurs.")
                            .arg(Max_Bytes >> 20));
+    if (content.contains('\0')) return fail(0, QString::fromUtf8("ce n'est pas un fichier texte."));
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = utf8(content);
-    if (utf8.hasError() || content.contains('\0'))
-        return fail(0, QString::fromUtf8("ce n'est pas un fichier texte en UTF-8."));
+    QString text = utf8(content);
+    const bool windows_1252 = utf8.hasError();
+    if (windows_1252) text = from_windows_1252(content);
 
     std::map<int, Entry> entries;
     std::map<int, int> line_of;
     QChar sep;
     bool first = true;
-    const QStringList lines = text.split(QLatin1Char('\n'));
+    // Lines end with CRLF, LF or a lone CR (older office software).
+    static const QRegularExpression line_end(QStringLiteral("\r\n|\n|\r"));
+    const QStringList lines = text.split(line_end);
     for (int n = 1; n <= lines.size(); ++n) {
         QString line = lines.at(n - 1);
         if (n == 1 && line.startsWith(QChar(0xFEFF))) line.remove(0, 1);
-        if (line.endsWith(QLatin1Char('\r'))) line.chop(1);
         if (line.trimmed().isEmpty()) continue;
         if (sep.isNull())
             sep = line.contains(QLatin1Char(';')) ? QLatin1Char(';') : QLatin1Char(',');
         QStringList f;
         if (!split(line, sep, &f)) return fail(n, QStringLiteral("guillemet non fermé."));
-        // Spreadsheets write every row as wide as the widest: empty columns past the second go.
+        // Spreadsheets write every row as wide as the widest: empty columns past the second go,
+        // and a row of separators only is a blank line.
         while (f.size() > 2 && f.last().isEmpty())
             f.removeLast();
+        if (f.join(QString()).trimmed().isEmpty()) continue;
         bool number = false;
         const int address = f.value(0).toInt(&number);
-        if (std::exchange(first, false) && !number) continue; // the header
+        // Only a first line whose address holds no digit is a header: "0x07" or "7.0" are
+        // addresses written wrong, and are told so.
+        static const QRegularExpression digit(QStringLiteral("\\d"));
+        if (std::exchange(first, false) && !f.value(0).contains(digit)) continue;
         if (f.size() < 2 || f.size() > 3)
             return fail(n, QStringLiteral("%1 colonnes au lieu de 2 ou 3 (adresse%2type%2lieu).")
                                .arg(f.size())
@@ -100,6 +137,7 @@ bool Planned_Loop::read(const QByteArray& content, QString* error) {
     }
     if (entries.empty()) return fail(0, QString::fromUtf8("le fichier ne donne aucun détecteur."));
     entries_ = std::move(entries);
+    windows_1252_ = windows_1252;
     return true;
 }
 
@@ -113,7 +151,8 @@ Match compare(const Planned_Loop& plan, const Loop_Record& record, int address) 
     const record::Detector& d = record.at(address);
     if (plan.empty() || (!planned && !d.found)) return Match::None;
     if (!planned) return Match::Unexpected;
-    if (!d.found) return Match::Missing;
+    // Missing only where a search that ended has looked.
+    if (!d.found) return address <= record.searched_to() ? Match::Missing : Match::None;
     // A found detector whose type is not read yet is not held against the plan.
     if (d.type_code < 0) return Match::Ok;
     // Two codes the tool has no name for are the same type only when they are the same code.
@@ -137,4 +176,26 @@ QString match_text(Match m) {
         break;
     }
     return QString();
+}
+
+QString comparison_text(const Planned_Loop& plan, const Loop_Record& record) {
+    const QString planned = QString::fromUtf8("Prévus : %1").arg(plan.entries().size());
+    if (record.searched_to() == 0)
+        return planned + QString::fromUtf8(". Aucune recherche terminée : la comparaison attend "
+                                           "la fin d'une recherche (F5).");
+    std::map<Match, int> count;
+    for (int a = Loop_Record::First; a <= Loop_Record::Last; ++a)
+        ++count[compare(plan, record, a)];
+    QString text = planned + QString::fromUtf8(", trouvés : %1. Conformes : %2, manquants : %3, "
+                                               "non prévus : %4, de type différent : %5.")
+                                 .arg(record.found().size())
+                                 .arg(count[Match::Ok])
+                                 .arg(count[Match::Missing])
+                                 .arg(count[Match::Unexpected])
+                                 .arg(count[Match::Wrong_Type]);
+    if (record.searched_to() < Loop_Record::Last)
+        text += QString::fromUtf8(" La recherche s'est arrêtée avant l'adresse %1 : les "
+                                  "suivantes ne sont pas comparées.")
+                    .arg(record.searched_to() + 1);
+    return text;
 }

@@ -20,11 +20,13 @@ class Planned_Loop {
     static constexpr qint64 Max_Bytes = 1 << 20;
 
     // Reads `content` as: address, type (grid name or type code, even one the tool has no name
-    // for), optional location; separated
-    // by ';' or ',' (the first line tells which), fields in double quotes when they hold the
-    // separator, an optional header line, UTF-8 with or without BOM. On the first bad line,
-    // returns false with a French message naming that line and why, and keeps what it had.
+    // for), optional location; separated by ';' or ',' (the first line tells which), fields in
+    // double quotes when they hold the separator, an optional header line (a first line whose
+    // address holds no digit), UTF-8 with or without BOM, or else Windows-1252. On the first bad
+    // line, returns false with a French message naming that line and why, and keeps what it had.
     bool read(const QByteArray& content, QString* error);
+    // The file read was not UTF-8 and was read as Windows-1252.
+    bool windows_1252() const { return windows_1252_; }
 
     bool empty() const { return entries_.empty(); }
     const std::map<int, Entry>& entries() const { return entries_; }
@@ -32,9 +34,12 @@ class Planned_Loop {
 
   private:
     std::map<int, Entry> entries_;
+    bool windows_1252_ = false;
 };
 
 // What the record says of an address against the plan.
 enum class Match { None, Ok, Missing, Unexpected, Wrong_Type };
 Match compare(const Planned_Loop& plan, const Loop_Record& record, int address);
 QString match_text(Match m);
+// The counts of the comparison in one sentence, or why there is none yet (no search has ended).
+QString comparison_text(const Planned_Loop& plan, const Loop_Record& record);

@@ -68,12 +68,23 @@ struct Tool {
     // A readout of every found detector, one after the other (state Read_All).
     struct Read_All_Run {
         bool active = false;
-        uint8_t next = 0;       // the address to read next, or past the last found
-        int done = 0;           // detectors read so far, whatever the result
-        int failed = 0;         // of which answered nothing
+        uint8_t next = 0; // the address to read next, or past the last found
+        int passed = 0;   // detectors gone through so far
+        int complete = 0, partial = 0;
+        int failed = 0; // answered nothing
+        int unread() const { return total - complete - partial - failed; }
         int total = 0;          // found when the run began
         uint16_t selection = 0; // selection_count when the current readout began
+        QString stop;           // why the run ended before its last detector; empty otherwise
     } read_all;
+
+    // What the status line showed before a read-all or an LED walk: the run's summary, shown
+    // there once it ends, gives way to it when the next operation starts.
+    struct Status_Before_Run {
+        QString caption;
+        bool visible = false;
+        bool summary_shown = false;
+    } status_before_run;
 
     // The found detectors' LEDs lit one after the other for a walk round the site (state
     // Led_Walk).

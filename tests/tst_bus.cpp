@@ -145,6 +145,23 @@ class Runner {
             {"mode_of", [&] { return num(h_->board.loop().detectors[n].mode); }},
             {"led_of", [&] { return num(h_->board.loop().detectors[n].led); }},
             {"record", [&] { return record_of(t.record.at(n)); }},
+            {"silences",
+             [&] {
+                 return QStringLiteral("%1 %2")
+                     .arg(t.record.silences().size())
+                     .arg(t.record.board_silent() ? "open" : "ended");
+             }},
+            {"mode_writes",
+             [&] {
+                 QStringList w;
+                 for (const record::Mode_Write& m : t.record.mode_writes())
+                     w << QStringLiteral("%1:%2>%3:%4")
+                              .arg(m.address)
+                              .arg(m.before)
+                              .arg(m.after)
+                              .arg(m.accepted ? "accepté" : "refusé");
+                 return w.join(' ');
+             }},
         };
         if (const auto it = views.find(view); it != views.end()) return it->second();
         const int dot = name.lastIndexOf('.');

@@ -17,6 +17,7 @@ void small_loop(Loop_Record& r, Planned_Loop& plan) {
     r.search_started();
     r.set_found(1);
     r.set_found(2);
+    r.search_ended(128, 2, {});
     r.set_type(1, 0x19, QStringLiteral("KOR"));
     r.set_type(2, 0x21, QStringLiteral("ZEPHA"));
     r.readout_started(1);
@@ -64,7 +65,13 @@ class Tst_Record : public QObject {
         row("four columns", "5;KOR;a;b", "Ligne 1 : 4 colonnes");
         row("open quote", "5;KOR;\"Hall", "Ligne 1 : guillemet");
         row("binary", QByteArray("5;KOR\0\1", 7), "ce n'est pas un fichier texte");
-        row("not UTF-8", "5;KOR;Caf\xE9", "ce n'est pas un fichier texte");
+        row("Windows-1252", "5;KOR;Caf\xE9 \x80", "5:1:Café €");
+        row("a first line that is data written wrong", "0x07;KOR;Entrée", "Ligne 1 : adresse");
+        row("a first line with a decimal address", "7.0;KOR", "Ligne 1 : adresse");
+        row("rows of separators only", "1;KOR\n;;\n ; ;\n2;KTRW", "1:1: 2:5:");
+        row("lines ending with a lone CR", "adr;type\r1;KOR\r2;KTRW\r", "1:1: 2:5:");
+        row("an invisible character shown", "1;KOR\r\x07\xE2\x80\x8B;KOR",
+            "Ligne 2 : adresse « \\u0007\\u200b »");
         row("huge", QByteArray(Planned_Loop::Max_Bytes + 1, 'x'), "le fichier dépasse");
         row("no detector", "adresse;type\n\n", "le fichier ne donne aucun");
     }
@@ -99,12 +106,18 @@ class Tst_Record : public QObject {
         Planned_Loop plan;
         QString error;
         QCOMPARE(compare(plan, record, 3), Match::None);
-        QVERIFY(plan.read("1;0x13\n2;KOR\n4;KTRW\n5;DLX508B\n7;0x55\n8;0x55", &error));
+        QVERIFY(plan.read("1;0x13\n2;KOR\n4;KTRW\n5;DLX508B\n7;0x55\n8;0x55\n9;KOR", &error));
+        // Until a search has ended, and past where one was cut short, nothing is missing.
         const QList<Match> want = {Match::Ok,      Match::Wrong_Type, Match::Unexpected,
                                    Match::Missing, Match::Ok,         Match::None,
-                                   Match::Ok,      Match::Wrong_Type};
-        for (int a = 1; a <= 8; ++a)
-            QCOMPARE(compare(plan, record, a), want.at(a - 1));
+                                   Match::Ok,      Match::Wrong_Type, Match::Missing};
+        for (const int searched_to : {0, 4, 128}) {
+            if (searched_to) record.search_ended(searched_to, 6, {});
+            for (int a = 1; a <= 9; ++a)
+                QCOMPARE(compare(plan, record, a),
+                         want.at(a - 1) == Match::Missing && a > searched_to ? Match::None
+                                                                             : want.at(a - 1));
+        }
     }
 
     // The CSV read back gives one row per address found or planned, every row as wide as the
@@ -129,36 +142,107 @@ class Tst_Record : public QObject {
         QCOMPARE(got.at(2), QStringLiteral("003;;;;;;;Cave;KTRW;manquant;;;;;;;"));
     }
 
-    // The report is written whole or not at all: a write cut short (a full disk) takes back the
-    // files of the same report already written, and says so.
+    // A cell a spreadsheet would run as a formula is written as text, and a line break of any
+    // kind is quoted, so that a row is always one row.
+    void csv_cells_data() {
+        QTest::addColumn<QString>("cell");
+        QTest::addColumn<QString>("written");
+        const auto row = [](const char* cell, const char* written) {
+            QTest::newRow(cell) << QString::fromUtf8(cell) << QString::fromUtf8(written);
+        };
+        row("=HYPERLINK(\"http://x\";\"clic\")", "\"'=HYPERLINK(\"\"http://x\"\";\"\"clic\"\")\"");
+        row("+cmd|' /C calc'!A0", "'+cmd|' /C calc'!A0");
+        row("@SUM(1+1)", "'@SUM(1+1)");
+        row("-2+3", "'-2+3");
+        row("\tdébut", "'\tdébut");
+        row("\rdébut", "\"'\rdébut\"");
+        row("Hall\rEst", "\"Hall\rEst\"");
+        row("Hall\u2028Est", "\"Hall\u2028Est\"");
+        row("Hall B-2 = accueil", "Hall B-2 = accueil");
+    }
+    void csv_cells() {
+        QFETCH(QString, cell);
+        QFETCH(QString, written);
+        QStringList row(report_columns().size());
+        row[7] = cell; // the location
+        const QString csv = QString::fromUtf8(report_csv({row}));
+        QCOMPARE(csv.count(QStringLiteral("\r\n")), 2);
+        QCOMPARE(csv.section(QStringLiteral("\r\n"), 1, 1).section(';', 7), written + ";;;;;;;;;");
+    }
+
+    // The report is written whole or not at all, and never over anything: a write cut short (a
+    // full disk) takes back the files of that export only; an earlier report of the same minute,
+    // or a link planted at a name the window makes up, is left as it is and another name taken.
     void report_all_or_nothing_data() {
+        QTest::addColumn<QString>("before"); // in the folder: nothing, a report, or links
         QTest::addColumn<bool>("disk_full");
-        QTest::newRow("written") << false;
-        QTest::newRow("disk full at the PDF") << true;
+        QTest::addColumn<int>("files");
+        QTest::newRow("written") << "" << false << 3;
+        QTest::newRow("disk full at the PDF") << "" << true << 0;
+        QTest::newRow("a second one in the same minute") << "report" << false << 6;
+        QTest::newRow("a second one, disk full") << "report" << true << 3;
+        QTest::newRow("links planted at its names") << "links" << false << 9;
     }
     void report_all_or_nothing() {
+        QFETCH(QString, before);
         QFETCH(bool, disk_full);
+        QFETCH(int, files);
         std::signal(SIGXFSZ, SIG_IGN);
         QStandardPaths::setTestModeEnabled(true);
         Harness h;
         small_loop(h.t.record, h.t.planned);
-        QTemporaryDir out;
-        h.dialogs.answers << "Lycée Jean-Moulin"
-                          << "B2"
-                          << "M. Durand" << out.path();
+        QTemporaryDir out, elsewhere;
+        const QDir dir(out.path());
+        const auto answer = [&h, &out] {
+            h.dialogs.answers << "Lycée Jean-Moulin"
+                              << "B2"
+                              << "M. Durand" << out.path();
+        };
+        if (before == "report") {
+            answer();
+            Export_Report_Mnu_Click(h.t);
+        }
+        // Links to nothing and to a file, at the names of this minute and the next.
+        QFile target(elsewhere.filePath("target"));
+        QVERIFY(target.open(QIODevice::WriteOnly) && target.write("mine") == 4);
+        target.close();
+        for (int minute = 0; minute < 2 && before == "links"; ++minute) {
+            const QString stem =
+                "rapport-Lycée-Jean-Moulin-B2-" +
+                QDateTime::currentDateTime().addSecs(60 * minute).toString("yyyyMMdd-HHmm");
+            QFile::link(elsewhere.filePath("nothing"), dir.filePath(stem + ".csv"));
+            QFile::link(target.fileName(), dir.filePath(stem + ".pdf"));
+            QFile::link(target.fileName(), dir.filePath(stem + ".json"));
+        }
+        const auto contents = [&dir] {
+            QMap<QString, QByteArray> all;
+            for (const QString& f : dir.entryList(QDir::Files | QDir::System | QDir::Hidden)) {
+                QFile file(dir.filePath(f));
+                all[f] = file.open(QIODevice::ReadOnly) ? file.readAll() : "<link>";
+            }
+            return all;
+        };
+        const QMap<QString, QByteArray> earlier = contents();
+        answer();
         rlimit old{};
         getrlimit(RLIMIT_FSIZE, &old);
         const rlimit small{16384, old.rlim_max};
         if (disk_full) setrlimit(RLIMIT_FSIZE, &small);
         Export_Report_Mnu_Click(h.t);
         setrlimit(RLIMIT_FSIZE, &old);
-        const QStringList files = QDir(out.path()).entryList(QDir::Files | QDir::Hidden);
-        QCOMPARE(files.size(), disk_full ? 0 : 3);
-        QCOMPARE(h.dialogs.messages.size(), 1);
-        QCOMPARE(h.dialogs.messages.at(0).style == vbExclamation, disk_full);
+        const QMap<QString, QByteArray> now = contents();
+        QCOMPARE(now.size(), files);
+        for (auto it = earlier.begin(); it != earlier.end(); ++it)
+            QCOMPARE(now.value(it.key()), it.value());
+        QVERIFY(target.open(QIODevice::ReadOnly) && target.readAll() == "mine");
+        QVERIFY(!QFile::exists(elsewhere.filePath("nothing")));
+        QCOMPARE(h.dialogs.messages.last().style == vbExclamation, disk_full);
         if (disk_full) return;
-        QVERIFY(files.at(0).startsWith("rapport-Lycée-Jean-Moulin-B2-"));
-        QFile pdf(QDir(out.path()).filePath(files.filter(".pdf").value(0)));
+        QStringList made;
+        for (const QString& f : now.keys())
+            if (!earlier.contains(f) && f.endsWith(".pdf")) made << f;
+        QCOMPARE(made.size(), 1);
+        QFile pdf(dir.filePath(made.at(0)));
         QVERIFY(pdf.open(QIODevice::ReadOnly) && pdf.size() > 16384 && pdf.read(5) == "%PDF-");
     }
 };
