@@ -16,9 +16,31 @@ bool parse_port(const QString& text, int* number, QString* path) {
     return *number != 0 || !path->isEmpty();
 }
 
+namespace {
+
+// Qt's own options (-platform offscreen, -style fusion...), which the application object takes:
+// the number of arguments each spans, or 0 for any other.
+int qt_option_span(const QString& arg) {
+    static const QStringList with_value = {
+        "platform",        "platformpluginpath", "platformtheme", "plugin",
+        "qwindowgeometry", "qwindowicon",        "qwindowtitle",  "session",
+        "style",           "stylesheet",         "display",       "geometry"};
+    static const QStringList flags = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
+    if (!arg.startsWith(QLatin1Char('-')) || arg == QLatin1String("-h")) return 0;
+    const QString name = arg.mid(arg.startsWith(QLatin1String("--")) ? 2 : 1);
+    if (name.startsWith(QLatin1String("qmljsdebugger=")) || flags.contains(name)) return 1;
+    return with_value.contains(name) ? 2 : 0;
+}
+
+} // namespace
+
 Command_Line parse_command_line(const QStringList& args) {
     Command_Line c;
     for (int i = 0; i < args.size() && c.error.isEmpty(); ++i) {
+        if (const int span = qt_option_span(args.at(i))) {
+            i += span - 1;
+            continue;
+        }
         QString arg = args.at(i), value;
         const bool takes_value =
             arg.startsWith(QLatin1String("--port")) || arg.startsWith(QLatin1String("--trace"));
@@ -58,8 +80,8 @@ Command_Line parse_command_line(const QStringList& args) {
     return c;
 }
 
-QString version_text() {
-    return QStringLiteral("kalvenor " KAL_VERSION);
+QString version_text(const QString& program) {
+    return program + QStringLiteral(" " KAL_VERSION);
 }
 
 QString usage_text() {

@@ -20,4 +20,4 @@ bool parse_port(const QString& text, int* number, QString* path);
 // `args` without the program's name.
 Command_Line parse_command_line(const QStringList& args);
 QString usage_text();
-QString version_text();
+QString version_text(const QString& program = QStringLiteral("kalvenor"));

@@ -1,0 +1,189 @@
+#include "app/cli/cli_session.h"
+
+#include "addresses/read_all.h"
+#include "addresses/search.h"
+#include "app/report.h"
+#include "app/shell.h"
+#include "detector/simulation.h"
+#include "link/qt_serial_port.h"
+#include "model/detector_types.h"
+
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QTimer>
+#include <cstdio>
+
+namespace {
+
+// A port closed this long is taken for gone; it is tried again before every step meanwhile.
+constexpr int Port_Lost_Ms = 10000;
+// The probe gives up after its retries and declares the board gone well within this.
+constexpr int Open_Limit_Ms = 12000;
+
+bool port_open(const Tool& t) {
+    return t.link.Comm1() && t.link.Comm1()->PortOpen();
+}
+
+} // namespace
+
+void cli_say(const QString& text) {
+    std::fprintf(stderr, "%s\n", qPrintable(text));
+    std::fflush(stderr);
+}
+
+QVariant Cli_Session::Quiet_Dialogs::msg_box(const QString& prompt, int, const QString&) {
+    cli_say(prompt);
+    return 1;
+}
+
+Cli_Session::Cli_Session(bool json) : json_(json) {
+    t_.link.set_port(make_qt_serial_port());
+    t_.dialogs = &dialogs_;
+}
+
+int Cli_Session::wait(const std::function<bool()>& done, int limit_ms) {
+    // Wakes the loop now and then, so that a limit is seen even when nothing else happens (the
+    // task tick stops with the form once quitting has begun).
+    QTimer wake;
+    wake.start(200);
+    const QDeadlineTimer limit(limit_ms);
+    QElapsedTimer closed;
+    while (!done()) {
+        if (t_.state.Quit_Flag) return Exit_Interrupted;
+        if (port_open(t_))
+            closed.invalidate();
+        else if (!closed.isValid())
+            closed.start();
+        else if (closed.elapsed() >= Port_Lost_Ms)
+            return board_lost();
+        if (limit.hasExpired()) return Exit_No_Board;
+        main_loop_pass(t_);
+    }
+    // What ended it may be the program's end itself.
+    return t_.state.Quit_Flag ? Exit_Interrupted : Exit_Done;
+}
+
+int Cli_Session::board_lost() {
+    if (!port_open(t_)) {
+        cli_say(QString::fromUtf8("Port perdu : %1 n'est plus joignable (adaptateur débranché ?).")
+                    .arg(t_.port_device));
+        return Exit_Port;
+    }
+    cli_say(QString::fromUtf8("La carte d'interface ne répond plus."));
+    return Exit_No_Board;
+}
+
+int Cli_Session::open(int phase) {
+    Form_Load(t_);
+    if (phase) {
+        t_.state.Phase_Number = uint8_t(phase);
+        t_.state.Phase_Code = phase == 1 ? 1 : 8;
+    }
+    if (t_.state.Quit_Flag) return Exit_Interrupted;
+    if (!port_open(t_)) return Exit_Port;
+    // Nobody watches a window appear: the first probe goes at once, not at the first tick.
+    t_.state.Task_Tick = true;
+    const int r = wait(
+        [this] {
+            return t_.state.Connected && t_.state.Task_State == Task::Idle_Status &&
+                   t_.link.bus_free();
+        },
+        Open_Limit_Ms);
+    if (r == Exit_No_Board) cli_say(QString::fromUtf8("Aucune carte d'interface ne répond."));
+    return r;
+}
+
+int Cli_Session::search() {
+    cli_say(QStringLiteral("Recherche des adresses..."));
+    bool ended = false;
+    const QMetaObject::Connection c =
+        QObject::connect(&t_.record, &Loop_Record::search_finished, [&ended] { ended = true; });
+    Start_Bus_Cmd_Click(t_);
+    const int r = wait([&ended] { return ended; });
+    QObject::disconnect(c);
+    if (r != Exit_Done || t_.record.search_stop().isEmpty()) return r;
+    // Cut short, or never begun (the re-arm): where and why, and nothing is taken for the loop.
+    cli_say(QString::fromUtf8("%1 (%2 trouvés avant).")
+                .arg(t_.record.search_stop())
+                .arg(t_.record.found().size()));
+    return port_open(t_) ? Exit_Search : board_lost();
+}
+
+int Cli_Session::read(int address) {
+    if (t_.record.searched_to() == 0) {
+        if (const int r = search(); r != Exit_Done) return r;
+    }
+    if (address == 0) {
+        cli_say(QString::fromUtf8("Lecture de tous les détecteurs..."));
+        Read_All_Mnu_Click(t_);
+        if (const int r = wait([this] { return !t_.read_all.active; }); r != Exit_Done) return r;
+        const Tool::Read_All_Run& run = t_.read_all;
+        if (t_.record.board_silent()) return board_lost();
+        if (run.complete == run.total) return Exit_Done;
+        cli_say(QString::fromUtf8("Lecture incomplète : %1.").arg(read_all_counts(run)));
+        return Exit_Partial;
+    }
+    if (!t_.record.at(address).found) {
+        cli_say(QString::fromUtf8("Aucun détecteur ne répond à l'adresse %1 : la recherche en a "
+                                  "trouvé %2.")
+                    .arg(Three_Digits(address))
+                    .arg(t_.record.found().size()));
+        return Exit_Nobody;
+    }
+    bool ended = false;
+    const QMetaObject::Connection c =
+        QObject::connect(&t_.record, &Loop_Record::readout_finished,
+                         [&ended, address](int read) { ended = ended || read == address; });
+    t_.form.Adr_Box(address).click();
+    const int r = wait([&ended] { return ended; });
+    QObject::disconnect(c);
+    if (r != Exit_Done) return r;
+    if (t_.record.board_silent()) return board_lost();
+    const record::Readout result = t_.record.at(address).readout;
+    if (result == record::Readout::Complete) return Exit_Done;
+    cli_say(QString::fromUtf8("Lecture de %1 %2.")
+                .arg(Three_Digits(address), result == record::Readout::None
+                                                ? QString::fromUtf8("impossible : type sans "
+                                                                    "lecture connue")
+                                                : record::readout_text(result)));
+    return Exit_Partial;
+}
+
+int Cli_Session::watch() {
+    if (t_.record.searched_to() == 0) {
+        if (const int r = search(); r != Exit_Done) return r;
+    }
+    QObject::connect(&t_.record, &Loop_Record::logged, &t_.record, [this](const record::Event& e) {
+        const QString when = e.at.toString(Qt::ISODate);
+        print({{"at", when}, {"address", e.address}, {"event", e.text}},
+              {QStringLiteral("%1 %2 %3").arg(when, Three_Digits(e.address), e.text)}, true);
+    });
+    Adr_Status_Cde_Click(t_);
+    const int r = wait([] { return false; });
+    if (r != Exit_Interrupted) return r;
+    // The run ends as its stop button ends it, at once and without a byte: the step under way
+    // has already given up on its reply.
+    if (t_.state.Simulation_Active) stop_simulation_now(t_);
+    return Exit_Done;
+}
+
+QJsonObject Cli_Session::probe_result() const {
+    return {{"version", interface_version(t_)}, {"short_circuit", t_.form.Cc_Lbl.Visible()}};
+}
+
+QJsonArray Cli_Session::detectors(int only) const {
+    QJsonArray out;
+    for (const QJsonValue& d : report_detectors(t_.record, t_.planned))
+        if (only == 0 || d.toObject().value("address").toInt() == only) out << d;
+    return out;
+}
+
+void Cli_Session::print(const QJsonObject& doc, const QStringList& lines, bool one_line) const {
+    const QByteArray text = json_ ? QJsonDocument(doc).toJson(one_line ? QJsonDocument::Compact
+                                                                       : QJsonDocument::Indented) +
+                                        (one_line ? "\n" : "")
+                                  : lines.join('\n').toUtf8() + '\n';
+    std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
+    std::fflush(stdout);
+}

@@ -1,0 +1,52 @@
+#pragma once
+#include "app/cli/cli_options.h"
+#include "model/dialogs.h"
+#include "model/tool.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <functional>
+
+// The tool's engine without a window: it plays the user's clicks and waits for what the record
+// learns, so the bytes and pauses on the line are the window's. Each step returns how the
+// command ends from there (Exit_Done to go on).
+class Cli_Session {
+  public:
+    explicit Cli_Session(bool json);
+    Tool& tool() { return t_; }
+
+    // The load sequence, then the first probe at once; Exit_Done once the board answers.
+    int open(int phase);
+    // A search; cut short, it says where and why.
+    int search();
+    // The readout of one found detector, or of every one.
+    int read(int address);
+    // The control-panel simulation, one line per event, until SIGINT or SIGTERM.
+    int watch();
+
+    QJsonObject probe_result() const;
+    QJsonArray detectors(int only = 0) const;
+    // One JSON document per command (watch: one compact document per line), or text lines.
+    void print(const QJsonObject& doc, const QStringList& lines, bool one_line = false) const;
+
+  private:
+    // Main loop passes until `done`: Exit_Interrupted on a signal, Exit_Port once the port has
+    // been closed for 10 s (it is tried again before every step meanwhile), Exit_No_Board past
+    // `limit_ms` (-1: none).
+    int wait(const std::function<bool()>& done, int limit_ms = -1);
+    // After an operation the board did not hear: the port or the board is at fault.
+    int board_lost();
+
+    struct Quiet_Dialogs : Dialogs {
+        QVariant msg_box(const QString& prompt, int, const QString&) override;
+        QString input_box(const QString&, const QString&, const QString&) override { return {}; }
+        void show_about() override {}
+    };
+
+    Tool t_;
+    Quiet_Dialogs dialogs_;
+    bool json_;
+};
+
+// A line on standard error.
+void cli_say(const QString& text);
