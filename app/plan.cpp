@@ -5,6 +5,7 @@
 #include "model/tool.h"
 
 #include <QFileInfo>
+#include <algorithm>
 
 namespace {
 
@@ -45,22 +46,41 @@ QString found_type(const record::Detector& d) {
     return d.found ? (d.type_name.isEmpty() ? QStringLiteral("?") : d.type_name) : QString();
 }
 
+// The tip of a cell: the type code read when the tool has no name for it, the planned type and
+// location, and the comparison; empty when there is nothing to say.
+QString cell_tip(const Loop_Record& record, const Planned_Loop& plan, int address) {
+    QStringList lines;
+    // The cell shows "???" as an empty one does: the tip tells a detector the tool has no name
+    // for from no detector at all.
+    const record::Detector& d = record.at(address);
+    if (d.found && d.type_code >= 0 && type_index(uint8_t(d.type_code)) == 0)
+        lines << QStringLiteral("Code type lu : 0x%1, type sans nom")
+                     .arg(QString::number(d.type_code, 16)
+                              .rightJustified(2, QLatin1Char('0'))
+                              .toUpper());
+    QString planned;
+    if (const Planned_Loop::Entry* p = plan.at(address)) {
+        planned = QString::fromUtf8("Prévu : %1").arg(p->type_text);
+        if (!p->location.isEmpty()) planned += QStringLiteral(" (%1)").arg(p->location);
+    }
+    const Match m = compare(plan, record, address);
+    if (m != Match::None)
+        planned += (planned.isEmpty() ? QString() : QStringLiteral(" — ")) + match_text(m);
+    if (!planned.isEmpty()) lines << planned;
+    return lines.join(QLatin1Char('\n'));
+}
+
 } // namespace
 
-void show_plan_marks(Tool& t) {
-    for (int a = 1; a <= 128; ++a) {
+void show_cell_marks(Tool& t, int address) {
+    const int first = address ? std::max(address, 1) : 1;
+    const int last = address ? std::min(address, 128) : 128;
+    for (int a = first; a <= last; ++a) {
         const Match m = compare(t.planned, t.record, a);
         Control& mark = t.form.Plan_Mark(a);
         mark.set_back_color(mark_colour(m));
         mark.set_visible(m != Match::None);
-        QString tip;
-        if (const Planned_Loop::Entry* p = t.planned.at(a)) {
-            tip = QString::fromUtf8("Prévu : %1").arg(p->type_text);
-            if (!p->location.isEmpty()) tip += QStringLiteral(" (%1)").arg(p->location);
-        }
-        if (m != Match::None)
-            tip += (tip.isEmpty() ? QString() : QStringLiteral(" — ")) + match_text(m);
-        t.form.Adr_Box(a).set_tool_tip_text(tip);
+        t.form.Adr_Box(a).set_tool_tip_text(cell_tip(t.record, t.planned, a));
     }
 }
 
@@ -120,6 +140,6 @@ void Import_Plan_Mnu_Click(Tool& t) {
     t.record.note(QString::fromUtf8("Liste prévue importée : %1 détecteurs (%2)")
                       .arg(t.planned.entries().size())
                       .arg(QFileInfo(path).fileName()));
-    show_plan_marks(t);
+    show_cell_marks(t, 0);
     Compare_Mnu_Click(t);
 }
