@@ -9,8 +9,25 @@
 
 namespace {
 
-// Small squares in the cell's top right corner, in colours that none of the grid's own states
-// uses, so that neither hides the other.
+// The mark in the cell's top right corner: a shape of its own for each outcome, so that it reads
+// without telling colours apart, filled in a colour that none of the grid's own states uses, and
+// outlined in black inside a white ring, one of which stands out on each of them.
+int mark_shape(Match m) {
+    switch (m) {
+    case Match::Ok:
+        return Control::Circle;
+    case Match::Wrong_Type:
+        return Control::Diamond;
+    case Match::Missing:
+        return Control::Cross;
+    case Match::Unexpected:
+        return Control::Triangle;
+    case Match::None:
+        break;
+    }
+    return Control::Square;
+}
+
 Vb_Color mark_colour(Match m) {
     switch (m) {
     case Match::Ok:
@@ -20,7 +37,7 @@ Vb_Color mark_colour(Match m) {
     case Match::Unexpected:
         return RGB(255, 0, 255);
     case Match::Wrong_Type:
-        return RGB(0, 0, 128);
+        return RGB(0, 255, 255);
     case Match::None:
         break;
     }
@@ -78,6 +95,7 @@ void show_cell_marks(Tool& t, int address) {
     for (int a = first; a <= last; ++a) {
         const Match m = compare(t.planned, t.record, a);
         Control& mark = t.form.Plan_Mark(a);
+        if (mark.Shape() != mark_shape(m)) mark.set_shape(mark_shape(m));
         mark.set_back_color(mark_colour(m));
         mark.set_visible(m != Match::None);
         t.form.Adr_Box(a).set_tool_tip_text(cell_tip(t.record, t.planned, a));
