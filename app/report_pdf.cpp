@@ -111,8 +111,8 @@ QByteArray report_pdf(const Report_Header& header, const Report_Rows& rows, cons
     const qreal row_h = 6 * mm;
     const QFont title_font = report_font(15, true), fact_font = report_font(10, false),
                 head_font = report_font(8.5, true), cell_font = report_font(8.5, false),
-                totals_font = report_font(10, false), sign_font = report_font(9.5, true),
-                footer_font = report_font(7.5, false);
+                totals_head_font = report_font(10, true), totals_font = report_font(10, false),
+                sign_font = report_font(9.5, true), footer_font = report_font(7.5, false);
     const QFontMetricsF head_m(head_font, &pdf), cell_m(cell_font, &pdf), fact_m(fact_font, &pdf),
         totals_m(totals_font, &pdf);
     const QString when = header.when.toString(QStringLiteral("dd/MM/yyyy HH:mm"));
@@ -213,6 +213,7 @@ QByteArray report_pdf(const Report_Header& header, const Report_Rows& rows, cons
                        .arg(pages.size()));
     };
 
+    p.setPen(QPen(Qt::black, 0.2 * mm));
     for (int n = 0; n < pages.size(); ++n) {
         const Page& page = pages[n];
         if (n > 0) pdf.newPage();
@@ -249,11 +250,10 @@ QByteArray report_pdf(const Report_Header& header, const Report_Rows& rows, cons
                 }
                 y += row_h;
             }
-            p.setPen(QPen(Qt::black, 0.2 * mm));
             p.drawLine(QPointF(0, y), QPointF(page_w, y));
         }
         if (page.tail) {
-            p.setFont(report_font(10, true));
+            p.setFont(totals_head_font);
             p.drawText(QRectF(0, y + 3 * mm, page_w, 6 * mm), Qt::AlignLeft | Qt::AlignVCenter,
                        QStringLiteral("Totaux"));
             p.setFont(totals_font);
