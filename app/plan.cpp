@@ -5,11 +5,29 @@
 #include "model/tool.h"
 
 #include <QFileInfo>
+#include <algorithm>
 
 namespace {
 
-// Small squares in the cell's top right corner, in colours that none of the grid's own states
-// uses, so that neither hides the other.
+// The mark in the cell's top right corner: a shape of its own for each outcome, so that it reads
+// without telling colours apart, filled in a colour that none of the grid's own states uses, and
+// outlined in black inside a white ring, one of which stands out on each of them.
+int mark_shape(Match m) {
+    switch (m) {
+    case Match::Ok:
+        return Control::Circle;
+    case Match::Wrong_Type:
+        return Control::Diamond;
+    case Match::Missing:
+        return Control::Cross;
+    case Match::Unexpected:
+        return Control::Triangle;
+    case Match::None:
+        break;
+    }
+    return Control::Square;
+}
+
 Vb_Color mark_colour(Match m) {
     switch (m) {
     case Match::Ok:
@@ -19,7 +37,7 @@ Vb_Color mark_colour(Match m) {
     case Match::Unexpected:
         return RGB(255, 0, 255);
     case Match::Wrong_Type:
-        return RGB(0, 0, 128);
+        return RGB(0, 255, 255);
     case Match::None:
         break;
     }
@@ -45,22 +63,42 @@ QString found_type(const record::Detector& d) {
     return d.found ? (d.type_name.isEmpty() ? QStringLiteral("?") : d.type_name) : QString();
 }
 
+// The tip of a cell: the type code read when the tool has no name for it, the planned type and
+// location, and the comparison; empty when there is nothing to say.
+QString cell_tip(const Loop_Record& record, const Planned_Loop& plan, int address) {
+    QStringList lines;
+    // The cell shows "???" as an empty one does: the tip tells a detector the tool has no name
+    // for from no detector at all.
+    const record::Detector& d = record.at(address);
+    if (d.found && d.type_code >= 0 && type_index(uint8_t(d.type_code)) == 0)
+        lines << QStringLiteral("Code type lu : 0x%1, type sans nom")
+                     .arg(QString::number(d.type_code, 16)
+                              .rightJustified(2, QLatin1Char('0'))
+                              .toUpper());
+    QString planned;
+    if (const Planned_Loop::Entry* p = plan.at(address)) {
+        planned = QString::fromUtf8("Prévu : %1").arg(p->type_text);
+        if (!p->location.isEmpty()) planned += QStringLiteral(" (%1)").arg(p->location);
+    }
+    const Match m = compare(plan, record, address);
+    if (m != Match::None)
+        planned += (planned.isEmpty() ? QString() : QStringLiteral(" — ")) + match_text(m);
+    if (!planned.isEmpty()) lines << planned;
+    return lines.join(QLatin1Char('\n'));
+}
+
 } // namespace
 
-void show_plan_marks(Tool& t) {
-    for (int a = 1; a <= 128; ++a) {
+void show_cell_marks(Tool& t, int address) {
+    const int first = address ? std::max(address, 1) : 1;
+    const int last = address ? std::min(address, 128) : 128;
+    for (int a = first; a <= last; ++a) {
         const Match m = compare(t.planned, t.record, a);
         Control& mark = t.form.Plan_Mark(a);
+        if (mark.Shape() != mark_shape(m)) mark.set_shape(mark_shape(m));
         mark.set_back_color(mark_colour(m));
         mark.set_visible(m != Match::None);
-        QString tip;
-        if (const Planned_Loop::Entry* p = t.planned.at(a)) {
-            tip = QString::fromUtf8("Prévu : %1").arg(p->type_text);
-            if (!p->location.isEmpty()) tip += QStringLiteral(" (%1)").arg(p->location);
-        }
-        if (m != Match::None)
-            tip += (tip.isEmpty() ? QString() : QStringLiteral(" — ")) + match_text(m);
-        t.form.Adr_Box(a).set_tool_tip_text(tip);
+        t.form.Adr_Box(a).set_tool_tip_text(cell_tip(t.record, t.planned, a));
     }
 }
 
@@ -99,7 +137,7 @@ void Import_Plan_Mnu_Click(Tool& t) {
         t.dialogs->msg_box(why, vbExclamation, QStringLiteral("LISTE PREVUE"));
         return;
     }
-    show_plan_marks(t);
+    show_cell_marks(t, 0);
     Compare_Mnu_Click(t);
 }
 

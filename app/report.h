@@ -23,6 +23,29 @@ using Report_Rows = QList<QStringList>;
 
 // The CSV's columns, in order (the README lists them); each row has one cell per column.
 QStringList report_columns();
+// Indexes of those columns in a row.
+namespace column {
+enum Index {
+    Address,
+    Type,
+    Code,
+    Pcb,
+    Soft,
+    Serial,
+    Mode,
+    Location,
+    Planned_Type,
+    Comparison,
+    Readout_Col,
+    Readout_Time,
+    Walk_Test,
+    Alarms,
+    Point_Faults,
+    Com_Faults,
+    Led_Seen,
+    Column_Count
+};
+} // namespace column
 Report_Rows report_rows(const Loop_Record& record, const Planned_Loop& plan);
 // Counts under the table: found, planned, each comparison outcome, readouts, walk test.
 QString report_totals(const Loop_Record& record, const Planned_Loop& plan);

@@ -83,11 +83,10 @@ void wire_handlers(Tool& t) {
 
     wire_link_events(t);
 
-    // The marks of the planned loop follow what the search learns.
+    // The cells' marks and tips follow what the record learns.
     Tool* tr = &t;
-    QObject::connect(&t.record, &Loop_Record::changed, &f, [tr] {
-        if (!tr->planned.empty()) show_plan_marks(*tr);
-    });
+    QObject::connect(&t.record, &Loop_Record::changed, &f,
+                     [tr](int address) { show_cell_marks(*tr, address); });
 
     // However the window goes (close box, Quit, the bus task after Quit), the program ends.
     Tool* tp = &t;

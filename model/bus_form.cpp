@@ -95,8 +95,10 @@ Bus_Form::Bus_Form()
         Led_Shp(n).set_shape(Control::Circle);
         Led_Shp(n).set_back_color(0x000000FF);
         Led_Shp(n).set_visible(false);
-        Plan_Mark(n).Move(0, 0, 120, 120);
-        Plan_Mark(n).set_shape(Control::Square);
+        Plan_Mark(n).Move(0, 0, 165, 165);
+        Plan_Mark(n).set_shape(Control::Circle);
+        Plan_Mark(n).set_fore_color(0x00000000);
+        Plan_Mark(n).set_border_style(1);
         Plan_Mark(n).set_visible(false);
     }
     for (int j = 1; j <= 8; ++j) {

@@ -81,6 +81,12 @@ void Control::set_border_width(int w) {
     emit changed();
 }
 
+void Control::set_border_style(int s) {
+    if (s == border_style_) return;
+    border_style_ = s;
+    emit changed();
+}
+
 void Control::set_shape(int s) {
     shape_ = s;
     emit changed();
@@ -128,6 +134,7 @@ void Control::copy_from(const Control& o) {
     width_ = o.width_;
     height_ = o.height_;
     border_width_ = o.border_width_;
+    border_style_ = o.border_style_;
     shape_ = o.shape_;
     x1_ = o.x1_;
     y1_ = o.y1_;

@@ -85,7 +85,21 @@ class Control : public QObject {
     void set_line(int x1, int y1, int x2, int y2);
     int BorderWidth() const { return border_width_; }
     void set_border_width(int w);
-    enum Shape_Kind { Rectangle = 0, Square = 1, Oval = 2, Circle = 3 };
+    // Shapes: 1 draws an outline BorderWidth pixels wide in ForeColor around the shape, inside a
+    // ring as wide of the opposite lightness; 0 none.
+    int BorderStyle() const { return border_style_; }
+    void set_border_style(int s);
+    // The last three are the marks this tool draws; each fills the largest square centred in the
+    // control, as Square and Circle do.
+    enum Shape_Kind {
+        Rectangle = 0,
+        Square = 1,
+        Oval = 2,
+        Circle = 3,
+        Diamond = 6,
+        Triangle = 7,
+        Cross = 8
+    };
     int Shape() const { return shape_; }
     void set_shape(int s);
 
@@ -127,6 +141,7 @@ class Control : public QObject {
     int left_ = 0, top_ = 0, width_ = 0, height_ = 0;
     int x1_ = 0, y1_ = 0, x2_ = 0, y2_ = 0;
     int border_width_ = 1;
+    int border_style_ = 0;
     int shape_ = Rectangle;
     int value_ = 0;
     int max_ = 100;

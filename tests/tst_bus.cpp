@@ -171,6 +171,7 @@ class Runner {
         if (prop == QLatin1String("Caption")) return c->Caption();
         if (prop == QLatin1String("Visible")) return num(c->Visible());
         if (prop == QLatin1String("Value")) return num(c->Value());
+        if (prop == QLatin1String("ToolTipText")) return c->ToolTipText();
         if (prop == QLatin1String("BackColor"))
             return "0x" + QString::number(c->BackColor(), 16).rightJustified(6, '0').toUpper();
         return std::nullopt;

@@ -278,6 +278,7 @@ void Main_Window::apply(Control& c, QWidget* w) {
         auto* s = static_cast<Vb_Shape*>(w);
         s->set_shape(c.Shape());
         s->set_fill(back);
+        s->set_border(c.BorderStyle() ? fore : QColor(), c.BorderWidth() * zoom_);
         if (is_lamp(c)) {
             s->set_lit(c.Visible());
             s->setVisible(true);

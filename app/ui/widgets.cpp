@@ -1,8 +1,11 @@
 #include "app/ui/widgets.h"
 
+#include "model/controls.h"
+
 #include <QBackingStore>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPainterPath>
 #include <QStyleOptionButton>
 #include <QStyleOptionFocusRect>
 #include <QStylePainter>
@@ -273,20 +276,72 @@ void Vb_Shape::paintEvent(QPaintEvent*) {
 void Vb_Shape::draw(QPainter& p) {
     if (dark_.isValid()) p.fillRect(rect(), dark_);
     if (!lit_) return;
-    p.setPen(Qt::NoPen);
     p.setBrush(fill_);
     QRect r = rect();
-    // Square and circle: the largest one centred in the control.
-    if (shape_ == 1 || shape_ == 3) {
+    // Square, circle and the marks: the largest square centred in the control.
+    if (shape_ != Control::Rectangle && shape_ != Control::Oval) {
         const int side = qMin(width(), height());
         r = QRect((width() - side) / 2, (height() - side) / 2, side, side);
     }
-    if (shape_ == 2 || shape_ == 3) {
-        p.setRenderHint(QPainter::Antialiasing);
-        p.drawEllipse(QRectF(r));
-    } else {
-        p.drawRect(r);
+    if (!border_.isValid()) {
+        p.setPen(Qt::NoPen);
+        if (shape_ == Control::Oval || shape_ == Control::Circle) {
+            p.setRenderHint(QPainter::Antialiasing);
+            p.drawEllipse(QRectF(r));
+        } else {
+            p.drawRect(r);
+        }
+        return;
     }
+    // The outline, and outside it a ring of the opposite lightness that keeps it apart from a
+    // background as dark as itself; both lie inside the control.
+    p.setRenderHint(QPainter::Antialiasing);
+    const qreal line = border_width_, ring = border_width_;
+    const qreal in = line / 2 + ring;
+    const QRectF b = QRectF(r).adjusted(in, in, -in, -in);
+    const QPointF c = b.center();
+    QPainterPath path;
+    switch (shape_) {
+    case Control::Oval:
+    case Control::Circle:
+        path.addEllipse(b);
+        break;
+    case Control::Diamond:
+        path.addPolygon(QPolygonF({QPointF(c.x(), b.top()), QPointF(b.right(), c.y()),
+                                   QPointF(c.x(), b.bottom()), QPointF(b.left(), c.y())}));
+        break;
+    case Control::Triangle:
+        path.addPolygon(QPolygonF({QPointF(c.x(), b.top()), QPointF(b.right(), b.bottom()),
+                                   QPointF(b.left(), b.bottom())}));
+        break;
+    case Control::Cross: {
+        // Two bars a third of the side thick, whose ends reach the corners.
+        const qreal thick = b.width() / 3;
+        const qreal length = b.width() * M_SQRT2 - thick;
+        QPainterPath bar;
+        bar.addRect(QRectF(-length / 2, -thick / 2, length, thick));
+        path = QTransform().rotate(45).map(bar).united(QTransform().rotate(-45).map(bar));
+        path.translate(c);
+        break;
+    }
+    default:
+        path.addRect(b);
+        break;
+    }
+    path.closeSubpath();
+    const QColor opposite = border_.lightness() < 128 ? Qt::white : Qt::black;
+    p.strokePath(path,
+                 QPen(opposite, line + 2 * ring, Qt::SolidLine, Qt::SquareCap, Qt::RoundJoin));
+    p.fillPath(path, fill_);
+    p.strokePath(path, QPen(border_, line, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+}
+
+void Vb_Shape::set_border(const QColor& c, qreal width) {
+    if (c == border_ && width == border_width_) return;
+    border_ = c;
+    border_width_ = width;
+    forget_faces();
+    update();
 }
 
 Vb_Line::Vb_Line(QWidget* parent) : QWidget(parent) {

@@ -81,13 +81,16 @@ class Vb_Toggle : public QAbstractButton {
     double indicator_scale_ = 1.0;
 };
 
-// Filled shape without a border: rectangle, square, oval or circle (the model's Shape values).
+// Filled shape, the model's Shape values: rectangle, square, oval, circle, and the marks
+// (diamond, triangle, cross); with an outline when it is given one.
 class Vb_Shape : public QWidget {
     Q_OBJECT
   public:
     explicit Vb_Shape(QWidget* parent);
     void set_shape(int shape);
     void set_fill(const QColor& c);
+    // An outline `width` pixels wide drawn inside the control; an invalid colour for none.
+    void set_border(const QColor& c, qreal width);
     int shape() const { return shape_; }
     // A lamp that blinks many times a second stays shown and only paints itself lit or dark:
     // showing and hiding a child makes the whole window recompute its regions each time.
@@ -116,6 +119,8 @@ class Vb_Shape : public QWidget {
     QImage lit_face_, dark_face_;
     int shape_ = 0;
     QColor fill_;
+    QColor border_;
+    qreal border_width_ = 0;
     bool lit_ = true;
     QColor dark_;
 };
