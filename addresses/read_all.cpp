@@ -25,9 +25,12 @@ void show_progress(Tool& t, int address) {
 }
 
 // The status line is narrow: what went wrong only, in short words when the long ones would not
-// fit.
+// fit, and without the total when the counts add up to it anyway.
 QString status_summary(const Tool::Read_All_Run& run) {
-    for (const bool brief : {false, true}) {
+    const bool stopped = !run.stop.isEmpty();
+    QString text;
+    for (const int level : {0, 1, 2}) {
+        const bool brief = level > 0;
         QStringList parts{brief ? QStringLiteral("%1 compl.").arg(run.complete)
                                 : record::count_text(run.complete, "complète")};
         if (run.partial)
@@ -36,14 +39,13 @@ QString status_summary(const Tool::Read_All_Run& run) {
         if (run.failed)
             parts << QString::fromUtf8(brief ? "%1 sans rép." : "%1 sans réponse").arg(run.failed);
         // A stopped run says so; one that went through names what it could not read.
-        if (run.stop.isEmpty() && run.unread())
-            parts << QStringLiteral("%1 non lus").arg(run.unread());
-        const QString text = (run.stop.isEmpty() ? QString() : QString::fromUtf8("Arrêt : ")) +
-                             parts.join(QStringLiteral(", ")) +
-                             QStringLiteral(" / %1").arg(run.total);
-        if (brief || text.size() <= 48) return text;
+        if (!stopped && run.unread()) parts << record::count_text(run.unread(), "non lu");
+        text = (stopped ? QString::fromUtf8("Arrêt : ") : QString()) +
+               parts.join(QStringLiteral(", "));
+        if (level < 2 || stopped) text += QStringLiteral(" / %1").arg(run.total);
+        if (text.size() <= 46) break;
     }
-    return QString();
+    return text;
 }
 
 // The screen as it was before the run, with what the run achieved in the status line.
@@ -75,7 +77,7 @@ QString read_all_counts(const Tool::Read_All_Run& run) {
                             record::count_text(run.partial, "partielle"))
                        .arg(run.failed)
                        .arg(run.total);
-    if (run.unread()) text += QStringLiteral(", %1 non lus").arg(run.unread());
+    if (run.unread()) text += QStringLiteral(", ") + record::count_text(run.unread(), "non lu");
     return text;
 }
 

@@ -103,11 +103,11 @@ QString report_totals(const Loop_Record& record, const Planned_Loop& plan) {
         tested += record.at(a).tested;
     const Readout_Counts r = record.readout_counts();
     QString text = QString::fromUtf8("Détecteurs trouvés : %1. Lectures : %2, %3, %4 sans "
-                                     "réponse, %5 non lus.")
+                                     "réponse, %5.")
                        .arg(found.size())
                        .arg(count_text(r.complete, "complète"), count_text(r.partial, "partielle"))
                        .arg(r.failed)
-                       .arg(r.unread);
+                       .arg(count_text(r.unread, "non lu"));
     if (!plan.empty()) text += QLatin1Char(' ') + comparison_text(plan, record);
     if (record.simulated())
         text += QString::fromUtf8(" Essai : %1 testés sur %2.").arg(tested).arg(found.size());

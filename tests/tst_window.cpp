@@ -94,7 +94,10 @@ class Tst_Window : public QObject {
         row("Adr_Box(128)", "128\nDLX508B|128\nKTRW|128\nZEPHA|128\nMURO-S8");
         row("Current_Operation_Lbl",
             "Recherches Adresses raccordées|SIMULATION GESTION BUS PAR ECS");
-        row("Cur_Adr_Lbl", "Position = 128 Type adresse = 255| 128 Adresses trouvées");
+        row("Cur_Adr_Lbl", "Position = 128 Type adresse = 255| 128 Adresses trouvées|18 "
+                           "complètes, 1 partielle, 1 sans réponse / 20|Arrêt : 100 compl., 14 "
+                           "part., 14 sans rép. / 128|100 compl., 10 part., 10 sans rép., 8 non "
+                           "lus");
         row("Search_Stop_Lbl", "Recherche interrompue\nen 128 : réponse incomplète|Recherche "
                                "impossible\nréarmement : écho incorrect");
         row("Connection_Lbl", "Déconnecté|Connecté ");
