@@ -120,9 +120,12 @@ int Cli_Session::read(int address) {
         if (const int r = wait([this] { return !t_.read_all.active; }); r != Exit_Done) return r;
         const Tool::Read_All_Run& run = t_.read_all;
         if (t_.record.board_silent()) return board_lost();
-        if (run.complete == run.total) return Exit_Done;
-        cli_say(QString::fromUtf8("Lecture incomplète : %1.").arg(read_all_counts(run)));
-        return Exit_Partial;
+        // The journal's numbers, whatever the outcome.
+        cli_say(QString::fromUtf8("Lecture %1 : %2.")
+                    .arg(run.complete == run.total ? QString::fromUtf8("terminée")
+                                                   : QString::fromUtf8("incomplète"),
+                         read_all_counts(run)));
+        return run.complete == run.total ? Exit_Done : Exit_Partial;
     }
     if (!t_.record.at(address).found) {
         cli_say(QString::fromUtf8("Aucun détecteur ne répond à l'adresse %1 : la recherche en a "
