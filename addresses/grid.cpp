@@ -7,6 +7,7 @@
 
 void open_panel(Tool& t, int index) {
     Bus_Form& f = t.form;
+    t.panel_filled = false;
     for (int r = f.Param_Lbl.LBound(); r <= f.Param_Lbl.UBound(); ++r) {
         f.Param_Lbl(r).set_visible(false);
         f.Value_Lbl(r).set_visible(false);
@@ -40,7 +41,7 @@ void select_cell(Tool& t, int index) {
     t.form.Led_On_Cde.set_visible(false);
     t.form.Led_Off_Cde.set_visible(false);
     t.state.Check_Lock = false;
-    t.state.Task_State = Task::Read_Identity;
+    set_task(t.state, Task::Read_Identity);
 }
 
 } // namespace

@@ -117,11 +117,12 @@ class Readout {
         if (s[0] != 0xFF) {
             // Formed in unsigned arithmetic: the third part runs to 65535.
             const unsigned third = s[2] * 256u + s[3];
-            f_.Value_Lbl(4).set_caption(QStringLiteral("%1%2%3")
-                                            .arg(s[0], 2, 10, QLatin1Char('0'))
-                                            .arg(s[1], 2, 10, QLatin1Char('0'))
-                                            .arg(third, 5, 10, QLatin1Char('0')));
-            t_.record.set_serial(adr_, f_.Value_Lbl(4).Caption());
+            const QString serial = QStringLiteral("%1%2%3")
+                                       .arg(s[0], 2, 10, QLatin1Char('0'))
+                                       .arg(s[1], 2, 10, QLatin1Char('0'))
+                                       .arg(third, 5, 10, QLatin1Char('0'));
+            f_.Value_Lbl(4).set_caption(serial);
+            t_.record.set_serial(adr_, serial);
         }
         return true;
     }
@@ -148,6 +149,7 @@ void Read_Identity(Tool& t) {
         f.Value_Lbl(r).set_visible(true);
         f.Param_Lbl(r).set_visible(true);
     }
+    t.panel_filled = true;
 
     const uint8_t adr = t.state.Sel_Adr;
     f.Param_Lbl(0).set_caption(QStringLiteral("Adresse"));
@@ -163,8 +165,9 @@ void Read_Identity(Tool& t) {
     bool nothing_to_read = false;
     if (!stale || readout.confirm_type()) {
         const uint8_t type_index = on_grid ? t.state.Adr_Type[adr - 1] : 0;
-        f.Value_Lbl(1).set_caption(on_grid ? f.Adr_Box(adr).Caption().mid(4)
-                                           : QStringLiteral("???"));
+        // The name its cell shows: the one the search read, "???" for none.
+        const QString& name = t.record.at(adr).type_name;
+        f.Value_Lbl(1).set_caption(name.isEmpty() ? QStringLiteral("???") : name);
         if (type_index != 0)
             readout.read_details(type_index);
         else
@@ -184,7 +187,7 @@ void Read_Identity(Tool& t) {
     }
 
     t.screen.set_mouse_pointer(Screen_Pointer::Default);
-    t.state.Task_State = Task::Probe_Interface;
+    set_task(t.state, Task::Probe_Interface);
     f.Led_On_Cde.set_visible(true);
     f.Led_Off_Cde.set_visible(true);
 }

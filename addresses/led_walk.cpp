@@ -26,7 +26,7 @@ void show_lit(Tool& t) {
 void end_walk(Tool& t, const QString& how) {
     t.led_walk.active = false;
     t.form.Led_Walk_Mnu.set_caption(Idle_Entry);
-    t.form.Current_Operation_Lbl.set_caption(QStringLiteral("Attente Commande"));
+    t.form.Current_Operation_Lbl.set_caption(Bus_Form::Waiting_Operation);
     int seen = 0;
     for (int a = 1; a <= t.state.Adr_Count && a <= 128; ++a)
         seen += t.record.at(a).led_seen;
@@ -57,14 +57,13 @@ void Led_Walk_Mnu_Click(Tool& t) {
         return;
     }
     stop_read_all(t);
-    remember_status_before_run(t);
     Tool::Led_Walk_Run& run = t.led_walk;
     run = {true, 1, 0, seconds, {}};
     t.form.Led_Walk_Mnu.set_caption(Running_Entry);
     t.form.Current_Operation_Lbl.set_caption(QString::fromUtf8("Allumage des LED une à une"));
     t.record.note(QString::fromUtf8("Allumage des LED une à une, %1 s chacune").arg(seconds));
     t.link.run_request([&t] {
-        if (t.led_walk.active && !t.state.Grid_Locked) t.state.Task_State = Task::Led_Walk;
+        if (t.led_walk.active && !t.state.Grid_Locked) set_task(t.state, Task::Led_Walk);
     });
 }
 
@@ -94,7 +93,7 @@ void Led_Walk(Tool& t) {
         run.active && run.next <= t.state.Adr_Count && run.next <= 128 ? run.next : 0;
     if (address == 0) {
         if (run.active) end_walk(t, QStringLiteral("terminé"));
-        t.state.Task_State = Task::Probe_Interface;
+        set_task(t.state, Task::Probe_Interface);
         return;
     }
     // The tool keeps one LED lit at most: one lit by a click goes off first.

@@ -55,7 +55,7 @@ void end_run(Tool& t, const QString& stop) {
     run.stop = stop;
     t.form.Read_All_Mnu.set_caption(Idle_Entry);
     t.form.Read_All_Bar.set_visible(false);
-    t.form.Current_Operation_Lbl.set_caption(QStringLiteral("Attente Commande"));
+    t.form.Current_Operation_Lbl.set_caption(Bus_Form::Waiting_Operation);
     show_run_summary(t, status_summary(run));
     t.record.note(QString::fromUtf8("Lecture de tous les détecteurs %1 : %2")
                       .arg(stop.isEmpty() ? QString::fromUtf8("terminée")
@@ -88,7 +88,6 @@ void Read_All_Mnu_Click(Tool& t) {
     }
     if (!run_may_start(t, QStringLiteral("Lecture"), QStringLiteral("LECTURE"))) return;
     stop_led_walk(t);
-    remember_status_before_run(t);
     Tool::Read_All_Run& run = t.read_all;
     run = {};
     run.active = true;
@@ -102,7 +101,7 @@ void Read_All_Mnu_Click(Tool& t) {
     t.record.note(QString::fromUtf8("Lecture de tous les détecteurs : %1 à lire").arg(run.total));
     t.link.run_request([&t] {
         // Stopped, or overtaken by a search, before the bus came free.
-        if (t.read_all.active && !t.state.Grid_Locked) t.state.Task_State = Task::Read_All;
+        if (t.read_all.active && !t.state.Grid_Locked) set_task(t.state, Task::Read_All);
     });
 }
 
@@ -138,7 +137,7 @@ void Read_All(Tool& t) {
     const int address = run.active ? next_found(t, run.next) : 0;
     if (address == 0) {
         if (run.active) end_run(t, QString());
-        t.state.Task_State = Task::Probe_Interface;
+        set_task(t.state, Task::Probe_Interface);
         return;
     }
     show_progress(t, address);
@@ -174,5 +173,5 @@ void Read_All(Tool& t) {
     // The next detector follows at once, as a step longer than a tick is followed: the pauses
     // of the readout held the tick, which would otherwise come up to 100 ms later.
     t.state.Task_Tick = true;
-    t.state.Task_State = Task::Read_All;
+    set_task(t.state, Task::Read_All);
 }

@@ -79,7 +79,7 @@ void search_second_attempt(Tool& t) {
     else if (t.state.Adr_Count > 0)
         start_type_reading(t);
     else
-        t.state.Task_State = Task::Search_End;
+        set_task(t.state, Task::Search_End);
 }
 
 void search_type_reading(Tool& t) {
@@ -96,12 +96,12 @@ void search_type_reading(Tool& t) {
     t.state.Adr_Type[adr - 1] = index;
     t.type_epoch[adr - 1] = t.board_epoch;
     if (index == 4 && t.state.Type4_Counter >= 8) t.state.Type4_Counter = 0;
-    t.form.Cur_Adr_Lbl.set_caption(position_caption(adr) + QStringLiteral(" Type adresse =") +
-                                   QLatin1Char(' ') + QString::number(code));
+    show_search_status(t, position_caption(adr) + QStringLiteral(" Type adresse =") +
+                              QLatin1Char(' ') + QString::number(code));
     if (t.state.Cur_Adr < t.state.Adr_Count)
         ++t.state.Cur_Adr;
     else
-        t.state.Task_State = Task::Search_End;
+        set_task(t.state, Task::Search_End);
 }
 
 } // namespace
@@ -109,7 +109,7 @@ void search_type_reading(Tool& t) {
 void search_cut_short(Tool& t, const QString& why) {
     t.search_stop = QString::fromUtf8("Recherche interrompue\nen %1 : %2")
                         .arg(Three_Digits(t.state.Cur_Adr), why);
-    t.state.Task_State = Task::Search_End;
+    set_task(t.state, Task::Search_End);
 }
 
 void set_cell_type(Tool& t, uint8_t adr, uint8_t code) {
@@ -133,7 +133,7 @@ void Start_Bus_Cmd_Click(Tool& t) {
         // The search set-up is held as one bus operation: a grid click that comes during the
         // re-arm runs after it, and then finds the grid locked.
         Line::Step_Scope busy(t.link);
-        t.form.Cc_Lbl.set_visible(false);
+        t.board.set_short_circuit(false);
         t.form.Start_Bus_Cmd.set_visible(false);
         t.form.Adr_Status_Cde.set_visible(false);
         t.form.Search_Stop_Lbl.set_visible(false);
@@ -154,17 +154,16 @@ void Start_Bus_Cmd_Click(Tool& t) {
             t.form.Search_Stop_Lbl.set_visible(true);
             t.record.search_ended(0, 0, why);
             t.form.Start_Bus_Cmd.set_visible(true);
-            t.state.Task_State = Task::Probe_Interface;
+            set_task(t.state, Task::Probe_Interface);
             return;
         }
 
         t.state.Cur_Adr = 1;
-        t.state.Task_State = Task::Search_Addresses;
+        set_task(t.state, Task::Search_Addresses);
         t.form.Timer_Tache.setInterval(tick_ms(t));
         t.state.Search_Step = Probe;
 
-        t.form.Cur_Adr_Lbl.set_caption(position_caption(1));
-        t.form.Cur_Adr_Lbl.set_visible(true);
+        show_search_status(t, position_caption(1));
         t.state.Adr_Count = 0;
         t.form.Current_Operation_Lbl.set_caption(QStringLiteral("Recherches Adresses raccordées"));
 
@@ -179,7 +178,7 @@ void Start_Bus_Cmd_Click(Tool& t) {
 bool Rearm_Bus(Tool& t) {
     Line::Step_Scope busy(t.link);
     t.form.Timer_Tache.stop();
-    const QString previous = t.form.Current_Operation_Lbl.Caption();
+    const QString previous = t.form.Current_Operation_Lbl.Caption(); // as designed
     t.form.Current_Operation_Lbl.set_caption(QStringLiteral("Rearmement...Patienter..."));
 
     bool result = false;
@@ -195,10 +194,10 @@ bool Rearm_Bus(Tool& t) {
 }
 
 void Search_Addresses(Tool& t) {
-    t.form.Cur_Adr_Lbl.set_caption(position_caption(t.state.Cur_Adr));
+    show_search_status(t, position_caption(t.state.Cur_Adr));
     // Cur_Adr stays within 1..128 by construction; a corrupted value would index the grid wrong.
     if (t.state.Cur_Adr < 1 || t.state.Cur_Adr > 128) {
-        t.state.Task_State = Task::Search_End;
+        set_task(t.state, Task::Search_End);
         return;
     }
     switch (t.state.Search_Step) {
@@ -217,12 +216,12 @@ void Search_Addresses(Tool& t) {
 }
 
 void Search_End(Tool& t) {
-    t.form.Cur_Adr_Lbl.set_caption(QLatin1Char(' ') + QString::number(t.state.Adr_Count) +
-                                   QStringLiteral(" Adresses trouvées"));
+    show_search_status(t, QLatin1Char(' ') + QString::number(t.state.Adr_Count) +
+                              QStringLiteral(" Adresses trouvées"));
     t.form.Start_Bus_Cmd.set_visible(true);
     t.form.Timer_Tache.setInterval(tick_ms(t));
-    t.state.Task_State = Task::Probe_Interface;
-    t.form.Current_Operation_Lbl.set_caption(QStringLiteral("Attente Commande"));
+    set_task(t.state, Task::Probe_Interface);
+    t.form.Current_Operation_Lbl.set_caption(Bus_Form::Waiting_Operation);
     t.state.Grid_Locked = false;
     if (t.state.Adr_Count > 0) t.form.Adr_Status_Cde.set_visible(true);
     t.form.Search_Stop_Lbl.set_caption(t.search_stop);

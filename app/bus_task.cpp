@@ -53,7 +53,7 @@ void Bus_Task(Tool& t) {
         break;
     default:
         // Also absorbs the 0 written by the quit menu entry.
-        t.state.Task_State = Task::Probe_Interface;
+        set_task(t.state, Task::Probe_Interface);
         break;
     }
     if (t.state.Quit_Flag) t.form.unload();

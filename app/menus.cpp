@@ -11,9 +11,10 @@
 #include "model/tool.h"
 
 void Form_KeyDown(Tool& t, int key_code, int /*shift*/) {
-    if (key_code == vbKeyF5 && t.form.Start_Bus_Cmd.Visible())
+    // Each key acts only while its button shows.
+    if (key_code == vbKeyF5 && t.form.Start_Bus_Cmd.Visible()) // as designed
         Start_Bus_Cmd_Click(t);
-    else if (key_code == vbKeyF9 && t.form.Adr_Status_Cde.Visible())
+    else if (key_code == vbKeyF9 && t.form.Adr_Status_Cde.Visible()) // as designed
         Adr_Status_Cde_Click(t);
     else if (key_code == vbKeyEscape) {
         stop_read_all(t);

@@ -210,10 +210,3 @@ QByteArray report_json(const Report_Header& header, const Loop_Record& record,
                           {"events", events}};
     return QJsonDocument(doc).toJson(QJsonDocument::Indented);
 }
-
-QString interface_version(const Tool& t) {
-    const Control& label = t.form.Version_Lbl;
-    return label.Visible()
-               ? QString(label.Caption()).remove(QStringLiteral("(Ver.")).remove(QLatin1Char(')'))
-               : QString::fromUtf8("non lue");
-}

@@ -50,9 +50,6 @@ Report_Rows report_rows(const Loop_Record& record, const Planned_Loop& plan);
 // Counts under the table: found, planned, each comparison outcome, readouts, walk test.
 QString report_totals(const Loop_Record& record, const Planned_Loop& plan);
 
-// The interface board's version as its panel shows it ("3.1"), or "non lue".
-QString interface_version(const Tool& t);
-
 // ';' separated, UTF-8 with a BOM, CRLF: what French spreadsheet software opens as it is.
 QByteArray report_csv(const Report_Rows& rows);
 // Every address with anything known, as the JSON report lists them.

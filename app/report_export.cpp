@@ -1,5 +1,6 @@
 #include "app/report_export.h"
 
+#include "app/presenter.h"
 #include "app/report.h"
 #include "link/regular_file.h"
 #include "model/tool.h"

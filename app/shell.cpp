@@ -9,6 +9,7 @@
 #include "app/link_events.h"
 #include "app/menus.h"
 #include "app/plan.h"
+#include "app/presenter.h"
 #include "app/report_export.h"
 #include "app/settings.h"
 #include "app/trace.h"
@@ -82,6 +83,7 @@ void wire_handlers(Tool& t) {
     connect_click(t, f.About_Mnu, About_Mnu_Click);
 
     wire_link_events(t);
+    wire_presenter(t);
 
     // The cells' marks and tips follow what the record learns.
     Tool* tr = &t;
@@ -226,7 +228,7 @@ void Form_QueryUnload(Tool& t) {
 }
 
 void Quit_Mnu_Click(Tool& t) {
-    t.state.Task_State = Task::Quit;
+    set_task(t.state, Task::Quit);
     t.state.Quit_Flag = true;
     t.form.unload();
 }

@@ -41,7 +41,7 @@ void request_mode_write(Tool& t, uint8_t before) {
             return show_mode(t, before);
         // A readout that ran meanwhile reloads Sensor_Mode; the user's choice is what is written.
         t.state.Sensor_Mode = mode;
-        t.state.Task_State = Task::Mode_Write;
+        set_task(t.state, Task::Mode_Write);
     });
 }
 
@@ -50,7 +50,7 @@ void sensor_check_click(Tool& t, Control& box, const Control& other, uint8_t off
     const uint8_t before = t.state.Sensor_Mode;
     // From a grid click until its readout starts, the rows are hidden and the boxes still show
     // the previous detector's mode: a change made then would be written to the new address.
-    if (!t.form.Param_Lbl(0).Visible()) return show_mode(t, before);
+    if (!t.panel_filled) return show_mode(t, before);
     if (box.Value() == 0) {
         if (other.Value() == 0) {
             if (t.dialogs)
@@ -91,7 +91,7 @@ void Mode_Write(Tool& t) {
     state.Last_Result = t.link.Send_Frame(Mode_Commit_Command, adr, 0x00, true, false);
     t.record.mode_written(adr, mode, set && state.Last_Result.toBool() && accepted(t));
     Tempo_Wait(t, 50);
-    state.Task_State = Task::Read_Identity;
+    set_task(state, Task::Read_Identity);
 }
 
 void Value_Lbl_Click(Tool&, int) {}

@@ -13,7 +13,6 @@ namespace {
 const QString Idle_Caption = QStringLiteral("ETAT DES ADRESSES (F9)");
 const QString Stop_Caption = QStringLiteral("ARRÊT SIMULATION");
 const QString Running_Operation = QStringLiteral("SIMULATION GESTION BUS PAR ECS");
-const QString Waiting_Operation = QStringLiteral("Attente Commande");
 
 constexpr Vb_Color Found_Color = RGB(128, 128, 255);
 constexpr Vb_Color Com_Fault_Color = RGB(255, 255, 0);
@@ -35,10 +34,8 @@ constexpr int Silent_Polls_For_Disconnection = 3;
 void watch_board(Tool& t, bool heard) {
     if (heard) {
         t.silent_polls = 0;
-        if (!t.state.Connected) {
-            t.form.Connection_Lbl.set_caption(QString::fromUtf8("Connecté "));
-            t.form.Emul_Frm.set_back_color(RGB(0, 255, 0));
-        }
+        // Shown answering again; the version is read again once the run is over.
+        if (!t.state.Connected) t.board.set_answering(true);
         return;
     }
     if (++t.silent_polls == Silent_Polls_For_Disconnection) declare_disconnection(t);
@@ -81,10 +78,10 @@ void start_simulation(Tool& t) {
     t.silent_polls = 0;
     t.record.simulation_started();
 
-    t.link.run_request([&t] {
-        // Only a search asked for just before this click hides the button: it has re-armed the
-        // loop and rebuilt the grid, and polling would override it, so the run is called off.
-        if (!t.form.Adr_Status_Cde.Visible()) {
+    t.link.run_request([&t, searches = t.record.searches()] {
+        // A search asked for just before this click has re-armed the loop and rebuilt the grid,
+        // and polling would override it, so the run is called off; so is one over no address.
+        if (t.record.searches() != searches || t.state.Adr_Count == 0) {
             show_legend(t, false);
             t.form.Adr_Status_Cde.set_caption(Idle_Caption);
             t.state.Simulation_Active = false;
@@ -92,7 +89,7 @@ void start_simulation(Tool& t) {
             if (t.state.Task_State != Task::Search_Addresses) {
                 // The re-arm failed: nothing else will unlock the grid or reset the status line.
                 t.state.Grid_Locked = false;
-                t.form.Current_Operation_Lbl.set_caption(Waiting_Operation);
+                t.form.Current_Operation_Lbl.set_caption(Bus_Form::Waiting_Operation);
             }
             return;
         }
@@ -101,7 +98,7 @@ void start_simulation(Tool& t) {
         // one (an LED walk's next) or switched its own off already.
         t.led_lit_before_run = t.state.Led_Address;
         t.state.Led_Address = 0;
-        t.state.Task_State = Task::Simulation_Poll;
+        set_task(t.state, Task::Simulation_Poll);
     });
 }
 
@@ -109,7 +106,7 @@ void stop_simulation(Tool& t) {
     show_legend(t, false);
     // Deferred past the running step, whose own next state (the LED state after a new alarm,
     // the poll after the LED state) would otherwise replace the stop.
-    t.link.run_request([&t] { t.state.Task_State = Task::Simulation_Stop; });
+    t.link.run_request([&t] { set_task(t.state, Task::Simulation_Stop); });
 }
 
 } // namespace
@@ -163,7 +160,7 @@ void Simulation_Poll(Tool& t) {
         state.Alarm_Latch(adr) = true;
         state.Led_Request = 1;
         state.Sel_Adr = adr;
-        state.Task_State = Task::Led_Command;
+        set_task(state, Task::Led_Command);
     }
 
     state.Sim_Address = adr < state.Adr_Count ? static_cast<uint8_t>(adr + 1) : 1;
@@ -177,8 +174,8 @@ void Simulation_Stop(Tool& t) {
     for (int adr = 1; adr <= state.Adr_Count && adr <= 128; ++adr)
         t.form.Adr_Box(adr).set_back_color(Found_Color);
     set_tick_interval(t);
-    state.Task_State = Task::Probe_Interface;
-    t.form.Current_Operation_Lbl.set_caption(Waiting_Operation);
+    set_task(state, Task::Probe_Interface);
+    t.form.Current_Operation_Lbl.set_caption(Bus_Form::Waiting_Operation);
     state.Grid_Locked = false;
     state.Simulation_Active = false;
     if (state.Adr_Count > 0) t.form.Adr_Status_Cde.set_visible(true);

@@ -69,11 +69,10 @@ void Open_Com_Port(Tool& t) {
     Program_State& state = t.state;
     Bus_Form& form = t.form;
 
-    form.Connection_Lbl.set_caption(QString::fromUtf8("Deconnecté"));
-    form.Emul_Frm.set_back_color(RGB(255, 255, 0));
-    form.Version_Lbl.set_visible(false);
+    t.board.set_answering(false);
+    t.board.set_version(-1);
     state.Connected = false;
-    state.Task_State = Task::Probe_Interface;
+    set_task(state, Task::Probe_Interface);
 
     t.port_wanted = false;
     t.port_retry.stop();
@@ -83,7 +82,7 @@ void Open_Com_Port(Tool& t) {
     if (!open_device(t)) {
         form.Timer_Tache.stop();
         // No probe will run to declare the board gone and hide it.
-        form.Cc_Lbl.set_visible(false);
+        t.board.set_short_circuit(false);
         // A device given by its path is named so: the number it stands in for means nothing.
         const QString name = t.port_for_run.path.isEmpty()
                                  ? QStringLiteral("Com%1").arg(state.Com_Port)

@@ -3,13 +3,6 @@
 #include "engine/com_port.h"
 #include "model/tool.h"
 
-namespace {
-
-const Vb_Color Green = RGB(0, 255, 0);
-const Vb_Color Yellow = RGB(255, 255, 0);
-
-} // namespace
-
 bool note_board_heard(Tool& t, bool heard) {
     // An exchange given up because the program is quitting tells nothing of the board.
     if (t.state.Quit_Flag) return false;
@@ -47,7 +40,7 @@ void Probe_Interface(Tool& t) {
     const bool answered = t.link.Send_Command(0x01, 0x01);
     note_board_heard(t, t.link.link_count.replies != replies);
     if (answered) {
-        state.Task_State = state.Connected ? Task::Idle_Status : Task::Read_Version;
+        set_task(state, state.Connected ? Task::Idle_Status : Task::Read_Version);
         return;
     }
 
@@ -60,11 +53,9 @@ void Probe_Interface(Tool& t) {
 }
 
 void declare_disconnection(Tool& t) {
-    Bus_Form& form = t.form;
-    form.Cc_Lbl.set_visible(false);
-    form.Connection_Lbl.set_caption(QString::fromUtf8("Deconnecté"));
-    form.Version_Lbl.set_visible(false);
-    form.Emul_Frm.set_back_color(Yellow);
+    t.board.set_short_circuit(false);
+    t.board.set_answering(false);
+    t.board.set_version(-1);
     t.state.Connected = false;
     t.state.Probe_Retries = 3;
     ++t.board_epoch;
@@ -72,28 +63,25 @@ void declare_disconnection(Tool& t) {
 
 void Read_Version(Tool& t) {
     Program_State& state = t.state;
-    Bus_Form& form = t.form;
 
     if (!t.link.Exchange_Byte(0x02, 1) || !t.link.rx_has(1)) return;
     const uint8_t v = t.link.rx(0);
     if (v < 0x30 || state.Connected) return;
 
-    form.Connection_Lbl.set_caption(QString::fromUtf8("Connecté "));
-    form.Version_Lbl.set_visible(true);
-    form.Version_Lbl.set_caption(QStringLiteral("(Ver.%1.%2)").arg(v / 16).arg(v % 16));
-    form.Emul_Frm.set_back_color(Green);
+    t.board.set_answering(true);
+    t.board.set_version(v);
     state.Connected = true;
     state.Probe_Retries = 3;
-    state.Task_State = Task::Idle_Status;
+    set_task(state, Task::Idle_Status);
 }
 
 void Idle_Status(Tool& t) {
     Program_State& state = t.state;
 
     if (!t.link.Exchange_Byte(0x08, 1) || !t.link.rx_has(1)) {
-        state.Task_State = Task::Probe_Interface;
+        set_task(state, Task::Probe_Interface);
         return;
     }
     note_board_heard(t, true);
-    t.form.Cc_Lbl.set_visible((t.link.rx(0) & 0x10) != 0);
+    t.board.set_short_circuit((t.link.rx(0) & 0x10) != 0);
 }

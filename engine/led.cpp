@@ -62,7 +62,7 @@ void Led_Command(Tool& t) {
         }
     }
     Tempo_Wait(t, 100);
-    state.Task_State = state.Simulation_Active ? Task::Simulation_Poll : Task::Probe_Interface;
+    set_task(state, state.Simulation_Active ? Task::Simulation_Poll : Task::Probe_Interface);
 }
 
 // A click while a step waits for its reply runs once that step has written its own next state,
@@ -72,7 +72,7 @@ void Led_On_Cde_Click(Tool& t) {
     t.link.run_request([&t] {
         if (search_under_way(t)) return;
         t.state.Led_Request = 1;
-        t.state.Task_State = Task::Led_Command;
+        set_task(t.state, Task::Led_Command);
     });
 }
 
@@ -81,6 +81,6 @@ void Led_Off_Cde_Click(Tool& t) {
     t.link.run_request([&t] {
         if (search_under_way(t)) return;
         t.state.Led_Request = 0;
-        t.state.Task_State = Task::Led_Command;
+        set_task(t.state, Task::Led_Command);
     });
 }

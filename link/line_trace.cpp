@@ -85,3 +85,7 @@ void Line_Trace::received(const QByteArray& bytes, bool dropped) {
 void Line_Trace::exchange_ends(const char* outcome) {
     line(QByteArray("] ") + outcome);
 }
+
+void Line_Trace::note(const QByteArray& text) {
+    line("* " + text);
+}

@@ -29,6 +29,8 @@ class Line_Trace {
     // Bytes read from the port: a reply, or `dropped` ones (stale bytes, a late reply).
     void received(const QByteArray& bytes, bool dropped = false);
     void exchange_ends(const char* outcome);
+    // A line of the tool's own between the bytes (a change of task state), marked "*".
+    void note(const QByteArray& text);
 
   private:
     void line(const QByteArray& text);

@@ -152,7 +152,7 @@ Bus_Form::Bus_Form()
         l->set_transparent(true);
         l->set_font(font(12, true));
     }
-    design(Current_Operation_Lbl, "Attente Commande", 96, 192, 6636, 300);
+    design(Current_Operation_Lbl, Waiting_Operation, 96, 192, 6636, 300);
     // As far right as the frame allows, for a run's summary; what it showed before is unchanged.
     design(Cur_Adr_Lbl, "Label1", 9696, 192, 5484, 300);
     Cur_Adr_Lbl.set_visible(false);

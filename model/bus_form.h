@@ -12,6 +12,8 @@ class Bus_Form : public QObject {
     Bus_Form();
 
     QString Caption = QStringLiteral("BUS AUTOCODAGE TARNELIS");
+    // What Current_Operation_Lbl says when no operation runs.
+    static inline const QString Waiting_Operation = QStringLiteral("Attente Commande");
     static constexpr int ScaleWidth = 15465; // client area, twips
     static constexpr int ScaleHeight = 10080;
     Vb_Color BackColor = Sys_Workspace;

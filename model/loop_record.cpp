@@ -102,6 +102,7 @@ void Loop_Record::log(int address, const QString& text) {
 void Loop_Record::search_started() {
     const int before = found().size();
     searched_to_ = 0;
+    ++searches_;
     search_stop_.clear();
     for (Detector& d : detectors_) {
         d.found = false;

@@ -109,6 +109,8 @@ class Loop_Record : public QObject {
     // The last search that ended looked at addresses 1 to searched_to(); 0 while none has (since
     // the start, or since a new one began): no address can be called missing then.
     int searched_to() const { return searched_to_; }
+    // Searches begun since the start.
+    int searches() const { return searches_; }
     // Where and why the last search that ended was cut short (or could not begin); empty when it
     // went to its end.
     const QString& search_stop() const { return search_stop_; }
@@ -176,5 +178,6 @@ class Loop_Record : public QObject {
     std::function<QDateTime()> now_;
     bool simulated_ = false;
     int searched_to_ = 0;
+    int searches_ = 0;
     QString search_stop_;
 };

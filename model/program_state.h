@@ -5,6 +5,7 @@
 #include <QVariant>
 #include <array>
 #include <cstdint>
+#include <functional>
 
 // Values of Task_State that have a step in Bus_Task; any other value falls back to 1.
 namespace Task {
@@ -25,13 +26,32 @@ enum : int16_t {
 };
 }
 
+struct Program_State;
+
+// Task_State reads as a number anywhere, and is written through set_task() only, which records
+// each change.
+class Task_Slot {
+  public:
+    operator int16_t() const { return value_; }
+
+  private:
+    friend void set_task(Program_State& state, int16_t next);
+    int16_t value_ = 0;
+};
+
+// The one way Task_State changes: each change goes to the logging category kalvenor.task (off by
+// default: QT_LOGGING_RULES="kalvenor.task.debug=true") and to `on_task_change`, which the tool
+// points at the line trace.
+void set_task(Program_State& state, int16_t next);
+
 // Everything that lives longer than one handler or one bus task step. One instance per run,
 // held by the Tool and seen by every part of the program. Start values are those the program
 // has before the load sequence; the load sequence, the settings file and the port opening then
 // set theirs.
 struct Program_State {
     // Main loop and pacing
-    int16_t Task_State = 0;
+    Task_Slot Task_State;
+    std::function<void(int16_t from, int16_t to)> on_task_change;
     Flag16 Task_Tick;
     Flag16 Quit_Flag;
     Flag16 Tempo_Done;

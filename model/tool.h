@@ -1,5 +1,6 @@
 #pragma once
 #include "link/line.h"
+#include "model/board_state.h"
 #include "model/bus_form.h"
 #include "model/controls.h"
 #include "model/dialogs.h"
@@ -17,11 +18,17 @@
 struct Tool {
     Tool() {
         link.set_quit_check([this] { return bool(state.Quit_Flag); });
+        state.on_task_change = [this](int16_t from, int16_t to) {
+            if (link.trace.is_open())
+                link.trace.note(QByteArray("état ") + QByteArray::number(from) + " -> " +
+                                QByteArray::number(to));
+        };
     }
     Tool(const Tool&) = delete;
     Tool& operator=(const Tool&) = delete;
 
     Program_State state;
+    Board_State board;
     Bus_Form form;
     Screen_Pointer screen;
     Line link;
@@ -61,6 +68,17 @@ struct Tool {
     // Where and why the search under way was cut short; empty while it goes well.
     QString search_stop;
 
+    // The detector panel shows a readout of Sel_Adr: from a grid click until the readout starts
+    // its rows are hidden, and the boxes still stand for the previous detector.
+    bool panel_filled = false;
+
+    // What the last search left in the status line, which a run's summary gives way to.
+    struct Status_Line {
+        QString caption;
+        bool visible = false;
+    } search_status;
+    bool run_summary_shown = false;
+
     // What the tool has learned of the loop, for the reports, and what the plan says.
     Loop_Record record;
     Planned_Loop planned;
@@ -77,14 +95,6 @@ struct Tool {
         uint16_t selection = 0; // selection_count when the current readout began
         QString stop;           // why the run ended before its last detector; empty otherwise
     } read_all;
-
-    // What the status line showed before a read-all or an LED walk: the run's summary, shown
-    // there once it ends, gives way to it when the next operation starts.
-    struct Status_Before_Run {
-        QString caption;
-        bool visible = false;
-        bool summary_shown = false;
-    } status_before_run;
 
     // The found detectors' LEDs lit one after the other for a walk round the site (state
     // Led_Walk).

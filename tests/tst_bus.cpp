@@ -362,6 +362,7 @@ class Runner {
                  t.type_epoch[adr - 1] = t.board_epoch;
                  t.form.Adr_Box(adr).set_caption(
                      QStringLiteral("%1\n").arg(adr, 3, 10, QLatin1Char('0')) + a.value(2));
+                 t.record.set_type(adr, 0, a.value(2));
              }},
             {"dirty", [&] { dirty(t); }},
             {"show", [&] { with_control([&](Control& c) { c.set_visible(arg(1) != 0); }); }},
@@ -385,7 +386,7 @@ class Runner {
                  const int v = arg(1);
                  const std::map<QString, std::function<void()>> vars = {
                      {"Sel_Adr", [&] { t.state.Sel_Adr = uint8_t(v); }},
-                     {"Task_State", [&] { t.state.Task_State = int16_t(v); }},
+                     {"Task_State", [&] { set_task(t.state, int16_t(v)); }},
                      {"Simulation_Active", [&] { t.state.Simulation_Active = v != 0; }},
                      {"Com_Port", [&] { t.state.Com_Port = uint8_t(v); }}};
                  if (const auto it = vars.find(a.value(0)); it != vars.end()) return it->second();

@@ -283,7 +283,7 @@ class Tst_Window : public QObject {
     void ending() {
         QFETCH(bool, close_box);
         Shown s;
-        s.t.state.Task_State = No_Step_State;
+        set_task(s.t.state, No_Step_State);
         s.t.state.Task_Tick = true;
         QTimer::singleShot(0, s.w.get(), [&] {
             if (close_box)
@@ -296,7 +296,7 @@ class Tst_Window : public QObject {
         clock.start();
         main_loop(s.t);
         QVERIFY(clock.elapsed() < 5000);
-        QCOMPARE(s.t.state.Task_State, close_box ? No_Step_State : int16_t(0));
+        QCOMPARE(int16_t(s.t.state.Task_State), close_box ? No_Step_State : int16_t(0));
         QVERIFY(s.t.form.is_unloaded() && !s.t.form.Timer_Tache.isActive() && !s.w->isVisible());
     }
 
@@ -307,7 +307,7 @@ class Tst_Window : public QObject {
         Harness h;
         h.load();
         h.board.set_silent(true);
-        h.t.state.Task_State = Task::Probe_Interface;
+        set_task(h.t.state, Task::Probe_Interface);
         h.t.state.Task_Tick = true;
         QElapsedTimer clock;
         clock.start();
@@ -316,15 +316,15 @@ class Tst_Window : public QObject {
         QVERIFY(h.t.state.Task_Tick);
         h.t.form.Timer_Tache.stop(); // nothing else to wake the pass
         QTimer::singleShot(1000, &h.t.form, [] {});
-        h.t.state.Task_State = No_Step_State;
+        set_task(h.t.state, No_Step_State);
         clock.start();
         main_loop_pass(h.t);
-        QCOMPARE(h.t.state.Task_State, int16_t(Task::Probe_Interface));
+        QCOMPARE(int16_t(h.t.state.Task_State), int16_t(Task::Probe_Interface));
         QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
         h.t.form.Timer_Tache.start();
         int steps = 0;
         for (clock.start(); clock.elapsed() < 350;) {
-            h.t.state.Task_State = No_Step_State;
+            set_task(h.t.state, No_Step_State);
             main_loop_pass(h.t);
             steps += h.t.state.Task_State == Task::Probe_Interface;
         }

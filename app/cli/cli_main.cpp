@@ -5,6 +5,7 @@
 #include "app/cli/cli_session.h"
 #include "app/command_line.h"
 #include "app/plan.h"
+#include "app/presenter.h"
 #include "app/quit_signals.h"
 #include "app/report.h"
 #include "app/trace.h"

@@ -2,6 +2,7 @@
 
 #include "addresses/read_all.h"
 #include "addresses/search.h"
+#include "app/presenter.h"
 #include "app/report.h"
 #include "app/shell.h"
 #include "detector/simulation.h"
@@ -172,7 +173,7 @@ int Cli_Session::watch() {
 }
 
 QJsonObject Cli_Session::probe_result() const {
-    return {{"version", interface_version(t_)}, {"short_circuit", t_.form.Cc_Lbl.Visible()}};
+    return {{"version", interface_version(t_)}, {"short_circuit", t_.board.short_circuit()}};
 }
 
 QJsonArray Cli_Session::detectors(int only) const {
