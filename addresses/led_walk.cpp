@@ -19,7 +19,7 @@ void show_lit(Tool& t) {
     const record::Detector& d = t.record.at(run.lit);
     t.form.Cur_Adr_Lbl.set_caption(
         QString::fromUtf8("LED %1 allumée%2 (V : vue)")
-            .arg(Three_Digits(run.lit), d.led_seen ? QString::fromUtf8(", vue") : QString()));
+            .arg(three_digits(run.lit), d.led_seen ? QString::fromUtf8(", vue") : QString()));
     t.form.Cur_Adr_Lbl.set_visible(true);
 }
 
@@ -52,7 +52,7 @@ void Led_Walk_Mnu_Click(Tool& t) {
     const int seconds = answer.trimmed().toInt(&number);
     if (t.state.Quit_Flag || answer.isEmpty()) return;
     if (!number || seconds < 1 || seconds > 60) {
-        t.dialogs->msg_box(QStringLiteral("Valeur entre 1 et 60 SVP..."), vbInformation,
+        t.dialogs->msg_box(QStringLiteral("Valeur entre 1 et 60 SVP..."), Msg_Information,
                            QStringLiteral("ERREUR"));
         return;
     }

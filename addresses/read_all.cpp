@@ -16,7 +16,7 @@ const QString Running_Entry = QString::fromUtf8("Arrêter la &lecture des détec
 void show_progress(Tool& t, int address) {
     const Tool::Read_All_Run& run = t.read_all;
     t.form.Cur_Adr_Lbl.set_caption(QString::fromUtf8("Détecteur %1 : %2 / %3")
-                                       .arg(Three_Digits(address))
+                                       .arg(three_digits(address))
                                        .arg(run.passed + 1)
                                        .arg(run.total));
     t.form.Cur_Adr_Lbl.set_visible(true);
@@ -115,7 +115,7 @@ bool run_may_start(Tool& t, const QString& what, const QString& title) {
                                      .arg(what)
                                : QString::fromUtf8("Aucun détecteur trouvé : lancez d'abord la "
                                                    "recherche (F5)."),
-                           vbInformation, title);
+                           Msg_Information, title);
     return false;
 }
 

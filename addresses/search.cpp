@@ -8,18 +8,18 @@
 
 namespace {
 
-constexpr Vb_Color Cell_Grey = RGB(192, 192, 192);
-constexpr Vb_Color Cell_Searching = RGB(224, 224, 224);
-constexpr Vb_Color Cell_Found = RGB(128, 128, 255);
+constexpr Bgr_Colour Cell_Grey = RGB(192, 192, 192);
+constexpr Bgr_Colour Cell_Searching = RGB(224, 224, 224);
+constexpr Bgr_Colour Cell_Found = RGB(128, 128, 255);
 
 enum Step : uint8_t { Second_Attempt = 1, Probe = 4, Type_Reading = 5 };
 
 QString position_caption(uint8_t adr) {
-    return QStringLiteral("Position = ") + Three_Digits(adr);
+    return QStringLiteral("Position = ") + three_digits(adr);
 }
 
 QString cell_caption(int adr, const QString& name) {
-    return Three_Digits(adr) + QLatin1Char('\n') + name;
+    return three_digits(adr) + QLatin1Char('\n') + name;
 }
 
 // Status byte of the last frame reply; a reply without one counts as a failed frame.
@@ -108,7 +108,7 @@ void search_type_reading(Tool& t) {
 
 void search_cut_short(Tool& t, const QString& why) {
     t.search_stop = QString::fromUtf8("Recherche interrompue\nen %1 : %2")
-                        .arg(Three_Digits(t.state.Cur_Adr), why);
+                        .arg(three_digits(t.state.Cur_Adr), why);
     set_task(t.state, Task::Search_End);
 }
 

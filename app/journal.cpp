@@ -12,7 +12,7 @@ QString when(const QDateTime& t) {
 }
 
 QString address_text(int a) {
-    return a == 0 ? QStringLiteral("boucle") : Three_Digits(a);
+    return a == 0 ? QStringLiteral("boucle") : three_digits(a);
 }
 
 } // namespace

@@ -9,7 +9,7 @@ namespace {
 // Switches a lamp timer on. A timer already running keeps its count, so the lamp goes dark at
 // the end of the current 75 ms period. The timers stop once their lamp is dark: an idle tool
 // has no reason to wake up every 75 ms.
-void Light(Control& lamp, QTimer& timer) {
+void light_lamp(Control& lamp, QTimer& timer) {
     lamp.set_visible(true);
     if (!timer.isActive()) timer.start();
 }
@@ -28,11 +28,11 @@ void wire_link_events(Tool& t) {
         QObject::connect(timer, &QTimer::timeout, &f, [tp, handler = handler] { handler(*tp); });
 
     QObject::connect(&t.link, &Line::byte_sent, &f,
-                     [tp] { Light(tp->form.Send_Shp, tp->form.Send_Timer); });
+                     [tp] { light_lamp(tp->form.Send_Shp, tp->form.Send_Timer); });
     QObject::connect(&t.link, &Line::reply_arrived, &f, [tp] {
         // A reply that comes in after the window unloaded lights no lamp: its timer would
         // outlive the window.
-        if (!tp->form.is_unloaded()) Light(tp->form.Receive_Shp, tp->form.Receive_Timer);
+        if (!tp->form.is_unloaded()) light_lamp(tp->form.Receive_Shp, tp->form.Receive_Timer);
     });
 }
 

@@ -12,14 +12,14 @@
 
 void Form_KeyDown(Tool& t, int key_code, int /*shift*/) {
     // Each key acts only while its button shows.
-    if (key_code == vbKeyF5 && t.form.Start_Bus_Cmd.Visible()) // as designed
+    if (key_code == Key_F5 && t.form.Start_Bus_Cmd.Visible()) // as designed
         Start_Bus_Cmd_Click(t);
-    else if (key_code == vbKeyF9 && t.form.Adr_Status_Cde.Visible()) // as designed
+    else if (key_code == Key_F9 && t.form.Adr_Status_Cde.Visible()) // as designed
         Adr_Status_Cde_Click(t);
-    else if (key_code == vbKeyEscape) {
+    else if (key_code == Key_Escape) {
         stop_read_all(t);
         stop_led_walk(t);
-    } else if (key_code == vbKeyV) {
+    } else if (key_code == Key_V) {
         Led_Seen_Key(t);
     }
 }
@@ -35,7 +35,7 @@ void Serial_Com_Port_Mnu_Click(Tool& t) {
         if (t.state.Quit_Flag) return;
         if (round_to_byte(leading_number(answer), &port) && port >= 1 && port <= 16) break;
         t.state.Last_Result = t.dialogs->msg_box(QStringLiteral("Valeur entre 1 et 16 SVP..."),
-                                                 vbInformation, QStringLiteral("ERREUR"));
+                                                 Msg_Information, QStringLiteral("ERREUR"));
         if (t.state.Quit_Flag) return;
     }
     t.state.Com_Port = static_cast<uint8_t>(port);

@@ -1,10 +1,10 @@
 #pragma once
 struct Tool;
 
-constexpr int vbKeyF5 = 116;
-constexpr int vbKeyF9 = 120;
-constexpr int vbKeyEscape = 27;
-constexpr int vbKeyV = 86;
+constexpr int Key_F5 = 116;
+constexpr int Key_F9 = 120;
+constexpr int Key_Escape = 27;
+constexpr int Key_V = 86;
 
 void Form_KeyDown(Tool& t, int key_code, int shift);
 void Serial_Com_Port_Mnu_Click(Tool& t);

@@ -28,7 +28,7 @@ int mark_shape(Match m) {
     return Control::Square;
 }
 
-Vb_Color mark_colour(Match m) {
+Bgr_Colour mark_colour(Match m) {
     switch (m) {
     case Match::Ok:
         return RGB(0, 128, 0);
@@ -106,7 +106,7 @@ void Compare_Mnu_Click(Tool& t) {
     if (!t.dialogs) return;
     if (t.planned.empty()) {
         t.dialogs->msg_box(QString::fromUtf8("Aucune liste prévue : importez-la d'abord."),
-                           vbInformation, QStringLiteral("COMPARAISON"));
+                           Msg_Information, QStringLiteral("COMPARAISON"));
         return;
     }
     QList<QStringList> rows;
@@ -114,7 +114,7 @@ void Compare_Mnu_Click(Tool& t) {
         const Match m = compare(t.planned, t.record, a);
         if (m == Match::None || m == Match::Ok) continue;
         const Planned_Loop::Entry* p = t.planned.at(a);
-        rows << QStringList{Three_Digits(a), p ? p->type_text : QString(),
+        rows << QStringList{three_digits(a), p ? p->type_text : QString(),
                             p ? p->location : QString(), found_type(t.record.at(a)), match_text(m)};
     }
     QString text = comparison_text(t.planned, t.record);
@@ -134,7 +134,7 @@ void Import_Plan_Mnu_Click(Tool& t) {
     if (path.isEmpty() || t.state.Quit_Flag) return;
     QString why;
     if (!import_plan(t, path, &why)) {
-        t.dialogs->msg_box(why, vbExclamation, QStringLiteral("LISTE PREVUE"));
+        t.dialogs->msg_box(why, Msg_Exclamation, QStringLiteral("LISTE PREVUE"));
         return;
     }
     show_cell_marks(t, 0);

@@ -4,8 +4,8 @@
 
 namespace {
 
-constexpr Vb_Color Answering_Colour = RGB(0, 255, 0);
-constexpr Vb_Color Silent_Colour = RGB(255, 255, 0);
+constexpr Bgr_Colour Answering_Colour = RGB(0, 255, 0);
+constexpr Bgr_Colour Silent_Colour = RGB(255, 255, 0);
 
 void show_board_fact(Tool& t, Board_State::Fact fact) {
     Bus_Form& f = t.form;

@@ -65,7 +65,7 @@ Report_Rows report_rows(const Loop_Record& record, const Planned_Loop& plan) {
         const Planned_Loop::Entry* p = plan.at(a);
         if (!d.found && !p) continue;
         QStringList row(Column_Count);
-        row[Address] = Three_Digits(a);
+        row[Address] = three_digits(a);
         if (d.found) {
             row[Type] = d.type_name;
             if (d.type_code >= 0)

@@ -49,7 +49,7 @@ void Export_Report_Mnu_Click(Tool& t) {
     if (!t.dialogs) return;
     if (t.record.found().isEmpty() && t.planned.empty()) {
         t.dialogs->msg_box(QString::fromUtf8("Rien à exporter : lancez d'abord la recherche (F5)."),
-                           vbInformation, Title);
+                           Msg_Information, Title);
         return;
     }
     QSettings remembered(QStringLiteral("kalvenor"), QStringLiteral("kalvenor"));
@@ -112,18 +112,18 @@ void Export_Report_Mnu_Click(Tool& t) {
         if (fault == File_Fault::Taken) continue;
         t.dialogs->msg_box(QString::fromUtf8("Le rapport n'est pas écrit :\n%1 : %2.")
                                .arg(QDir::toNativeSeparators(path), file_fault_text(fault)),
-                           vbExclamation, Title);
+                           Msg_Exclamation, Title);
         return;
     }
     if (base.isEmpty()) {
         t.dialogs->msg_box(QString::fromUtf8("Le rapport n'est pas écrit : les noms de rapport "
                                              "de cette minute sont tous pris dans %1.")
                                .arg(QDir::toNativeSeparators(folder)),
-                           vbExclamation, Title);
+                           Msg_Exclamation, Title);
         return;
     }
     t.record.note(QString::fromUtf8("Rapport exporté : %1").arg(base));
     t.dialogs->msg_box(QString::fromUtf8("Rapport écrit dans %1 :\n%2.pdf, .csv et .json")
                            .arg(QDir::toNativeSeparators(folder), base),
-                       vbInformation, Title);
+                       Msg_Information, Title);
 }

@@ -95,7 +95,7 @@ struct Stored {
 
 // The two settings as the file gives them; false on any content the tool cannot take, in which
 // case the caller falls back to the defaults.
-bool Parse(QFile& file, Stored* out) {
+bool parse_settings(QFile& file, Stored* out) {
     Field_Reader reader(file);
     QString field;
     bool too_long = false;
@@ -162,7 +162,7 @@ void Read_Config(Tool& t) {
     }
 
     Stored stored;
-    if (opened == Opened::File && Parse(file, &stored)) {
+    if (opened == Opened::File && parse_settings(file, &stored)) {
         t.state.Com_Port = stored.port;
         t.state.Phase_Number = stored.phase;
     } else {

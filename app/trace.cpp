@@ -29,7 +29,7 @@ bool start_trace(Tool& t, const QString& path, QString* why) {
         QTimer::singleShot(0, &tp->form, [tp] {
             stop_trace(*tp);
             if (tp->dialogs && !tp->state.Quit_Flag)
-                tp->dialogs->msg_box(tp->link.trace.failure(), vbExclamation, Title);
+                tp->dialogs->msg_box(tp->link.trace.failure(), Msg_Exclamation, Title);
         });
     };
     return true;
@@ -42,7 +42,7 @@ void Trace_Mnu_Click(Tool& t) {
         stop_trace(t);
         t.dialogs->msg_box(
             QString::fromUtf8("Trace enregistrée dans %1.").arg(QDir::toNativeSeparators(path)),
-            vbInformation, Title);
+            Msg_Information, Title);
         return;
     }
     const QString path = t.dialogs->save_file(
@@ -54,5 +54,5 @@ void Trace_Mnu_Click(Tool& t) {
     QString why;
     if (!start_trace(t, path, &why))
         t.dialogs->msg_box(QString::fromUtf8("La trace ne peut pas commencer : %1.").arg(why),
-                           vbExclamation, Title);
+                           Msg_Exclamation, Title);
 }

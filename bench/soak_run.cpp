@@ -21,7 +21,7 @@ const QString Idle_Caption = QStringLiteral("ETAT DES ADRESSES (F9)");
 const QString Stop_Caption = QStringLiteral("ARRÊT SIMULATION");
 const QString Connected_Caption = QStringLiteral("Connecté ");
 const QString Mode_Box_Title = QStringLiteral("Sélection Capteur");
-constexpr Vb_Color Green = RGB(0, 255, 0);
+constexpr Bgr_Colour Green = RGB(0, 255, 0);
 
 // The board holds a randomly delayed answer back this long (at full speed): until then an
 // answer to an exchange from before the calm can still turn up.
@@ -174,7 +174,7 @@ class Soak {
         ++r_.sim_requests;
         ++r_.actions[QLatin1String(start ? "simulation start" : "simulation stop")];
         sim_ = {true, start, start && search_queued_, pass_};
-        by_key ? Form_KeyDown(t_, vbKeyF9, 0) : t_.form.Adr_Status_Cde.click();
+        by_key ? Form_KeyDown(t_, Key_F9, 0) : t_.form.Adr_Status_Cde.click();
     }
 
     int pick(std::initializer_list<double> weights) {
@@ -218,7 +218,7 @@ class Soak {
         case Search:
             ++r_.actions[QStringLiteral("search")];
             if (t_.link.bus_busy > 0) search_queued_ = true;
-            by_key ? Form_KeyDown(t_, vbKeyF5, 0) : form.Start_Bus_Cmd.click();
+            by_key ? Form_KeyDown(t_, Key_F5, 0) : form.Start_Bus_Cmd.click();
             break;
         case Grid: {
             ++r_.actions[QStringLiteral("grid click")];

@@ -55,7 +55,7 @@ void sensor_check_click(Tool& t, Control& box, const Control& other, uint8_t off
         if (other.Value() == 0) {
             if (t.dialogs)
                 t.state.Last_Result = t.dialogs->msg_box(
-                    QStringLiteral("Il doit y avoir au moins un capteur activé !"), vbInformation,
+                    QStringLiteral("Il doit y avoir au moins un capteur activé !"), Msg_Information,
                     QStringLiteral("Sélection Capteur"));
             // Raises Click again, which clears the bit and asks for the write itself.
             box.set_value(1);

@@ -14,11 +14,11 @@ const QString Idle_Caption = QStringLiteral("ETAT DES ADRESSES (F9)");
 const QString Stop_Caption = QStringLiteral("ARRÊT SIMULATION");
 const QString Running_Operation = QStringLiteral("SIMULATION GESTION BUS PAR ECS");
 
-constexpr Vb_Color Found_Color = RGB(128, 128, 255);
-constexpr Vb_Color Com_Fault_Color = RGB(255, 255, 0);
-constexpr Vb_Color Alarm_Color = RGB(255, 0, 0);
-constexpr Vb_Color Point_Fault_Color = RGB(255, 128, 0);
-constexpr Vb_Color Standby_Color = RGB(0, 255, 0);
+constexpr Bgr_Colour Found_Color = RGB(128, 128, 255);
+constexpr Bgr_Colour Com_Fault_Color = RGB(255, 255, 0);
+constexpr Bgr_Colour Alarm_Color = RGB(255, 0, 0);
+constexpr Bgr_Colour Point_Fault_Color = RGB(255, 128, 0);
+constexpr Bgr_Colour Standby_Color = RGB(0, 255, 0);
 
 constexpr uint8_t Poll_Command = 0x10;
 constexpr uint8_t State_Alarm = 0x01;
@@ -135,7 +135,7 @@ void Simulation_Poll(Tool& t) {
     watch_board(t, t.link.frame_heard());
     const bool heard = note_board_heard(t, t.link.frame_heard());
     bool alarm = false;
-    Vb_Color colour;
+    Bgr_Colour colour;
     record::Point point;
     if (!answered || t.link.rx(0) != 0) {
         colour = Com_Fault_Color;

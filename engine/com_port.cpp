@@ -91,7 +91,7 @@ void Open_Com_Port(Tool& t) {
                                QString::fromUtf8(" n'existe pas ou n'est pas libre !") +
                                QLatin1Char('\n') + why_not_open(port);
         if (t.dialogs)
-            state.Last_Result = t.dialogs->msg_box(prompt, vbExclamation, "Erreur Port Com");
+            state.Last_Result = t.dialogs->msg_box(prompt, Msg_Exclamation, "Erreur Port Com");
         // Once the box is read: the adapter may be plugged in, or the rights given, later.
         if (!state.Quit_Flag) t.port_retry.start(clock_ms(t, Retry_Ms));
         return;

@@ -64,7 +64,7 @@ Bus_Form::Bus_Form()
     for (Control* c : all_controls())
         c->setParent(this);
 
-    const Vb_Color cyan = 0x00FFFF00;
+    const Bgr_Colour cyan = 0x00FFFF00;
 
     design(Start_Bus_Cmd, "RECHERCHER ADRESSES (F5)", 96, 8736, 2052, 612);
     Start_Bus_Cmd.set_font(font(8.25, true));
@@ -111,7 +111,7 @@ Bus_Form::Bus_Form()
     }
 
     struct Legend {
-        Vb_Color colour;
+        Bgr_Colour colour;
         int sq_left, sq_top;
         const char* caption;
         int lbl_left, lbl_top;

@@ -16,7 +16,7 @@ class Bus_Form : public QObject {
     static inline const QString Waiting_Operation = QStringLiteral("Attente Commande");
     static constexpr int ScaleWidth = 15465; // client area, twips
     static constexpr int ScaleHeight = 10080;
-    Vb_Color BackColor = Sys_Workspace;
+    Bgr_Colour BackColor = Sys_Workspace;
 
     // Placed directly on the window
     Control Start_Bus_Cmd;

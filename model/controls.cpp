@@ -17,13 +17,13 @@ void Control::set_visible(bool v) {
     emit changed();
 }
 
-void Control::set_back_color(Vb_Color c) {
+void Control::set_back_color(Bgr_Colour c) {
     if (c == back_) return;
     back_ = c;
     emit changed();
 }
 
-void Control::set_fore_color(Vb_Color c) {
+void Control::set_fore_color(Bgr_Colour c) {
     if (c == fore_) return;
     fore_ = c;
     emit changed();

@@ -7,15 +7,15 @@
 #include <memory>
 
 // Colours as the tool writes them: &H00BBGGRR, or a system colour (&H800000xx).
-using Vb_Color = uint32_t;
-constexpr Vb_Color RGB(int r, int g, int b) {
-    return static_cast<Vb_Color>((r & 0xFF) | ((g & 0xFF) << 8) | ((b & 0xFF) << 16));
+using Bgr_Colour = uint32_t;
+constexpr Bgr_Colour RGB(int r, int g, int b) {
+    return static_cast<Bgr_Colour>((r & 0xFF) | ((g & 0xFF) << 8) | ((b & 0xFF) << 16));
 }
-constexpr Vb_Color Sys_Workspace = 0x8000000C;   // application workspace
-constexpr Vb_Color Sys_Window = 0x80000005;      // window background
-constexpr Vb_Color Sys_Window_Text = 0x80000008; // window text
-constexpr Vb_Color Sys_Button_Face = 0x8000000F; // default face of buttons and frames
-constexpr Vb_Color Sys_Button_Text = 0x80000012; // default text of buttons
+constexpr Bgr_Colour Sys_Workspace = 0x8000000C;   // application workspace
+constexpr Bgr_Colour Sys_Window = 0x80000005;      // window background
+constexpr Bgr_Colour Sys_Window_Text = 0x80000008; // window text
+constexpr Bgr_Colour Sys_Button_Face = 0x8000000F; // default face of buttons and frames
+constexpr Bgr_Colour Sys_Button_Text = 0x80000012; // default text of buttons
 
 enum class Control_Kind {
     Label,
@@ -55,10 +55,10 @@ class Control : public QObject {
     void set_caption(const QString& c);
     bool Visible() const { return visible_; }
     void set_visible(bool v);
-    Vb_Color BackColor() const { return back_; }
-    void set_back_color(Vb_Color c);
-    Vb_Color ForeColor() const { return fore_; }
-    void set_fore_color(Vb_Color c);
+    Bgr_Colour BackColor() const { return back_; }
+    void set_back_color(Bgr_Colour c);
+    Bgr_Colour ForeColor() const { return fore_; }
+    void set_fore_color(Bgr_Colour c);
     const Font_Spec& Font() const { return font_; }
     void set_font(const Font_Spec& f);
     void set_font_size(double pt);
@@ -132,8 +132,8 @@ class Control : public QObject {
     Control* container_;
     QString caption_;
     bool visible_ = true;
-    Vb_Color back_ = Sys_Button_Face;
-    Vb_Color fore_ = Sys_Window_Text;
+    Bgr_Colour back_ = Sys_Button_Face;
+    Bgr_Colour fore_ = Sys_Window_Text;
     Font_Spec font_;
     bool transparent_ = false;
     int alignment_ = 0;

@@ -2,7 +2,7 @@
 
 #include <QRegularExpression>
 
-QString Three_Digits(int n) {
+QString three_digits(int n) {
     return QStringLiteral("%1").arg(n, 3, 10, QLatin1Char('0'));
 }
 

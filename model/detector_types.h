@@ -3,7 +3,7 @@
 #include <cstdint>
 
 // An address as the grid, the panel and the status line write it: 7 -> "007".
-QString Three_Digits(int n);
+QString three_digits(int n);
 
 // Type index and grid name of a type code; index 4 names take Type4_Counter.
 uint8_t type_index(uint8_t type_code);

@@ -41,4 +41,4 @@ class Dialogs {
                             const QStringList& /*headers*/, const QList<QStringList>& /*rows*/) {}
 };
 
-enum Msg_Style { vbOKOnly = 0, vbExclamation = 48, vbInformation = 64 };
+enum Msg_Style { Msg_Ok_Only = 0, Msg_Exclamation = 48, Msg_Information = 64 };

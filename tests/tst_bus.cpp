@@ -226,7 +226,7 @@ class Runner {
     static QString grid(const Tool& t) {
         int grey = 0, light = 0, blue = 0, unknown = 0, leds = 0;
         for (int n = 1; n <= 128; ++n) {
-            const Vb_Color c = t.form.Adr_Box(n).BackColor();
+            const Bgr_Colour c = t.form.Adr_Box(n).BackColor();
             grey += c == 0x00C0C0C0;
             light += c == 0x00E0E0E0;
             blue += c == 0x00FF8080;

@@ -236,7 +236,7 @@ class Tst_Record : public QObject {
             QCOMPARE(now.value(it.key()), it.value());
         QVERIFY(target.open(QIODevice::ReadOnly) && target.readAll() == "mine");
         QVERIFY(!QFile::exists(elsewhere.filePath("nothing")));
-        QCOMPARE(h.dialogs.messages.last().style == vbExclamation, disk_full);
+        QCOMPARE(h.dialogs.messages.last().style == Msg_Exclamation, disk_full);
         if (disk_full) return;
         QStringList made;
         for (const QString& f : now.keys())

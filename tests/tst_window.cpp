@@ -126,9 +126,9 @@ class Tst_Window : public QObject {
                 QStyleOptionButton o;
                 o.initFrom(b);
                 area = b->style()->subElementRect(QStyle::SE_PushButtonContents, &o, b);
-            } else if (auto* t = qobject_cast<Vb_Toggle*>(w)) {
+            } else if (auto* t = qobject_cast<Option_Toggle*>(w)) {
                 area = t->text_rect();
-            } else if (qobject_cast<Vb_Frame*>(w)) {
+            } else if (qobject_cast<Caption_Frame*>(w)) {
                 area.adjust(8, 0, -6, 0); // one line, beside the border's corner
             }
             for (const QString& caption : captions) {
@@ -179,8 +179,8 @@ class Tst_Window : public QObject {
         };
         row("About, FERMER", -1, 0, "FERMER", "");
         row("About, Enter", -1, 0, "Enter", "");
-        row("vbInformation", 64, QMessageBox::Information, "OK", "1");
-        row("vbExclamation", 48, QMessageBox::Warning, "OK", "1");
+        row("Msg_Information", 64, QMessageBox::Information, "OK", "1");
+        row("Msg_Exclamation", 48, QMessageBox::Warning, "OK", "1");
         row("input, OK", 0, 0, "OK", "3");
         row("input, Annuler", 0, 0, "Annuler", "");
         row("input, close box", 0, 0, "", "");
@@ -243,7 +243,7 @@ class Tst_Window : public QObject {
         QFETCH(bool, covered);
         QFETCH(bool, blink_before_zoom);
         Shown s;
-        auto* lamp = static_cast<Vb_Shape*>(s.find("Receive_Shp"));
+        auto* lamp = static_cast<Filled_Shape*>(s.find("Receive_Shp"));
         if (blink_before_zoom) {
             QTest::qWait(50);
             s.t.form.Receive_Shp.set_visible(true);

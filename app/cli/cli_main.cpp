@@ -19,7 +19,7 @@
 namespace {
 
 QString detector_line(const QJsonObject& d) {
-    QStringList parts{Three_Digits(d.value("address").toInt()), d.value("type").toString()};
+    QStringList parts{three_digits(d.value("address").toInt()), d.value("type").toString()};
     for (const char* key : {"pcb_version", "soft_version", "serial", "readout"})
         if (!d.value(key).toString().isEmpty()) parts << d.value(key).toString();
     return parts.join(QLatin1Char(' '));

@@ -131,7 +131,7 @@ int Cli_Session::read(int address) {
     if (!t_.record.at(address).found) {
         cli_say(QString::fromUtf8("Aucun détecteur ne répond à l'adresse %1 : la recherche en a "
                                   "trouvé %2.")
-                    .arg(Three_Digits(address))
+                    .arg(three_digits(address))
                     .arg(t_.record.found().size()));
         return Exit_Nobody;
     }
@@ -147,7 +147,7 @@ int Cli_Session::read(int address) {
     const record::Readout result = t_.record.at(address).readout;
     if (result == record::Readout::Complete) return Exit_Done;
     cli_say(QString::fromUtf8("Lecture de %1 %2.")
-                .arg(Three_Digits(address), result == record::Readout::None
+                .arg(three_digits(address), result == record::Readout::None
                                                 ? QString::fromUtf8("impossible : type sans "
                                                                     "lecture connue")
                                                 : record::readout_text(result)));
@@ -161,7 +161,7 @@ int Cli_Session::watch() {
     QObject::connect(&t_.record, &Loop_Record::logged, &t_.record, [this](const record::Event& e) {
         const QString when = e.at.toString(Qt::ISODate);
         print({{"at", when}, {"address", e.address}, {"event", e.text}},
-              {QStringLiteral("%1 %2 %3").arg(when, Three_Digits(e.address), e.text)}, true);
+              {QStringLiteral("%1 %2 %3").arg(when, three_digits(e.address), e.text)}, true);
     });
     Adr_Status_Cde_Click(t_);
     const int r = wait([] { return false; });

@@ -7,7 +7,7 @@
 
 namespace look {
 
-QColor color(Vb_Color c, const QPalette& system) {
+QColor color(Bgr_Colour c, const QPalette& system) {
     if (c & 0x80000000u) {
         switch (c & 0xFF) {
         case 0x05:
@@ -28,7 +28,7 @@ QColor color(Vb_Color c, const QPalette& system) {
     return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF));
 }
 
-QColor color(Vb_Color c) {
+QColor color(Bgr_Colour c) {
     return color(c, QApplication::palette());
 }
 

@@ -14,8 +14,8 @@ class QWidget;
 namespace look {
 
 // The system colours &H800000xx follow the desktop palette.
-QColor color(Vb_Color c, const QPalette& system);
-QColor color(Vb_Color c);
+QColor color(Bgr_Colour c, const QPalette& system);
+QColor color(Bgr_Colour c);
 
 // The font at `zoom` times its size.
 QFont font(const Font_Spec& f, double zoom = 1.0);

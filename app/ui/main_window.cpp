@@ -144,25 +144,26 @@ QWidget* Main_Window::make_widget(Control& c, QWidget* container) {
     QWidget* w = nullptr;
     switch (c.kind()) {
     case Control_Kind::Label: {
-        auto* l = new Vb_Label(container);
-        connect(l, &Vb_Label::clicked, &c, [&c] { c.click(); });
+        auto* l = new Caption_Label(container);
+        connect(l, &Caption_Label::clicked, &c, [&c] { c.click(); });
         if (c.Name() == QLatin1String("Value_Lbl")) {
             const int i = c.Index();
-            connect(l, &Vb_Label::mouse_moved, this, [this, i] { Value_Lbl_MouseMove(t_, i); });
+            connect(l, &Caption_Label::mouse_moved, this,
+                    [this, i] { Value_Lbl_MouseMove(t_, i); });
         }
         w = l;
         break;
     }
     case Control_Kind::Button: {
-        auto* b = new Vb_Button(container);
+        auto* b = new Caption_Button(container);
         connect(b, &QPushButton::clicked, &c, [&c] { c.click(); });
         w = b;
         break;
     }
     case Control_Kind::Frame: {
-        auto* f = new Vb_Frame(container);
+        auto* f = new Caption_Frame(container);
         if (&c == &t_.form.Status_Frame)
-            connect(f, &Vb_Frame::background_mouse_move, this,
+            connect(f, &Caption_Frame::background_mouse_move, this,
                     [this] { Status_Frame_MouseMove(t_); });
         w = f;
         break;
@@ -170,8 +171,9 @@ QWidget* Main_Window::make_widget(Control& c, QWidget* container) {
     case Control_Kind::Check:
     case Control_Kind::Option: {
         const bool check = c.kind() == Control_Kind::Check;
-        auto* b = new Vb_Toggle(check ? Vb_Toggle::Check : Vb_Toggle::Option, container);
-        QPointer<Vb_Toggle> guard(b);
+        auto* b =
+            new Option_Toggle(check ? Option_Toggle::Check : Option_Toggle::Option, container);
+        QPointer<Option_Toggle> guard(b);
         connect(b, &QAbstractButton::clicked, this, [this, &c, guard, check](bool on) {
             if (check)
                 c.set_value(on ? 1 : 0);
@@ -184,13 +186,13 @@ QWidget* Main_Window::make_widget(Control& c, QWidget* container) {
         break;
     }
     case Control_Kind::Shape:
-        w = new Vb_Shape(container);
+        w = new Filled_Shape(container);
         break;
     case Control_Kind::Line:
-        w = new Vb_Line(container);
+        w = new Drawn_Line(container);
         break;
     case Control_Kind::Picture: {
-        auto* p = new Vb_Picture(container);
+        auto* p = new Drawn_Picture(container);
         if (&c == &t_.form.Picture1)
             p->set_picture(QPixmap::fromImage(artwork::thermometer_image()));
         else if (&c == &t_.form.Picture2)
@@ -219,7 +221,7 @@ void Main_Window::bind(Control& c, QWidget* w) {
     apply(c, w);
     if (is_lamp(c)) {
         // A lamp only ever turns on or off, four times a poll: nothing else of it is looked at.
-        auto* shape = static_cast<Vb_Shape*>(w);
+        auto* shape = static_cast<Filled_Shape*>(w);
         lamps_.append(shape);
         connect(&c, &Control::changed, shape, [&c, shape] { shape->set_lit(c.Visible()); });
         return;
@@ -234,7 +236,7 @@ void Main_Window::apply(Control& c, QWidget* w) {
 
     switch (c.kind()) {
     case Control_Kind::Label: {
-        auto* l = static_cast<Vb_Label*>(w);
+        auto* l = static_cast<Caption_Label*>(w);
         l->setText(c.Caption());
         const Qt::Alignment h = c.Alignment() == 2   ? Qt::AlignHCenter
                                 : c.Alignment() == 1 ? Qt::AlignRight
@@ -249,13 +251,13 @@ void Main_Window::apply(Control& c, QWidget* w) {
         break;
     }
     case Control_Kind::Button: {
-        auto* b = static_cast<Vb_Button*>(w);
+        auto* b = static_cast<Caption_Button*>(w);
         b->setText(c.Caption());
         set_font(b, c.Font(), zoom_);
         break;
     }
     case Control_Kind::Frame: {
-        auto* f = static_cast<Vb_Frame*>(w);
+        auto* f = static_cast<Caption_Frame*>(w);
         f->set_caption(c.Caption());
         set_font(f, c.Font(), zoom_);
         set_colours(f, back, fore);
@@ -263,7 +265,7 @@ void Main_Window::apply(Control& c, QWidget* w) {
     }
     case Control_Kind::Check:
     case Control_Kind::Option: {
-        auto* b = static_cast<Vb_Toggle*>(w);
+        auto* b = static_cast<Option_Toggle*>(w);
         b->set_indicator_scale(zoom_);
         b->setText(c.Caption());
         // The room right of the box, at the width the control is about to get.
@@ -275,7 +277,7 @@ void Main_Window::apply(Control& c, QWidget* w) {
         break;
     }
     case Control_Kind::Shape: {
-        auto* s = static_cast<Vb_Shape*>(w);
+        auto* s = static_cast<Filled_Shape*>(w);
         s->set_shape(c.Shape());
         s->set_fill(back);
         s->set_border(c.BorderStyle() ? fore : QColor(), c.BorderWidth() * zoom_);
@@ -291,8 +293,8 @@ void Main_Window::apply(Control& c, QWidget* w) {
     }
     case Control_Kind::Line: {
         const int width = std::max(1, int(std::lround(c.BorderWidth() * zoom_)));
-        static_cast<Vb_Line*>(w)->set_line(tw.point(c.X1(), c.Y1()), tw.point(c.X2(), c.Y2()),
-                                           width, fore);
+        static_cast<Drawn_Line*>(w)->set_line(tw.point(c.X1(), c.Y1()), tw.point(c.X2(), c.Y2()),
+                                              width, fore);
         break;
     }
     case Control_Kind::Picture:
@@ -320,7 +322,7 @@ void Main_Window::apply(Control& c, QWidget* w) {
     }
     if (!is_lamp(c) && w->isHidden() == c.Visible()) w->setVisible(c.Visible());
     // A control that moved, showed or hid may now cover a lamp or uncover it.
-    for (Vb_Shape* lamp : std::as_const(lamps_))
+    for (Filled_Shape* lamp : std::as_const(lamps_))
         lamp->forget_cover();
 
     int& z = last_z_[&c];
@@ -424,7 +426,7 @@ void Main_Window::show_centred() {
     activateWindow();
 }
 
-int Main_Window::Vb_Key_Code(int k) {
+int Main_Window::key_code_of(int k) {
     if (k >= Qt::Key_F1 && k <= Qt::Key_F16) return 112 + (k - Qt::Key_F1);
     if (k >= Qt::Key_A && k <= Qt::Key_Z) return k; // same codes as ASCII capitals
     if (k >= Qt::Key_0 && k <= Qt::Key_9) return k;
@@ -492,7 +494,7 @@ void Main_Window::showEvent(QShowEvent* e) {
 bool Main_Window::eventFilter(QObject* watched, QEvent* e) {
     if (e->type() == QEvent::KeyPress && watched == keys_from_ && key_down) {
         auto* k = static_cast<QKeyEvent*>(e);
-        if (const int code = Vb_Key_Code(k->key())) {
+        if (const int code = key_code_of(k->key())) {
             int shift = 0;
             if (k->modifiers() & Qt::ShiftModifier) shift |= 1;
             if (k->modifiers() & Qt::ControlModifier) shift |= 2;

@@ -9,7 +9,7 @@
 
 struct Tool;
 class QAction;
-class Vb_Shape;
+class Filled_Shape;
 
 // The Qt face of Bus_Frm: one widget per model control, placed in twips, following the model
 // live and handing user input back to it. The behaviour lives in the handlers Form_Load wires
@@ -37,8 +37,8 @@ class Main_Window : public QMainWindow {
     // Where key presses go before the focused control sees them (Form_KeyDown).
     std::function<void(Tool&, int key_code, int shift)> key_down;
 
-    // Visual Basic key code of a Qt key, or 0 when it has none.
-    static int Vb_Key_Code(int qt_key);
+    // The key code Form_KeyDown takes for a Qt key (F5 is 116), or 0 when it has none.
+    static int key_code_of(int qt_key);
 
   protected:
     bool eventFilter(QObject* watched, QEvent* e) override;
@@ -61,7 +61,7 @@ class Main_Window : public QMainWindow {
     QHash<const QWidget*, Control*> controls_;
     QHash<const Control*, QAction*> actions_;
     QHash<const Control*, int> last_z_;
-    QList<Vb_Shape*> lamps_;
+    QList<Filled_Shape*> lamps_;
     QPointer<QWindow> keys_from_; // the native window whose key presses go to key_down
     bool wait_cursor_ = false;
     double zoom_ = 1.0;

@@ -18,7 +18,7 @@
 #include <QVBoxLayout>
 
 namespace {
-constexpr int vbOK = 1;
+constexpr int Ok_Pressed = 1;
 
 QMessageBox::Icon icon_of(int style) {
     switch (style & 0x70) {
@@ -26,9 +26,9 @@ QMessageBox::Icon icon_of(int style) {
         return QMessageBox::Critical;
     case 32:
         return QMessageBox::Question;
-    case vbExclamation:
+    case Msg_Exclamation:
         return QMessageBox::Warning;
-    case vbInformation:
+    case Msg_Information:
         return QMessageBox::Information;
     default:
         return QMessageBox::NoIcon;
@@ -41,7 +41,7 @@ QVariant Qt_Dialogs::msg_box(const QString& prompt, int style, const QString& ti
     box.setObjectName(QStringLiteral("msg_box"));
     box.setTextFormat(Qt::PlainText);
     run(box);
-    return vbOK;
+    return Ok_Pressed;
 }
 
 QString Qt_Dialogs::input_box(const QString& prompt, const QString& title, const QString& preset) {

@@ -16,19 +16,19 @@
 #include <cmath>
 #include <cstring>
 
-Vb_Label::Vb_Label(QWidget* parent) : QLabel(parent) {
+Caption_Label::Caption_Label(QWidget* parent) : QLabel(parent) {
     setTextFormat(Qt::PlainText);
     setWordWrap(true);
     setMouseTracking(true);
     setFocusPolicy(Qt::NoFocus);
 }
 
-void Vb_Label::mousePressEvent(QMouseEvent* e) {
+void Caption_Label::mousePressEvent(QMouseEvent* e) {
     if (e->button() == Qt::LeftButton) pressed_ = true;
     e->accept();
 }
 
-void Vb_Label::mouseReleaseEvent(QMouseEvent* e) {
+void Caption_Label::mouseReleaseEvent(QMouseEvent* e) {
     const bool was_pressed = pressed_;
     pressed_ = false;
     e->accept();
@@ -36,14 +36,14 @@ void Vb_Label::mouseReleaseEvent(QMouseEvent* e) {
         emit clicked();
 }
 
-void Vb_Label::mouseMoveEvent(QMouseEvent* e) {
+void Caption_Label::mouseMoveEvent(QMouseEvent* e) {
     e->accept();
     emit mouse_moved();
 }
 
-Vb_Button::Vb_Button(QWidget* parent) : QPushButton(parent) {}
+Caption_Button::Caption_Button(QWidget* parent) : QPushButton(parent) {}
 
-void Vb_Button::paintEvent(QPaintEvent*) {
+void Caption_Button::paintEvent(QPaintEvent*) {
     QStylePainter p(this);
     QStyleOptionButton opt;
     initStyleOption(&opt);
@@ -65,18 +65,18 @@ void Vb_Button::paintEvent(QPaintEvent*) {
     }
 }
 
-Vb_Frame::Vb_Frame(QWidget* parent) : QWidget(parent) {
+Caption_Frame::Caption_Frame(QWidget* parent) : QWidget(parent) {
     setAutoFillBackground(true);
     setMouseTracking(true);
 }
 
-void Vb_Frame::set_caption(const QString& c) {
+void Caption_Frame::set_caption(const QString& c) {
     if (c == caption_) return;
     caption_ = c;
     update();
 }
 
-void Vb_Frame::paintEvent(QPaintEvent*) {
+void Caption_Frame::paintEvent(QPaintEvent*) {
     QPainter p(this);
     const QFontMetrics fm(font());
     const int top = fm.height() / 2;
@@ -89,13 +89,13 @@ void Vb_Frame::paintEvent(QPaintEvent*) {
     p.drawText(text.adjusted(2, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, caption_);
 }
 
-void Vb_Frame::mouseMoveEvent(QMouseEvent* e) {
+void Caption_Frame::mouseMoveEvent(QMouseEvent* e) {
     // Moves over a child that has no tracking of its own come up here too.
     if (!childAt(e->position().toPoint())) emit background_mouse_move();
     e->accept();
 }
 
-Vb_Toggle::Vb_Toggle(Kind kind, QWidget* parent) : QAbstractButton(parent), kind_(kind) {
+Option_Toggle::Option_Toggle(Kind kind, QWidget* parent) : QAbstractButton(parent), kind_(kind) {
     setCheckable(true);
     setAutoExclusive(false);
     setFocusPolicy(Qt::StrongFocus);
@@ -104,7 +104,7 @@ Vb_Toggle::Vb_Toggle(Kind kind, QWidget* parent) : QAbstractButton(parent), kind
     setForegroundRole(QPalette::WindowText);
 }
 
-QRect Vb_Toggle::indicator_rect() const {
+QRect Option_Toggle::indicator_rect() const {
     const bool check = kind_ == Check;
     QStyleOptionButton opt;
     opt.initFrom(this);
@@ -117,13 +117,13 @@ QRect Vb_Toggle::indicator_rect() const {
     return QRect(1, (height() - sh) / 2, sw, sh);
 }
 
-void Vb_Toggle::set_indicator_scale(double scale) {
+void Option_Toggle::set_indicator_scale(double scale) {
     if (scale == indicator_scale_) return;
     indicator_scale_ = scale;
     update();
 }
 
-void Vb_Toggle::paintEvent(QPaintEvent*) {
+void Option_Toggle::paintEvent(QPaintEvent*) {
     QStylePainter p(this);
     QStyleOptionButton opt;
     opt.initFrom(this);
@@ -143,7 +143,7 @@ void Vb_Toggle::paintEvent(QPaintEvent*) {
     }
 }
 
-QRect Vb_Toggle::text_rect() const {
+QRect Option_Toggle::text_rect() const {
     QStyleOptionButton opt;
     opt.initFrom(this);
     const int spacing = int(std::lround(
@@ -153,40 +153,40 @@ QRect Vb_Toggle::text_rect() const {
     return rect().adjusted(indicator_rect().right() + 1 + spacing, 0, 0, 0);
 }
 
-bool Vb_Toggle::hitButton(const QPoint& pos) const {
+bool Option_Toggle::hitButton(const QPoint& pos) const {
     return rect().contains(pos);
 }
 
-void Vb_Toggle::nextCheckState() {
+void Option_Toggle::nextCheckState() {
     // A selected option stays selected when clicked again; a check box toggles.
     setChecked(kind_ == Option ? true : !isChecked());
 }
 
-Vb_Shape::Vb_Shape(QWidget* parent) : QWidget(parent) {
+Filled_Shape::Filled_Shape(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_TransparentForMouseEvents);
 }
 
-void Vb_Shape::set_shape(int shape) {
+void Filled_Shape::set_shape(int shape) {
     if (shape == shape_) return;
     shape_ = shape;
     forget_faces();
     update();
 }
 
-void Vb_Shape::set_fill(const QColor& c) {
+void Filled_Shape::set_fill(const QColor& c) {
     if (c == fill_) return;
     fill_ = c;
     forget_faces();
     update();
 }
 
-void Vb_Shape::set_lit(bool lit) {
+void Filled_Shape::set_lit(bool lit) {
     if (lit == lit_) return;
     lit_ = lit;
     if (!copy_into_store()) update();
 }
 
-void Vb_Shape::forget_cover() {
+void Filled_Shape::forget_cover() {
     cover_ = Cover::Unknown;
 }
 
@@ -196,7 +196,7 @@ void Vb_Shape::forget_cover() {
 // lit or dark, into the window's backing store and shows that rectangle alone; whatever stands
 // in the way of that (a covered lamp, a fractional scale, a window not shown) takes the usual
 // repaint.
-bool Vb_Shape::copy_into_store() {
+bool Filled_Shape::copy_into_store() {
     if (!isVisible() || !testAttribute(Qt::WA_OpaquePaintEvent)) return false;
     // Where the lamp stands in the window, and whether anything covers it, only change when a
     // control changes; a blink reuses them.
@@ -234,7 +234,7 @@ bool Vb_Shape::copy_into_store() {
     return plain;
 }
 
-const QImage& Vb_Shape::face(QImage::Format format, int scale) {
+const QImage& Filled_Shape::face(QImage::Format format, int scale) {
     QImage& face = lit_ ? lit_face_ : dark_face_;
     if (face.format() != format || face.size() != size() * scale) {
         face = QImage(size() * scale, format);
@@ -245,21 +245,21 @@ const QImage& Vb_Shape::face(QImage::Format format, int scale) {
     return face;
 }
 
-void Vb_Shape::resizeEvent(QResizeEvent*) {
+void Filled_Shape::resizeEvent(QResizeEvent*) {
     forget_faces();
 }
 
-void Vb_Shape::moveEvent(QMoveEvent*) {
+void Filled_Shape::moveEvent(QMoveEvent*) {
     forget_cover();
 }
 
-void Vb_Shape::forget_faces() {
+void Filled_Shape::forget_faces() {
     lit_face_ = QImage();
     dark_face_ = QImage();
     cover_ = Cover::Unknown;
 }
 
-void Vb_Shape::set_dark_fill(const QColor& c) {
+void Filled_Shape::set_dark_fill(const QColor& c) {
     dark_ = c;
     // Painting all of itself, lit or dark, it spares its container a repaint beneath it.
     setAttribute(Qt::WA_OpaquePaintEvent, c.isValid());
@@ -267,13 +267,13 @@ void Vb_Shape::set_dark_fill(const QColor& c) {
     update();
 }
 
-void Vb_Shape::paintEvent(QPaintEvent*) {
+void Filled_Shape::paintEvent(QPaintEvent*) {
     if (!lit_ && !dark_.isValid()) return;
     QPainter p(this);
     draw(p);
 }
 
-void Vb_Shape::draw(QPainter& p) {
+void Filled_Shape::draw(QPainter& p) {
     if (dark_.isValid()) p.fillRect(rect(), dark_);
     if (!lit_) return;
     p.setBrush(fill_);
@@ -336,7 +336,7 @@ void Vb_Shape::draw(QPainter& p) {
     p.strokePath(path, QPen(border_, line, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
 }
 
-void Vb_Shape::set_border(const QColor& c, qreal width) {
+void Filled_Shape::set_border(const QColor& c, qreal width) {
     if (c == border_ && width == border_width_) return;
     border_ = c;
     border_width_ = width;
@@ -344,11 +344,11 @@ void Vb_Shape::set_border(const QColor& c, qreal width) {
     update();
 }
 
-Vb_Line::Vb_Line(QWidget* parent) : QWidget(parent) {
+Drawn_Line::Drawn_Line(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_TransparentForMouseEvents);
 }
 
-void Vb_Line::set_line(const QPoint& p1, const QPoint& p2, int width, const QColor& c) {
+void Drawn_Line::set_line(const QPoint& p1, const QPoint& p2, int width, const QColor& c) {
     p1_ = p1;
     p2_ = p2;
     width_ = qMax(1, width);
@@ -358,7 +358,7 @@ void Vb_Line::set_line(const QPoint& p1, const QPoint& p2, int width, const QCol
     update();
 }
 
-void Vb_Line::paintEvent(QPaintEvent*) {
+void Drawn_Line::paintEvent(QPaintEvent*) {
     QPainter p(this);
     // Round ends, so that the rows of the loop join without a notch at the corners.
     p.setPen(QPen(colour_, width_, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
@@ -366,16 +366,16 @@ void Vb_Line::paintEvent(QPaintEvent*) {
     p.drawLine(p1_ - origin, p2_ - origin);
 }
 
-Vb_Picture::Vb_Picture(QWidget* parent) : QWidget(parent) {
+Drawn_Picture::Drawn_Picture(QWidget* parent) : QWidget(parent) {
     setAutoFillBackground(true);
 }
 
-void Vb_Picture::set_picture(const QPixmap& pix) {
+void Drawn_Picture::set_picture(const QPixmap& pix) {
     picture_ = pix;
     update();
 }
 
-void Vb_Picture::paintEvent(QPaintEvent*) {
+void Drawn_Picture::paintEvent(QPaintEvent*) {
     if (picture_.isNull()) return;
     QPainter p(this);
     // Shrunk with the window when it is drawn smaller than designed.

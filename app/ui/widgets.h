@@ -11,10 +11,10 @@
 // window binds it to its model control.
 
 // Label: plain text, always wrapped within its width, top-aligned.
-class Vb_Label : public QLabel {
+class Caption_Label : public QLabel {
     Q_OBJECT
   public:
-    explicit Vb_Label(QWidget* parent);
+    explicit Caption_Label(QWidget* parent);
   signals:
     void clicked();
     void mouse_moved();
@@ -29,10 +29,10 @@ class Vb_Label : public QLabel {
 };
 
 // Push button whose caption wraps onto a second line when it does not fit.
-class Vb_Button : public QPushButton {
+class Caption_Button : public QPushButton {
     Q_OBJECT
   public:
-    explicit Vb_Button(QWidget* parent);
+    explicit Caption_Button(QWidget* parent);
 
   protected:
     void paintEvent(QPaintEvent*) override;
@@ -40,10 +40,10 @@ class Vb_Button : public QPushButton {
 
 // Frame: etched border, caption at the top left in the frame's text colour, filled background.
 // Children sit in it at their own twips from its top-left corner.
-class Vb_Frame : public QWidget {
+class Caption_Frame : public QWidget {
     Q_OBJECT
   public:
-    explicit Vb_Frame(QWidget* parent);
+    explicit Caption_Frame(QWidget* parent);
     void set_caption(const QString& c);
     const QString& caption() const { return caption_; }
   signals:
@@ -59,11 +59,11 @@ class Vb_Frame : public QWidget {
 };
 
 // Check box or option button with a caption that wraps within its width.
-class Vb_Toggle : public QAbstractButton {
+class Option_Toggle : public QAbstractButton {
     Q_OBJECT
   public:
     enum Kind { Check, Option };
-    Vb_Toggle(Kind kind, QWidget* parent);
+    Option_Toggle(Kind kind, QWidget* parent);
     Kind kind() const { return kind_; }
     // The box or circle drawn at this scale of the style's own, with the window's content.
     void set_indicator_scale(double scale);
@@ -83,10 +83,10 @@ class Vb_Toggle : public QAbstractButton {
 
 // Filled shape, the model's Shape values: rectangle, square, oval, circle, and the marks
 // (diamond, triangle, cross); with an outline when it is given one.
-class Vb_Shape : public QWidget {
+class Filled_Shape : public QWidget {
     Q_OBJECT
   public:
-    explicit Vb_Shape(QWidget* parent);
+    explicit Filled_Shape(QWidget* parent);
     void set_shape(int shape);
     void set_fill(const QColor& c);
     // An outline `width` pixels wide drawn inside the control; an invalid colour for none.
@@ -127,10 +127,10 @@ class Vb_Shape : public QWidget {
 
 // Straight line between two points of its container, `width` pixels thick. The widget covers
 // the line's bounding box and lets the mouse through.
-class Vb_Line : public QWidget {
+class Drawn_Line : public QWidget {
     Q_OBJECT
   public:
-    explicit Vb_Line(QWidget* parent);
+    explicit Drawn_Line(QWidget* parent);
     void set_line(const QPoint& p1, const QPoint& p2, int width, const QColor& c);
     QPoint p1() const { return p1_; }
     QPoint p2() const { return p2_; }
@@ -145,10 +145,10 @@ class Vb_Line : public QWidget {
 };
 
 // Picture box: its background with an image at the top-left corner, one pixel in.
-class Vb_Picture : public QWidget {
+class Drawn_Picture : public QWidget {
     Q_OBJECT
   public:
-    explicit Vb_Picture(QWidget* parent);
+    explicit Drawn_Picture(QWidget* parent);
     void set_picture(const QPixmap& p);
     const QPixmap& picture() const { return picture_; }
 

@@ -176,7 +176,7 @@ class Run {
         Bus_Form& f = t_.form;
         switch (what % 8) {
         case 0:
-            Form_KeyDown(t_, vbKeyF5, 0);
+            Form_KeyDown(t_, Key_F5, 0);
             break;
         case 1:
             f.Adr_Box(1 + arg % 128).click();
@@ -193,7 +193,7 @@ class Run {
             break;
         }
         case 5:
-            Form_KeyDown(t_, vbKeyF9, 0);
+            Form_KeyDown(t_, Key_F9, 0);
             break;
         case 6:
             if (f.Status_Frame.Visible()) Close_Cmd_Click(t_);
@@ -203,7 +203,7 @@ class Run {
                 port_->hang_up();
             else if (arg & 4) // the runs over every detector, and Escape that stops them
                 arg & 8    ? Read_All_Mnu_Click(t_)
-                : arg & 16 ? Form_KeyDown(t_, vbKeyEscape, 0)
+                : arg & 16 ? Form_KeyDown(t_, Key_Escape, 0)
                            : Led_Walk_Mnu_Click(t_);
             else
                 port_->set_open_fails(arg & 2);
@@ -272,7 +272,7 @@ class Run {
             if (t_.state.Simulation_Active && !stop_asked) {
                 if (!t_.form.Adr_Status_Cde.Visible())
                     fail(t_, "a simulation runs with no button to stop it");
-                Form_KeyDown(t_, vbKeyF9, 0);
+                Form_KeyDown(t_, Key_F9, 0);
                 stop_asked = true;
             }
             pass();
