@@ -34,49 +34,57 @@ int qt_option_span(const QString& arg) {
 
 } // namespace
 
-Command_Line parse_command_line(const QStringList& args) {
-    Command_Line c;
-    for (int i = 0; i < args.size() && c.error.isEmpty(); ++i) {
-        if (const int span = qt_option_span(args.at(i))) {
+QString port_error(const QString& value) {
+    return QString::fromUtf8("--port attend COM1 à COM16 ou le chemin d'un périphérique "
+                             "(/dev/ttyUSB0), pas « %1 »")
+        .arg(value);
+}
+
+Read_Options read_options(const QStringList& args, const Option_Set& set, bool skip_qt) {
+    Read_Options r;
+    int i = 0;
+    for (; i < args.size() && r.error.isEmpty(); ++i) {
+        if (const int span = skip_qt ? qt_option_span(args.at(i)) : 0) {
             i += span - 1;
             continue;
         }
-        QString arg = args.at(i), value;
-        const bool takes_value =
-            arg.startsWith(QLatin1String("--port")) || arg.startsWith(QLatin1String("--trace"));
-        if (takes_value) {
-            const int eq = arg.indexOf(QLatin1Char('='));
-            if (eq > 0) {
-                value = arg.mid(eq + 1);
-                arg.truncate(eq);
-            } else if (i + 1 < args.size()) {
-                value = args.at(++i);
-            } else {
-                c.error = QString::fromUtf8("l'option %1 attend une valeur").arg(arg);
-                break;
-            }
-            if (value.isEmpty())
-                c.error = QString::fromUtf8("l'option %1 attend une valeur").arg(arg);
+        QString name = args.at(i);
+        if (!name.startsWith(QLatin1Char('-'))) break;
+        const int eq = name.indexOf(QLatin1Char('='));
+        QString value;
+        if (eq > 0) {
+            value = name.mid(eq + 1);
+            name.truncate(eq);
         }
-        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
-            c.help = true;
-        } else if (arg == QLatin1String("--version")) {
-            c.version = true;
-        } else if (arg == QLatin1String("--list-ports")) {
-            c.list_ports = true;
-        } else if (arg == QLatin1String("--trace")) {
-            c.trace = value;
-        } else if (arg == QLatin1String("--port")) {
-            if (!parse_port(value, &c.port_number, &c.port_path) && c.error.isEmpty())
-                c.error = QString::fromUtf8("--port attend COM1 à COM16 ou le chemin d'un "
-                                            "périphérique (/dev/ttyUSB0), pas « %1 »")
-                              .arg(value);
-        } else if (c.error.isEmpty()) {
-            c.error = arg.startsWith(QLatin1Char('-'))
-                          ? QString::fromUtf8("option inconnue : %1").arg(arg)
-                          : QString::fromUtf8("argument inattendu : %1").arg(arg);
+        if (set.flags.contains(name) && eq < 0) {
+            r.values.insert(name, QString());
+        } else if (set.with_value.contains(name)) {
+            if (eq < 0 && i + 1 < args.size()) value = args.at(++i);
+            if (value.isEmpty())
+                r.error = QString::fromUtf8("l'option %1 attend une valeur").arg(name);
+            r.values.insert(name, value);
+        } else {
+            r.error = QString::fromUtf8("option inconnue : %1").arg(args.at(i));
         }
     }
+    if (r.error.isEmpty()) r.rest = args.mid(i);
+    return r;
+}
+
+Command_Line parse_command_line(const QStringList& args) {
+    const Read_Options r = read_options(
+        args, {{"--port", "--trace"}, {"--help", "-h", "--version", "--list-ports"}}, true);
+    Command_Line c;
+    c.error = r.error;
+    if (c.error.isEmpty() && !r.rest.isEmpty())
+        c.error = QString::fromUtf8("argument inattendu : %1").arg(r.rest.first());
+    c.help = r.has("--help") || r.has("-h");
+    c.version = r.has("--version");
+    c.list_ports = r.has("--list-ports");
+    c.trace = r.value("--trace");
+    if (r.has("--port") && !parse_port(r.value("--port"), &c.port_number, &c.port_path) &&
+        c.error.isEmpty())
+        c.error = port_error(r.value("--port"));
     return c;
 }
 

@@ -66,7 +66,7 @@ void end_operation_for_reopening(Tool& t) {
 void Phase_Option_Click(Tool& t, int index) {
     t.state.Phase_Number = static_cast<uint8_t>(index);
     Write_Config(t);
-    t.state.Phase_Code = index == 1 ? 1 : 8;
+    t.state.Phase_Code = phase_code(index);
 }
 
 void Status_Frame_MouseMove(Tool& t) {

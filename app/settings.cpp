@@ -156,7 +156,7 @@ void Read_Config(Tool& t) {
     if (opened == Opened::Missing) {
         t.state.Com_Port = 1;
         t.state.Phase_Number = 1;
-        t.state.Phase_Code = 1;
+        t.state.Phase_Code = phase_code(1);
         Write_Config(t);
         return;
     }
@@ -168,7 +168,7 @@ void Read_Config(Tool& t) {
     } else {
         t.state.Com_Port = 1;
         t.state.Phase_Number = 1;
-        t.state.Phase_Code = 1;
+        t.state.Phase_Code = phase_code(1);
     }
 }
 

@@ -198,7 +198,7 @@ void Form_Load(Tool& t) {
     // Phase_Option_Click, which saves the settings again.
     if (t.state.Phase_Number == 1 || t.state.Phase_Number == 2)
         t.form.Phase_Option(t.state.Phase_Number).set_value(1);
-    t.state.Phase_Code = t.state.Phase_Number == 1 ? 1 : 8;
+    t.state.Phase_Code = phase_code(t.state.Phase_Number);
     t.state.Simulation_Active = false;
 }
 

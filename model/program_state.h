@@ -28,6 +28,11 @@ enum : int16_t {
 
 struct Program_State;
 
+// What the search frames add to 0x80 for a protocol phase: 1 for phase 1, 8 for any other.
+constexpr uint8_t phase_code(int phase) {
+    return phase == 1 ? 1 : 8;
+}
+
 // Task_State reads as a number anywhere, and is written through set_task() only, which records
 // each change.
 class Task_Slot {

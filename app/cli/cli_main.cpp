@@ -70,9 +70,7 @@ int report(Cli_Session& cli, const Cli_Options& o) {
 
 int run(Cli_Session& cli, const Cli_Options& o) {
     Tool& t = cli.tool();
-    if (o.port_given && !parse_port(o.port, &t.port_for_run.number, &t.port_for_run.path))
-        return usage(
-            QString::fromUtf8("--port attend COM1 à COM16 ou un chemin, pas « %1 »").arg(o.port));
+    if (o.port_given) parse_port(o.port, &t.port_for_run.number, &t.port_for_run.path);
     if (QString why; !o.trace.isEmpty() && !start_trace(t, o.trace, &why))
         return usage(QStringLiteral("--trace : ") + why);
     if (!o.report_file.isEmpty()) {

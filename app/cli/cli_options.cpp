@@ -1,5 +1,7 @@
 #include "app/cli/cli_options.h"
 
+#include "app/command_line.h"
+
 #include <QRegularExpression>
 
 const char Cli_Usage_Text[] =
@@ -20,62 +22,32 @@ const char Cli_Usage_Text[] =
     "demandée, 7 lecture incomplète (le rapport est écrit et le dit), 130 interrompu (sauf\n"
     "watch, qui finit ainsi avec 0).\n";
 
-namespace {
-
-// "--name value" or "--name=value": the value, or an error when there is none.
-bool take_value(const QString& arg, const QStringList& args, int* i, QString* name, QString* value,
-                QString* error) {
-    const int eq = arg.indexOf(QLatin1Char('='));
-    *name = eq > 0 ? arg.left(eq) : arg;
-    if (eq > 0)
-        *value = arg.mid(eq + 1);
-    else if (*i + 1 < args.size())
-        *value = args.at(++*i);
-    else
-        value->clear();
-    if (value->isEmpty()) *error = QString::fromUtf8("%1 attend une valeur").arg(*name);
-    return error->isEmpty();
-}
-
-} // namespace
-
 Cli_Options parse_cli_options(const QStringList& args) {
     Cli_Options o;
     QString& error = o.error;
-    int i = 0;
-    for (; i < args.size() && args.at(i).startsWith(QLatin1Char('-')) && error.isEmpty(); ++i) {
-        const QString arg = args.at(i);
-        if (arg == QLatin1String("--json")) {
-            o.json = true;
-        } else if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
-            o.help = true;
-        } else if (arg == QLatin1String("--version")) {
-            o.version = true;
-        } else if (arg.startsWith(QLatin1String("--port")) ||
-                   arg.startsWith(QLatin1String("--phase")) ||
-                   arg.startsWith(QLatin1String("--trace"))) {
-            QString name, value;
-            if (!take_value(arg, args, &i, &name, &value, &error)) break;
-            if (name == QLatin1String("--port")) {
-                o.port = value;
-                o.port_given = true;
-            } else if (name == QLatin1String("--trace")) {
-                o.trace = value;
-            } else if (name == QLatin1String("--phase") && (value == "1" || value == "2")) {
-                o.phase = value.toInt();
-            } else {
-                error = name == QLatin1String("--phase")
-                            ? QString::fromUtf8("--phase attend 1 ou 2, pas « %1 »").arg(value)
-                            : QString::fromUtf8("option inconnue : %1").arg(arg);
-            }
-        } else {
-            error = QString::fromUtf8("option inconnue : %1").arg(arg);
-        }
+    const Read_Options r = read_options(
+        args, {{"--port", "--phase", "--trace"}, {"--json", "--help", "-h", "--version"}});
+    error = r.error;
+    o.json = r.has("--json");
+    o.help = r.has("--help") || r.has("-h");
+    o.version = r.has("--version");
+    o.port_given = r.has("--port");
+    o.port = r.value("--port");
+    o.trace = r.value("--trace");
+    if (r.has("--phase")) {
+        o.phase = r.value("--phase") == "1" ? 1 : r.value("--phase") == "2" ? 2 : 0;
+        if (!o.phase && error.isEmpty())
+            error = QString::fromUtf8("--phase attend 1 ou 2, pas « %1 »").arg(r.value("--phase"));
+    }
+    if (o.port_given && error.isEmpty()) {
+        int number = 0;
+        QString path;
+        if (!parse_port(o.port, &number, &path)) error = port_error(o.port);
     }
     if (!error.isEmpty() || o.help || o.version) return o;
 
-    o.command = args.value(i++);
-    const QStringList rest = args.mid(i);
+    o.command = r.rest.value(0);
+    const QStringList rest = r.rest.mid(1);
     if (o.command.isEmpty()) {
         error = QString::fromUtf8("commande manquante");
     } else if (o.command == QLatin1String("read")) {
@@ -91,33 +63,25 @@ Cli_Options parse_cli_options(const QStringList& args) {
             error =
                 QString::fromUtf8("read attend un numéro de 1 à 128, ou all, pas « %1 »").arg(a);
     } else if (o.command == QLatin1String("report")) {
-        for (int k = 0; k < rest.size() && error.isEmpty(); ++k) {
-            QString name, value;
-            if (!rest.at(k).startsWith(QLatin1String("--"))) {
-                error = QString::fromUtf8("argument de trop : %1").arg(rest.at(k));
-                break;
-            }
-            if (!take_value(rest.at(k), rest, &k, &name, &value, &error)) break;
-            if (name == "--csv" || name == "--json" || name == "--pdf") {
-                if (!o.report_kind.isEmpty())
-                    error = QString::fromUtf8("un seul rapport à la fois : %1 ou %2")
-                                .arg(o.report_kind, name);
-                o.report_kind = name;
-                o.report_file = value;
-            } else if (name == QLatin1String("--site")) {
-                o.site = value;
-            } else if (name == QLatin1String("--loop")) {
-                o.loop = value;
-            } else if (name == QLatin1String("--engineer")) {
-                o.engineer = value;
-            } else if (name == QLatin1String("--plan")) {
-                o.plan = value;
-            } else {
-                error = QString::fromUtf8("option de report inconnue : %1").arg(name);
-            }
-        }
-        if (error.isEmpty() && o.report_kind.isEmpty())
-            error = QString::fromUtf8("report attend --csv, --json ou --pdf et un fichier");
+        const Read_Options p = read_options(
+            rest, {{"--csv", "--json", "--pdf", "--site", "--loop", "--engineer", "--plan"}, {}});
+        error = p.error;
+        QStringList kinds;
+        for (const char* kind : {"--csv", "--json", "--pdf"})
+            if (p.has(kind)) kinds << QLatin1String(kind);
+        if (error.isEmpty() && !p.rest.isEmpty())
+            error = QString::fromUtf8("argument de trop : %1").arg(p.rest.first());
+        else if (error.isEmpty() && kinds.size() != 1)
+            error = kinds.isEmpty()
+                        ? QString::fromUtf8("report attend --csv, --json ou --pdf et un fichier")
+                        : QString::fromUtf8("un seul rapport à la fois, pas %1")
+                              .arg(kinds.join(QStringLiteral(" et ")));
+        o.report_kind = kinds.value(0);
+        o.report_file = p.values.value(o.report_kind);
+        o.site = p.value("--site");
+        o.loop = p.value("--loop");
+        o.engineer = p.value("--engineer");
+        o.plan = p.value("--plan");
     } else if (QStringList{"probe", "search", "watch"}.contains(o.command)) {
         if (!rest.isEmpty()) error = QString::fromUtf8("argument de trop : %1").arg(rest.at(0));
     } else {

@@ -79,7 +79,7 @@ int Cli_Session::open(int phase) {
     Form_Load(t_);
     if (phase) {
         t_.state.Phase_Number = uint8_t(phase);
-        t_.state.Phase_Code = phase == 1 ? 1 : 8;
+        t_.state.Phase_Code = phase_code(phase);
     }
     if (t_.state.Quit_Flag) return Exit_Interrupted;
     if (!port_open(t_)) return Exit_Port;
