@@ -178,7 +178,7 @@ void Read_Identity(Tool& t) {
     } else if (found && readout.attempted()) {
         // The board silent at the end (its last frame got no byte at all) or the port lost: the
         // detector cannot be blamed for what it was never asked.
-        if (note_board_heard(t, t.link.frame_heard()))
+        if (note_board_heard(t, t.link.last_reply().heard))
             t.record.readout_ended(adr, readout.result());
         else
             t.record.readout_unheard(adr);

@@ -54,7 +54,7 @@ void search_probe(Tool& t) {
     if (!frame_status(
             t, t.link.Send_Frame(0x80 + t.state.Phase_Code, t.state.Cur_Adr, 0x01, true, false),
             &status))
-        return search_cut_short(t, fault_text(t.link.last_fault));
+        return search_cut_short(t, fault_text(t.link.last_fault()));
     if (status != 0) {
         t.state.Search_Step = Second_Attempt;
         return;
@@ -73,7 +73,7 @@ void search_second_attempt(Tool& t) {
     if (!frame_status(
             t, t.link.Send_Frame(0x80 + t.state.Phase_Code, 0xC8, t.state.Cur_Adr, true, false),
             &status))
-        return search_cut_short(t, fault_text(t.link.last_fault));
+        return search_cut_short(t, fault_text(t.link.last_fault()));
     if (status == 0)
         t.state.Search_Step = Probe;
     else if (t.state.Adr_Count > 0)
@@ -84,7 +84,7 @@ void search_second_attempt(Tool& t) {
 
 void search_type_reading(Tool& t) {
     const bool ok = t.link.Send_Frame(0x13, t.state.Cur_Adr, 0x00, false, false);
-    if (!ok || !t.link.rx_has(2)) return search_cut_short(t, fault_text(t.link.last_fault));
+    if (!ok || !t.link.rx_has(2)) return search_cut_short(t, fault_text(t.link.last_fault()));
     if (t.link.rx(0) != 0) return search_cut_short(t, QString::fromUtf8("type refusé"));
     const uint8_t code = t.link.rx(1);
     const uint8_t index = type_index(code);
@@ -149,7 +149,7 @@ void Start_Bus_Cmd_Click(Tool& t) {
         if (!Rearm_Bus(t)) {
             // The grid is reset and the old count still shows: say the search never began.
             const QString why = QString::fromUtf8("Recherche impossible\nréarmement : ") +
-                                fault_text(t.link.last_fault);
+                                fault_text(t.link.last_fault());
             t.form.Search_Stop_Lbl.set_caption(why);
             t.form.Search_Stop_Lbl.set_visible(true);
             t.record.search_ended(0, 0, why);

@@ -120,7 +120,9 @@ int main(int argc, char** argv) {
         if (p <= 0 || q <= 0)
             return std::fprintf(stderr, "bench_exchange: %s failed after %lld blocks%s\n",
                                 p <= 0 ? "the plain loop" : "Exchange_Byte", blocks,
-                                q <= 0 && t.link.Time_Out_Flag ? ", timed out" : ""),
+                                q <= 0 && t.link.last_fault() == Line::Link_Fault::No_Reply
+                                    ? ", timed out"
+                                    : ""),
                    1;
         plain_ns += p;
         tool_ns += q;

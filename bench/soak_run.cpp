@@ -89,7 +89,7 @@ class Soak {
     }
 
     void check(const char* where) {
-        const Line::Link_Counters& link = t_.link.link_count;
+        const Line::Link_Counters& link = t_.link.link_count();
         if (link.overlaps != overlaps_seen_) {
             problem(QStringLiteral("%1 exchange(s) asked for while another was in flight (%2)")
                         .arg(link.overlaps - overlaps_seen_)
@@ -217,7 +217,7 @@ class Soak {
             return schedule_user(10 * tick_ms(), 60 * tick_ms());
         case Search:
             ++r_.actions[QStringLiteral("search")];
-            if (t_.link.bus_busy > 0) search_queued_ = true;
+            if (t_.link.steps_holding() > 0) search_queued_ = true;
             by_key ? Form_KeyDown(t_, Key_F5, 0) : form.Start_Bus_Cmd.click();
             break;
         case Grid: {
@@ -369,9 +369,9 @@ class Soak {
         r_.passes = pass_;
         r_.elapsed_ms = clock_.elapsed();
         r_.frames_answered = h_.board.frames_answered();
-        r_.exchanges = t_.link.link_count.exchanges;
-        r_.overlaps = t_.link.link_count.overlaps;
-        r_.max_in_flight = t_.link.link_count.max_in_flight;
+        r_.exchanges = t_.link.link_count().exchanges;
+        r_.overlaps = t_.link.link_count().overlaps;
+        r_.max_in_flight = t_.link.link_count().max_in_flight;
         r_.idle_poll_mean_ms = idle_polls_ ? idle_poll_total_ms_ / double(idle_polls_) : 0;
         r_.tick_ms = tick_ms();
     }

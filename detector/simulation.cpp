@@ -132,8 +132,8 @@ void Simulation_Poll(Tool& t) {
 
     const bool answered =
         t.link.Send_Frame(Poll_Command, adr, 0x00, false, false) && t.link.rx_has(2);
-    watch_board(t, t.link.frame_heard());
-    const bool heard = note_board_heard(t, t.link.frame_heard());
+    watch_board(t, t.link.last_reply().heard);
+    const bool heard = note_board_heard(t, t.link.last_reply().heard);
     bool alarm = false;
     Bgr_Colour colour;
     record::Point point;

@@ -36,9 +36,8 @@ void follow_port_name(Tool& t) {
 void Probe_Interface(Tool& t) {
     Program_State& state = t.state;
 
-    const quint64 replies = t.link.link_count.replies;
     const bool answered = t.link.Send_Command(0x01, 0x01);
-    note_board_heard(t, t.link.link_count.replies != replies);
+    note_board_heard(t, t.link.last_reply().heard);
     if (answered) {
         set_task(state, state.Connected ? Task::Idle_Status : Task::Read_Version);
         return;

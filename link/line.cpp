@@ -39,8 +39,8 @@ int Line::clock_ms(int ms) const {
 
 void Line::drain() {
     while (port_ && port_->InBufferCount() > 0) {
-        Rx_Bytes = port_->Input();
-        if (trace.is_open()) trace.received(Rx_Bytes, true);
+        rx_ = port_->Input();
+        if (trace.is_open()) trace.received(rx_, true);
     }
 }
 
@@ -65,8 +65,8 @@ void Line::wait_line_quiet() {
     QObject::connect(&wake, &QTimer::timeout, &wake, [&woke] { woke = true; });
     for (;;) {
         if (port.InBufferCount() > 0) {
-            Rx_Bytes = port.Input();
-            if (trace.is_open()) trace.received(Rx_Bytes, true);
+            rx_ = port.Input();
+            if (trace.is_open()) trace.received(rx_, true);
             late_.quiet_until =
                 std::min(QDeadlineTimer(clock_ms(Late_Quiet_Ms), Qt::PreciseTimer), late_.give_up);
         }
@@ -81,28 +81,35 @@ void Line::wait_line_quiet() {
     Reply_Received = false;
 }
 
-bool Line::Exchange_Byte(uint8_t byte_out, uint8_t reply_len) {
-    Link_Counters& count = link_count;
-    ++count.exchanges;
-    if (Link_Busy) {
-        ++count.overlaps;
-        last_fault = Link_Fault::No_Reply;
-        return false;
-    }
+Line::Reply Line::exchange(uint8_t byte_out, uint8_t reply_len) {
+    ++count_.exchanges;
+    Reply r;
     // A closed port, or a program that is quitting, answers like a silent board, only at once.
-    last_fault = Link_Fault::Port_Closed;
-    if (quitting() || !port_ || !port_->PortOpen()) return false;
-    Serial_Port& port = *port_;
-
-    Link_Busy = true;
-    count.max_in_flight = std::max(count.max_in_flight, ++count.in_flight);
-
-    wait_line_quiet();
-    if (quitting() || !port.PortOpen()) {
-        --count.in_flight;
+    if (Link_Busy) {
+        ++count_.overlaps;
+        r.fault = Link_Fault::No_Reply;
+    } else if (!quitting() && port_ && port_->PortOpen()) {
+        Link_Busy = true;
+        count_.max_in_flight = std::max(count_.max_in_flight, ++count_.in_flight);
+        r = transfer(byte_out, reply_len);
+        --count_.in_flight;
         Link_Busy = false;
-        return false;
     }
+    if (r.ok) {
+        rx_ = r.bytes;
+        ++count_.replies;
+    }
+    last_ = r;
+    return r;
+}
+
+// The exchange itself, the line being held: the quiet wait after a time-out, the byte out, and
+// the wait for its reply.
+Line::Reply Line::transfer(uint8_t byte_out, uint8_t reply_len) {
+    Reply r;
+    Serial_Port& port = *port_;
+    wait_line_quiet();
+    if (quitting() || !port.PortOpen()) return r;
 
     drain();
     port.set_rthreshold(reply_len);
@@ -113,64 +120,62 @@ bool Line::Exchange_Byte(uint8_t byte_out, uint8_t reply_len) {
         trace.exchange_begins();
         trace.sent(byte_out, written);
     }
-
     Time_Out_Flag = false;
     Reply_Received = false;
-
-    bool ok = false;
-    if (written) {
-        Timer_Time_Out.start();
-        while (!Reply_Received && !Time_Out_Flag && !quitting())
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        Timer_Time_Out.stop();
-
-        // A whole reply counts even when the time-out has fired too: it fires in the event loop
-        // of any box left open meanwhile, and it is the board's silence it measures, not the
-        // time the box stayed open.
-        const int waiting = port.InBufferCount();
-        ok = !quitting() && waiting > 0 && (waiting >= reply_len || !Time_Out_Flag);
-        if (ok) Rx_Bytes = port.Input();
-        if (trace.is_open()) {
-            if (ok) trace.received(Rx_Bytes);
-            trace.exchange_ends(ok                 ? "réponse"
-                                : quitting()       ? "abandonné (fin du programme)"
-                                : !port.PortOpen() ? "port perdu"
-                                : waiting > 0      ? "réponse incomplète, délai dépassé"
-                                                   : "pas de réponse, délai dépassé");
-        }
-        if (Time_Out_Flag && !ok) arm_late_guard();
-        // A port that went away meanwhile stays the reason.
-        if (ok) {
-            last_fault = Link_Fault::None;
-            ++count.replies;
-        } else if (port.PortOpen()) {
-            last_fault = Link_Fault::No_Reply;
-        }
-    } else if (trace.is_open()) {
-        trace.exchange_ends("écriture impossible");
+    if (!written) {
+        if (trace.is_open()) trace.exchange_ends("écriture impossible");
+        return r;
     }
 
-    --count.in_flight;
-    Link_Busy = false;
-    return ok;
+    Timer_Time_Out.start();
+    while (!Reply_Received && !Time_Out_Flag && !quitting())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    Timer_Time_Out.stop();
+
+    // A whole reply counts even when the time-out has fired too: it fires in the event loop of
+    // any box left open meanwhile, and it is the board's silence it measures, not the time the
+    // box stayed open.
+    const int waiting = port.InBufferCount();
+    r.ok = !quitting() && waiting > 0 && (waiting >= reply_len || !Time_Out_Flag);
+    if (r.ok) r.bytes = port.Input();
+    r.heard = r.ok;
+    if (trace.is_open()) {
+        if (r.ok) trace.received(r.bytes);
+        trace.exchange_ends(r.ok               ? "réponse"
+                            : quitting()       ? "abandonné (fin du programme)"
+                            : !port.PortOpen() ? "port perdu"
+                            : waiting > 0      ? "réponse incomplète, délai dépassé"
+                                               : "pas de réponse, délai dépassé");
+    }
+    if (Time_Out_Flag && !r.ok) arm_late_guard();
+    // A port that went away meanwhile stays the reason.
+    if (r.ok)
+        r.fault = Link_Fault::None;
+    else if (port.PortOpen())
+        r.fault = Link_Fault::No_Reply;
+    return r;
 }
 
-bool Line::Send_Command(uint8_t cmd, uint8_t expected) {
-    if (!Exchange_Byte(cmd, 1)) return false;
-    if (rx_has(1) && rx(0) == expected) return true;
-    last_fault = Link_Fault::Wrong_Echo;
-    return false;
+Line::Reply Line::command(uint8_t cmd, uint8_t expected) {
+    Reply r = exchange(cmd, 1);
+    if (r.ok && !(r.has(1) && r.at(0) == expected)) {
+        r.ok = false;
+        r.fault = Link_Fault::Wrong_Echo;
+        last_ = r;
+    }
+    return r;
 }
 
-bool Line::Send_Frame(uint8_t p0, uint8_t p1, uint8_t p2, bool flag_a, bool flag_b) {
+Line::Reply Line::frame(uint8_t p0, uint8_t p1, uint8_t p2, bool flag_a, bool flag_b) {
     const uint8_t header = 0x40 | (flag_a ? 0x01 : 0x00) | (flag_b ? 0x02 : 0x00);
-    const quint64 replies = link_count.replies;
-    const bool echoed = Send_Command(header, header);
-    frame_heard_ = link_count.replies != replies;
-    if (!echoed) return false;
-    if (!Send_Command(p0, p0)) return false;
-    if (!Send_Command(p1, p1)) return false;
-    return Exchange_Byte(p2, flag_b ? 3 : 2);
+    Reply r = command(header, header);
+    const bool heard = r.heard;
+    if (r.ok) r = command(p0, p0);
+    if (r.ok) r = command(p1, p1);
+    if (r.ok) r = exchange(p2, flag_b ? 3 : 2);
+    r.heard = heard;
+    last_ = r;
+    return r;
 }
 
 void Line::Comm1_OnComm() {
@@ -188,17 +193,17 @@ void Line::Timer_Time_Out_Timer() {
 
 void Line::run_request(std::function<void()> request) {
     if (quitting()) return;
-    if (bus_busy > 0)
-        pending_requests.push_back(std::move(request));
+    if (steps_ > 0)
+        pending_.push_back(std::move(request));
     else
         request();
 }
 
 Line::Step_Scope::~Step_Scope() {
-    if (--line_.bus_busy > 0) return;
-    while (!line_.pending_requests.empty() && line_.bus_busy == 0) {
-        auto request = std::move(line_.pending_requests.front());
-        line_.pending_requests.pop_front();
+    if (--line_.steps_ > 0) return;
+    while (!line_.pending_.empty() && line_.steps_ == 0) {
+        auto request = std::move(line_.pending_.front());
+        line_.pending_.pop_front();
         if (!line_.quitting()) request();
     }
 }

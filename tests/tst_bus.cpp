@@ -129,7 +129,7 @@ class Runner {
             {"Com_Port", [&] { return num(s.Com_Port); }},
             {"Probe_Retries", [&] { return num(s.Probe_Retries); }},
             {"Phase_Code", [&] { return num(s.Phase_Code); }},
-            {"bus_busy", [&] { return num(t.link.bus_busy); }},
+            {"bus_busy", [&] { return num(t.link.steps_holding()); }},
             {"port_open", [&] { return num(t.link.Comm1() && t.link.Comm1()->PortOpen()); }},
             {"pointer", [&] { return num(t.screen.MousePointer()); }},
             {"boxes", [&] { return num(d.messages.size()); }},

@@ -75,23 +75,23 @@ class Tst_Line : public QObject {
         QCOMPARE(ok, fault == int(Line::Link_Fault::None));
         QTest::qWait(20); // a byte sent after a failure would show here
         QCOMPARE(b.port->written(), p.left(replies.count(' ') + 1));
-        if (ok) QCOMPARE(b.line.Rx_Bytes, hex(rx));
-        QCOMPARE(int(b.line.last_fault), fault);
-        QVERIFY(!b.line.Link_Busy);
+        if (ok) QCOMPARE(b.line.Rx_Bytes(), hex(rx));
+        QCOMPARE(int(b.line.last_fault()), fault);
+        QVERIFY(!b.line.exchanging());
     }
 
     // A silent board: the exchange fails after the time-out, the last reply stays, and the byte
     // sent lit the send lamp once while no reply lit the other.
     void silent_board_times_out() {
-        Bench b("-", 1);
-        b.line.Rx_Bytes = hex("31");
+        Bench b("31 -", 1);
+        QVERIFY(b.line.Exchange_Byte(0x02, 1));
         QSignalSpy sent(&b.line, &Line::byte_sent), arrived(&b.line, &Line::reply_arrived);
         QElapsedTimer e;
         e.start();
         QVERIFY(!b.line.Exchange_Byte(0x14, 1));
         QVERIFY2(e.elapsed() >= 1950 && e.elapsed() < 3000,
                  qPrintable(QString::number(e.elapsed())));
-        QCOMPARE(b.line.Rx_Bytes, hex("31"));
+        QCOMPARE(b.line.Rx_Bytes(), hex("31"));
         QCOMPARE(sent.count(), 1);
         QCOMPARE(arrived.count(), 0);
     }
@@ -131,13 +131,13 @@ class Tst_Line : public QObject {
         Bench b("31@130 08@60 01@30 3b"); // the time-out is 100 ms
         QVERIFY(!b.line.Exchange_Byte(0x02, 1));
         QVERIFY(b.line.Exchange_Byte(0x08, 1));
-        QCOMPARE(b.line.Rx_Bytes, hex("08"));
+        QCOMPARE(b.line.Rx_Bytes(), hex("08"));
         QTimer::singleShot(5, [] { QTest::qWait(300); }); // a modal box's own event loop
         QVERIFY(b.line.Send_Command(0x01, 0x01));
         b.port->deliver(hex("3a"));
         QTest::qWait(10);
         QVERIFY(b.line.Exchange_Byte(0x02, 1));
-        QCOMPARE(b.line.Rx_Bytes, hex("3b"));
+        QCOMPARE(b.line.Rx_Bytes(), hex("3b"));
         QCOMPARE(b.port->written(), hex("02 08 01 02"));
     }
 
@@ -150,7 +150,7 @@ class Tst_Line : public QObject {
         QVERIFY(b.line.Exchange_Byte(0x01, 1));
         QCOMPARE(nested, 0);
         QCOMPARE(b.port->written(), hex("01"));
-        QCOMPARE(int(b.line.link_count.overlaps), 1);
+        QCOMPARE(int(b.line.link_count().overlaps), 1);
 
         QStringList ran;
         {
@@ -174,7 +174,7 @@ class Tst_Line : public QObject {
         QVERIFY(!b.line.Exchange_Byte(0x08, 1));
         QVERIFY(e.elapsed() < 1000);
         QCOMPARE(lost.count(), 1);
-        QCOMPARE(int(b.line.last_fault), int(Line::Link_Fault::Port_Closed));
+        QCOMPARE(int(b.line.last_fault()), int(Line::Link_Fault::Port_Closed));
     }
 };
 

@@ -58,7 +58,8 @@ Wait wait_called(const QString& name, Session& s) {
     Tool& t = s.tool();
     Bus_Form& f = t.form;
     const Check idle = [&t] {
-        return t.state.Connected && t.state.Task_State == Task::Idle_Status && t.link.bus_busy == 0;
+        return t.state.Connected && t.state.Task_State == Task::Idle_Status &&
+               t.link.steps_holding() == 0;
     };
     const auto menu = [&s](Control& c) {
         return Step{[] { return true; }, [&s, &c] { s.window().action(c)->trigger(); }};
@@ -68,7 +69,7 @@ Wait wait_called(const QString& name, Session& s) {
                                t.state.Adr_Type[1] = 3;
                                t.form.Adr_Box(2).click();
                            }};
-    if (name == "exchange") return {{}, [&t] { return t.link.link_count.in_flight > 0; }};
+    if (name == "exchange") return {{}, [&t] { return t.link.link_count().in_flight > 0; }};
     if (name == "port error") return {{}, modal("msg_box")};
     if (name == "rearm")
         return {{{idle, [&s] { QTest::keyClick(s.window().windowHandle(), Qt::Key_F5); }}},
@@ -142,7 +143,7 @@ int run_child(int argc, char** argv) {
     int rx_at_quit = 0;
     QObject::connect(&t.form, &Bus_Form::unloaded, [&] {
         if (!std::exchange(boxes.quitting, true))
-            rx_at_quit = board.received().size() + t.link.link_count.in_flight;
+            rx_at_quit = board.received().size() + t.link.link_count().in_flight;
     });
     QTimer poll;
     int step = 0;
@@ -165,8 +166,9 @@ int run_child(int argc, char** argv) {
     const int status = session->run();
     // The timers stop with the window, and nothing may start them again.
     int running = 0;
-    for (QTimer* timer : {&t.form.Timer_Tache, &t.form.Tempo, &t.link.Timer_Time_Out,
-                          &t.form.Send_Timer, &t.form.Receive_Timer})
+    for (const QTimer* timer : std::initializer_list<const QTimer*>{
+             &t.form.Timer_Tache, &t.form.Tempo, &t.link.reply_timer(), &t.form.Send_Timer,
+             &t.form.Receive_Timer})
         running += timer->isActive();
     int found = faults(running, "timers still run after the main loop");
     session.reset();

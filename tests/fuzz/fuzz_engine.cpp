@@ -67,10 +67,10 @@ constexpr uint8_t Data_Bytes[] = {0x13, 0x19, 0x1A, 0x17, 0x21, 0x42, 0x00,
                  "fuzz_engine: %s (Task_State %d, overlaps %llu, max in flight %d, in flight %d, "
                  "bus busy %d, pending %zu, tempo depth %d, connected %d, simulation %d)\n",
                  what, int(t.state.Task_State),
-                 static_cast<unsigned long long>(t.link.link_count.overlaps),
-                 t.link.link_count.max_in_flight, t.link.link_count.in_flight, t.link.bus_busy,
-                 t.link.pending_requests.size(), t.tempo_depth, bool(t.state.Connected),
-                 bool(t.state.Simulation_Active));
+                 static_cast<unsigned long long>(t.link.link_count().overlaps),
+                 t.link.link_count().max_in_flight, t.link.link_count().in_flight,
+                 t.link.steps_holding(), t.link.requests_waiting(), t.tempo_depth,
+                 bool(t.state.Connected), bool(t.state.Simulation_Active));
     if (const auto* port = dynamic_cast<const Memory_Port*>(t.link.Comm1()))
         std::fprintf(stderr, "last bytes written: %s\n",
                      port->written().right(48).toHex(' ').constData());
@@ -245,12 +245,12 @@ class Run {
 
     void check() {
         const Tool& t = t_;
-        if (t.link.link_count.overlaps != 0)
+        if (t.link.link_count().overlaps != 0)
             fail(t, "an exchange was asked for while another waited");
-        if (t.link.link_count.max_in_flight > 1) fail(t, "two exchanges in flight");
-        if (t.link.link_count.in_flight != 0 || t.link.Link_Busy)
+        if (t.link.link_count().max_in_flight > 1) fail(t, "two exchanges in flight");
+        if (t.link.link_count().in_flight != 0 || t.link.exchanging())
             fail(t, "an exchange left in flight");
-        if (t.link.bus_busy != 0 || !t.link.pending_requests.empty())
+        if (t.link.steps_holding() != 0 || t.link.requests_waiting() != 0)
             fail(t, "a user request left queued");
         if (t.tempo_depth != 0) fail(t, "a pause left open");
         if (!t.form.Timer_Tache.isActive()) fail(t, "the task tick is off between steps");
