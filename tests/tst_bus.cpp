@@ -1,7 +1,7 @@
-// The tool's bus work against the simulated board on a real pseudo-terminal, as scenarios: the
-// loop, the faults (the simulator's console commands), what the user does, the bytes the board
-// receives and what the window shows. The scenarios are in bus.scenarios; the language is
-// described at its top.
+// The tool's bus work against the simulated board, on a port in memory (a real pseudo-terminal
+// where the terminal is under test), as scenarios: the loop, the faults (the simulator's console
+// commands), what the user does, the bytes the board receives and what the window shows. The
+// scenarios are in bus.scenarios; the language is described at its top.
 #include "app/bus_task.h"
 #include "app/menus.h"
 #include "app/shell.h"
@@ -79,14 +79,21 @@ class Runner {
     // paced pauses ended, so one comparison checks bytes and pauses.
     Harness& harness() {
         if (h_) return *h_;
-        h_ = std::make_unique<Harness>(loop_);
+        h_ = std::make_unique<Harness>(loop_, 1, !terminal_);
         console_ = std::make_unique<loopsim::Console>(h_->board, [](const QString&) {});
         QObject::connect(&h_->board, &loopsim::Board::byte_received, &context_, [this](quint8 b) {
             wire_ << hex(b);
             fire_on_byte(b);
         });
         QObject::connect(&h_->t.form.Tempo, &QTimer::timeout, &context_, [this] { wire_ << "P"; });
+        // In memory, the tool's and the board's clocks run five times faster unless the scenario
+        // sets its own: the same bytes and pauses in a fifth of the time.
+        if (!terminal_) set_clocks(10);
         return *h_;
+    }
+    void set_clocks(int divider) {
+        set_clock_divider(h_->t, divider);
+        h_->board.set_clock_divider(divider);
     }
     int bytes() const { return int(wire_.size() - wire_.count(QStringLiteral("P"))); }
 
@@ -222,7 +229,7 @@ class Runner {
     }
 
     // Cell colours (grey, light grey, blue), cells still "???" with type 0, LED marks, the search,
-    // F9 and short-circuit labels, the task tick and the grid lock, as one text.
+    // F9 and short-circuit labels, the task tick's period and the grid lock, as one text.
     static QString grid(const Tool& t) {
         int grey = 0, light = 0, blue = 0, unknown = 0, leds = 0;
         for (int n = 1; n <= 128; ++n) {
@@ -238,7 +245,9 @@ class Runner {
             "grey %d light %d blue %d unknown %d leds %d buttons %d%d%d tick %d locked %d", grey,
             light, blue, unknown, leds, t.form.Start_Bus_Cmd.Visible(),
             t.form.Adr_Status_Cde.Visible(), t.form.Cc_Lbl.Visible(),
-            t.form.Timer_Tache.isActive() ? t.form.Timer_Tache.interval() : 0,
+            // On the design's clock, whatever the scenario's.
+            t.form.Timer_Tache.isActive() ? t.form.Timer_Tache.interval() * 100 / clock_ms(t, 100)
+                                          : 0,
             bool(t.state.Grid_Locked));
     }
 
@@ -324,6 +333,11 @@ class Runner {
             parse_json(text_.mid(4), &loop_);
             return;
         }
+        if (verb == QLatin1String("terminal")) { // before the board starts: a real one
+            if (h_) return fail(QStringLiteral("the board has started already"));
+            terminal_ = true;
+            return;
+        }
         Harness& h = harness();
         Tool& t = h.t;
         const QStringList a = w.mid(1);
@@ -334,8 +348,7 @@ class Runner {
         };
         const std::map<QString, std::function<void()>> verbs = {
             {"board", [&] { console_->execute(a.join(' ')); }},
-            {"boardclock", [&] { h.board.set_clock_divider(arg(0)); }},
-            {"clock", [&] { set_clock_divider(t, arg(0)); }},
+            {"clock", [&] { set_clocks(arg(0)); }},
             {"link", [&] { QFile::link(QStringLiteral("nothing"), a.value(0)); }},
             {"forget_settings", [&] { QFile::remove(QStringLiteral("Kalvenor-2.cfg")); }},
             {"load", [&] { Form_Load(t); }},
@@ -428,9 +441,10 @@ class Runner {
             {"wire",
              [&] {
                  const QStringList want = expand(a);
-                 // An empty line waits the whole time for a byte that must not come.
+                 // An empty line waits the whole time for a byte that must not come: as long as
+                 // three reply time-outs on the tool's clock.
                  const int n = std::max(1, int(want.size() - want.count(QStringLiteral("P"))));
-                 h.run_until([&] { return bytes() >= n; }, 6000);
+                 h.run_until([&] { return bytes() >= n; }, clock_ms(t, 6000));
                  QTest::qWait(20); // a byte too many would show here
                  if (wire_ != want)
                      return fail(QStringLiteral("line\n  got  %1\n  want %2")
@@ -500,6 +514,7 @@ class Runner {
     int line_ = 0;
     QString text_;
     loopsim::Loop loop_ = loopsim::default_loop();
+    bool terminal_ = false;
     QStringList wire_; // the conversation since the mark
     QList<QPair<quint8, QStringList>> on_byte_;
     QStringList mixed_;

@@ -40,11 +40,13 @@ class Test_Dialogs : public Dialogs {
     }
 };
 
-// A tool wired to the simulated board over a real pseudo-terminal, in a fresh current
-// directory (where the settings file and the COM<n> link live) that is left when it ends.
+// A tool wired to the simulated board, in a fresh current directory (where the settings file
+// and the COM<n> link live) that is left when it ends: over a real pseudo-terminal, or, with
+// `in_memory`, over a port in memory that only COM `com` opens.
 class Harness {
   public:
-    explicit Harness(const loopsim::Loop& loop = loopsim::default_loop(), int com = 1);
+    explicit Harness(const loopsim::Loop& loop = loopsim::default_loop(), int com = 1,
+                     bool in_memory = false);
     ~Harness();
 
     QTemporaryDir dir;

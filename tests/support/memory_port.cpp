@@ -32,7 +32,7 @@ void Memory_Port::hang_up() {
 
 bool Memory_Port::open(int number) {
     close();
-    if (open_fails_ || number < 1) return false;
+    if (open_fails_ || number < 1 || (number_ && number != number_)) return false;
     open_ = true;
     return true;
 }

@@ -15,6 +15,8 @@ class Memory_Port final : public Serial_Port {
 
     void set_answer(Answer answer) { answer_ = std::move(answer); }
     void set_open_fails(bool fails) { open_fails_ = fails; }
+    // Only COM `number` opens, as only one device is there (0: any).
+    void set_number(int number) { number_ = number; }
 
     // Bytes that arrive unasked, on the next pass of the event loop (dropped if the port has
     // been closed or reopened by then).
@@ -42,6 +44,7 @@ class Memory_Port final : public Serial_Port {
     QByteArray written_;
     bool open_ = false;
     bool open_fails_ = false;
+    int number_ = 0;
     // Changes with every opening and closing, so bytes meant for an earlier session are lost
     // with it, as on a real line.
     quint64 session_ = 0;

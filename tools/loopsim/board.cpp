@@ -44,6 +44,7 @@ struct Board::Impl {
     QString link;
     QString terminal;
     bool published = false;
+    bool in_memory = false;
     bool hung = false;
     int master = -1;
     int slave = -1; // held so the master never reads EIO while the tool has the port closed
@@ -519,6 +520,14 @@ struct Board::Impl {
     }
 
     void write_out(const QByteArray& bytes) {
+        if (in_memory) {
+            if (hung) return;
+            sent.append(bytes);
+            for (char c : bytes)
+                trace_byte("<BD", uint8_t(c));
+            emit q->to_tool(bytes);
+            return;
+        }
         if (master < 0) return;
         unwritten.append(bytes);
         flush_unwritten();
@@ -590,15 +599,27 @@ bool Board::start(const QString& dir, int com_number, QString* error) {
     return true;
 }
 
+void Board::start_in_memory() {
+    stop();
+    d->in_memory = true;
+    d->forget_line();
+    d->trace_zero = d->now();
+}
+
+void Board::feed(quint8 byte) {
+    if (d->in_memory && !d->hung) d->on_byte(byte, d->now());
+}
+
 void Board::stop() {
     d->come_back_timer.stop();
     d->close_terminal();
     d->unpublish();
     d->hung = false;
+    d->in_memory = false;
 }
 
 bool Board::running() const {
-    return d->published;
+    return d->published || d->in_memory;
 }
 QString Board::link_path() const {
     return d->link;
@@ -644,6 +665,13 @@ void Board::set_short_replies(bool on) {
 }
 
 void Board::hang_up() {
+    if (d->in_memory) {
+        if (d->hung) return;
+        d->hung = true;
+        d->forget_line();
+        emit line_dropped();
+        return;
+    }
     if (d->master < 0) return;
     // The system gives a closed terminal's number to the next one opened, perhaps by another
     // program: the link keeps naming the port, but turns first to a name that cannot be opened.
@@ -654,6 +682,13 @@ void Board::hang_up() {
 }
 
 bool Board::come_back(QString* error) {
+    if (d->in_memory) {
+        d->come_back_timer.stop();
+        d->hung = false;
+        d->forget_line();
+        emit line_back();
+        return true;
+    }
     if (!d->published) {
         if (error) *error = QStringLiteral("the board is not started");
         return false;

@@ -24,6 +24,10 @@ class Board : public QObject {
     // Opens a raw pseudo-terminal and publishes it as `dir`/COM<number> (a symbolic link to
     // the terminal), replacing a stale link. stop() closes it and removes the link.
     bool start(const QString& dir, int com_number, QString* error = nullptr);
+    // Or on a line in memory: the tool's bytes come through feed(), the board's answers leave
+    // through to_tool, and a hang-up drops the line (line_dropped) until come_back (line_back).
+    void start_in_memory();
+    void feed(quint8 byte);
     void stop();
     bool running() const;
     QString link_path() const;
@@ -68,6 +72,9 @@ class Board : public QObject {
 
   signals:
     void byte_received(quint8 byte);
+    void to_tool(const QByteArray& bytes);
+    void line_dropped();
+    void line_back();
     // What the tool did to the loop, for a person watching the simulator.
     void led_switched(int address, bool on);
     void mode_written(int address, quint8 mode);   // held until committed
