@@ -19,8 +19,8 @@ const char Cli_Usage_Text[] =
     "Codes de sortie : 0 fait, 1 rapport impossible à écrire, 2 usage incorrect ou liste\n"
     "prévue illisible, 3 port inutilisable ou perdu, 4 aucune carte ne répond ou elle ne\n"
     "répond plus, 5 recherche interrompue (rien n'est écrit), 6 aucun détecteur à l'adresse\n"
-    "demandée, 7 lecture incomplète (le rapport est écrit et le dit), 130 interrompu (sauf\n"
-    "watch, qui finit ainsi avec 0).\n";
+    "demandée (watch : aucun trouvé), 7 lecture incomplète (le rapport est écrit et le dit),\n"
+    "130 interrompu (sauf watch, qui finit ainsi avec 0).\n";
 
 Cli_Options parse_cli_options(const QStringList& args) {
     Cli_Options o;

@@ -33,7 +33,7 @@ enum Cli_Exit {
     Exit_Port = 3,     // the port does not open, or is lost for good during the command
     Exit_No_Board = 4, // no interface board answers, or it stops answering
     Exit_Search = 5,   // the search was cut short: nothing is written
-    Exit_Nobody = 6,   // no detector answers at the address asked
+    Exit_Nobody = 6,   // no detector answers at the address asked (watch: none at all)
     Exit_Partial = 7,  // a readout is not complete (the report is written and says which)
     Exit_Interrupted = 130
 };

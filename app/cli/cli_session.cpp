@@ -158,6 +158,10 @@ int Cli_Session::watch() {
     if (t_.record.searched_to() == 0) {
         if (const int r = search(); r != Exit_Done) return r;
     }
+    if (t_.state.Adr_Count == 0) {
+        cli_say(QString::fromUtf8("Aucun détecteur trouvé : rien à surveiller."));
+        return Exit_Nobody;
+    }
     QObject::connect(&t_.record, &Loop_Record::logged, &t_.record, [this](const record::Event& e) {
         const QString when = e.at.toString(Qt::ISODate);
         print({{"at", when}, {"address", e.address}, {"event", e.text}},
