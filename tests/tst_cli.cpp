@@ -15,7 +15,7 @@ class Tst_Cli : public QObject {
   private slots:
     void commands_data() {
         QTest::addColumn<QString>("args");  // '' is an empty argument
-        QTest::addColumn<QString>("board"); // "silent", "limit BYTES" (ulimit -f), or
+        QTest::addColumn<QString>("board"); // "silent", "empty", "limit BYTES" (ulimit -f), or
                                             // "on BYTE ACTION": a console command, SIGINT or
                                             // SIGTERM, the first time the board gets BYTE
         QTest::addColumn<int>("status");
@@ -54,6 +54,7 @@ class Tst_Cli : public QObject {
         row("probe", "on 0x01 SIGINT", 130, "");
         row("read all", "on 0x15 SIGTERM", 130, "");
         row("watch", "on 0x10 SIGINT", 0, "Simulation arrêtée");
+        row("watch", "empty", 6, "rien à surveiller");
     }
     void commands() {
         QFETCH(QString, args);
@@ -62,7 +63,7 @@ class Tst_Cli : public QObject {
         QFETCH(QString, want);
         QTemporaryDir dir;
         loopsim::Loop loop = loopsim::default_loop();
-        for (int a = 3; a <= 128; ++a)
+        for (int a = board == "empty" ? 1 : 3; a <= 128; ++a)
             loop.detectors.erase(a);
         loopsim::Board sim(loop);
         QVERIFY(sim.start(dir.path(), 1));
