@@ -31,13 +31,14 @@ QString status_summary(const Tool::Read_All_Run& run) {
     QString text;
     for (const int level : {0, 1, 2}) {
         const bool brief = level > 0;
-        QStringList parts{brief ? QStringLiteral("%1 compl.").arg(run.complete)
-                                : record::count_text(run.complete, "complète")};
-        if (run.partial)
-            parts << (brief ? QStringLiteral("%1 part.").arg(run.partial)
-                            : record::count_text(run.partial, "partielle"));
-        if (run.failed)
-            parts << QString::fromUtf8(brief ? "%1 sans rép." : "%1 sans réponse").arg(run.failed);
+        QStringList parts{brief ? QStringLiteral("%1 compl.").arg(run.read.complete)
+                                : record::count_text(run.read.complete, "complète")};
+        if (run.read.partial)
+            parts << (brief ? QStringLiteral("%1 part.").arg(run.read.partial)
+                            : record::count_text(run.read.partial, "partielle"));
+        if (run.read.failed)
+            parts << QString::fromUtf8(brief ? "%1 sans rép." : "%1 sans réponse")
+                         .arg(run.read.failed);
         // A stopped run says so; one that went through names what it could not read.
         if (!stopped && run.unread()) parts << record::count_text(run.unread(), "non lu");
         text = (stopped ? QString::fromUtf8("Arrêt : ") : QString()) +
@@ -73,9 +74,9 @@ int next_found(const Tool& t, int from) {
 
 QString read_all_counts(const Tool::Read_All_Run& run) {
     QString text = QString::fromUtf8("%1, %2, %3 sans réponse sur %4")
-                       .arg(record::count_text(run.complete, "complète"),
-                            record::count_text(run.partial, "partielle"))
-                       .arg(run.failed)
+                       .arg(record::count_text(run.read.complete, "complète"),
+                            record::count_text(run.read.partial, "partielle"))
+                       .arg(run.read.failed)
                        .arg(run.total);
     if (run.unread()) text += QStringLiteral(", ") + record::count_text(run.unread(), "non lu");
     return text;
@@ -156,19 +157,7 @@ void Read_All(Tool& t) {
         return;
     }
     ++run.passed;
-    switch (t.record.at(address).readout) {
-    case record::Readout::Complete:
-        ++run.complete;
-        break;
-    case record::Readout::Partial:
-        ++run.partial;
-        break;
-    case record::Readout::Failed:
-        ++run.failed;
-        break;
-    case record::Readout::None: // a type the tool has no readout for
-        break;
-    }
+    run.read.add(t.record.at(address).readout);
     run.next = static_cast<uint8_t>(std::min(address + 1, 255));
     // The next detector follows at once, as a step longer than a tick is followed: the pauses
     // of the readout held the tick, which would otherwise come up to 100 ms later.

@@ -32,8 +32,8 @@ int main(int argc, char** argv) {
     Read_All_Mnu_Click(h.t);
     const bool ended = h.run_until([&h] { return !h.t.read_all.active; }, count * 3000);
     const double ms = clock.nsecsElapsed() / 1e6;
-    if (!ended || h.t.read_all.complete != count)
-        return std::fprintf(stderr, "incomplete: %d of %d read whole\n", h.t.read_all.complete,
+    if (!ended || h.t.read_all.read.complete != count)
+        return std::fprintf(stderr, "incomplete: %d of %d read whole\n", h.t.read_all.read.complete,
                             count),
                1;
     std::printf("read-all of %d type-3 detectors: %.0f ms, floor %.0f ms, ratio %.4f (goal <= "

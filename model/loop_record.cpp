@@ -67,6 +67,23 @@ QString seconds_text(double seconds) {
            QStringLiteral(" s");
 }
 
+void Readout_Counts::add(Readout r) {
+    switch (r) {
+    case Readout::Complete:
+        ++complete;
+        break;
+    case Readout::Partial:
+        ++partial;
+        break;
+    case Readout::Failed:
+        ++failed;
+        break;
+    case Readout::None:
+        ++unread;
+        break;
+    }
+}
+
 double Silence::seconds() const {
     return to.isValid() ? double(from.msecsTo(to)) / 1000 : 0;
 }
@@ -154,23 +171,8 @@ void Loop_Record::search_ended(int searched_to, int found, const QString& stop) 
 
 Readout_Counts Loop_Record::readout_counts() const {
     Readout_Counts c;
-    for (const Detector& d : detectors_) {
-        if (!d.found) continue;
-        switch (d.readout) {
-        case Readout::Complete:
-            ++c.complete;
-            break;
-        case Readout::Partial:
-            ++c.partial;
-            break;
-        case Readout::Failed:
-            ++c.failed;
-            break;
-        case Readout::None:
-            ++c.unread;
-            break;
-        }
-    }
+    for (const Detector& d : detectors_)
+        if (d.found) c.add(d.readout);
     return c;
 }
 

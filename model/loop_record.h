@@ -67,9 +67,11 @@ struct Mode_Write {
     bool accepted = false;
 };
 
-// Readouts of the found detectors, by result; `unread` never read since the search.
+// Readouts by result; `unread`, those that read nothing (never read since the search, or a type
+// with nothing to read).
 struct Readout_Counts {
     int complete = 0, partial = 0, failed = 0, unread = 0;
+    void add(Readout r);
 };
 
 constexpr uint8_t Mode_Code = 16;

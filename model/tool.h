@@ -86,11 +86,11 @@ struct Tool {
     // A readout of every found detector, one after the other (state Read_All).
     struct Read_All_Run {
         bool active = false;
-        uint8_t next = 0; // the address to read next, or past the last found
-        int passed = 0;   // detectors gone through so far
-        int complete = 0, partial = 0;
-        int failed = 0; // answered nothing
-        int unread() const { return total - complete - partial - failed; }
+        uint8_t next = 0;            // the address to read next, or past the last found
+        int passed = 0;              // detectors gone through so far
+        record::Readout_Counts read; // their results
+        // Not read: a type with nothing to read, or not reached.
+        int unread() const { return total - read.complete - read.partial - read.failed; }
         int total = 0;          // found when the run began
         uint16_t selection = 0; // selection_count when the current readout began
         QString stop;           // why the run ended before its last detector; empty otherwise

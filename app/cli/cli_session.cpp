@@ -123,10 +123,10 @@ int Cli_Session::read(int address) {
         if (t_.record.board_silent()) return board_lost();
         // The journal's numbers, whatever the outcome.
         cli_say(QString::fromUtf8("Lecture %1 : %2.")
-                    .arg(run.complete == run.total ? QString::fromUtf8("terminée")
-                                                   : QString::fromUtf8("incomplète"),
+                    .arg(run.read.complete == run.total ? QString::fromUtf8("terminée")
+                                                        : QString::fromUtf8("incomplète"),
                          read_all_counts(run)));
-        return run.complete == run.total ? Exit_Done : Exit_Partial;
+        return run.read.complete == run.total ? Exit_Done : Exit_Partial;
     }
     if (!t_.record.at(address).found) {
         cli_say(QString::fromUtf8("Aucun détecteur ne répond à l'adresse %1 : la recherche en a "
