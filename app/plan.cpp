@@ -71,10 +71,8 @@ QString cell_tip(const Loop_Record& record, const Planned_Loop& plan, int addres
     // for from no detector at all.
     const record::Detector& d = record.at(address);
     if (d.found && d.type_code >= 0 && type_index(uint8_t(d.type_code)) == 0)
-        lines << QStringLiteral("Code type lu : 0x%1, type sans nom")
-                     .arg(QString::number(d.type_code, 16)
-                              .rightJustified(2, QLatin1Char('0'))
-                              .toUpper());
+        lines << QStringLiteral("Code type lu : %1, type sans nom")
+                     .arg(record::code_text(d.type_code));
     QString planned;
     if (const Planned_Loop::Entry* p = plan.at(address)) {
         planned = QString::fromUtf8("Prévu : %1").arg(p->type_text);

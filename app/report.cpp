@@ -68,10 +68,7 @@ Report_Rows report_rows(const Loop_Record& record, const Planned_Loop& plan) {
         row[Address] = three_digits(a);
         if (d.found) {
             row[Type] = d.type_name;
-            if (d.type_code >= 0)
-                row[Code] =
-                    QStringLiteral("0x") +
-                    QStringLiteral("%1").arg(d.type_code, 2, 16, QLatin1Char('0')).toUpper();
+            row[Code] = code_text(d.type_code);
             row[Pcb] = version_text(d.pcb_version);
             row[Soft] = version_text(d.soft_version);
             row[Serial] = d.serial;

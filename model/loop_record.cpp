@@ -58,6 +58,12 @@ QString readout_text(Readout r) {
     return QString();
 }
 
+QString code_text(int code) {
+    return code < 0 ? QString()
+                    : QStringLiteral("0x") +
+                          QStringLiteral("%1").arg(code, 2, 16, QLatin1Char('0')).toUpper();
+}
+
 QString count_text(int n, const char* singular) {
     return QStringLiteral("%1 %2%3").arg(n).arg(QString::fromUtf8(singular)).arg(n > 1 ? "s" : "");
 }
@@ -227,9 +233,7 @@ void Loop_Record::readout_skipped(int address) {
     const Detector* d = edit(address);
     if (!d) return;
     log(address, QString::fromUtf8("Rien à lire : type %1 sans lecture connue")
-                     .arg(d->type_code < 0
-                              ? QStringLiteral("non lu")
-                              : QStringLiteral("0x%1").arg(d->type_code, 2, 16, QLatin1Char('0'))));
+                     .arg(d->type_code < 0 ? QStringLiteral("non lu") : code_text(d->type_code)));
     emit readout_finished(address);
 }
 

@@ -87,6 +87,8 @@ QString version_text(int byte);
 QString mode_text(int byte);
 QString point_text(Point p);
 QString readout_text(Readout r);
+// A type code as the tool writes it, "0x1A"; empty when not read.
+QString code_text(int code);
 // "1 complète, 2 partielles..." as the status line, the journal and the reports count them.
 QString count_text(int n, const char* singular);
 // Seconds in French, "6,2 s".
