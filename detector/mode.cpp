@@ -12,11 +12,6 @@ constexpr uint8_t Thermal_Off = 0x01;
 constexpr uint8_t Mode_Set_Command = 0x96;
 constexpr uint8_t Mode_Commit_Command = 0x85;
 
-// The frame's reply says the detector took it.
-bool accepted(const Tool& t) {
-    return t.link.rx_has(1) && t.link.rx(0) == 0;
-}
-
 // The boxes show `mode` again, without a write: a click whose write is dropped must not leave
 // them showing a mode the detector does not have.
 void show_mode(Tool& t, uint8_t mode) {
@@ -86,10 +81,10 @@ void Mode_Write(Tool& t) {
     if (mode == (Optical_Off | Thermal_Off)) mode = Thermal_Off;
     const uint8_t adr = state.Sel_Adr;
     state.Last_Result = t.link.Send_Frame(Mode_Set_Command, adr, mode, true, false);
-    const bool set = state.Last_Result.toBool() && accepted(t);
+    const bool set = t.link.last_reply().accepted();
     Tempo_Wait(t, 100);
     state.Last_Result = t.link.Send_Frame(Mode_Commit_Command, adr, 0x00, true, false);
-    t.record.mode_written(adr, mode, set && state.Last_Result.toBool() && accepted(t));
+    t.record.mode_written(adr, mode, set && t.link.last_reply().accepted());
     Tempo_Wait(t, 50);
     set_task(state, Task::Read_Identity);
 }

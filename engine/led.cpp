@@ -16,22 +16,19 @@ void show_mark(Tool& t, int address, bool visible) {
         t.form.Led_Shp(address).set_visible(visible);
 }
 
-bool accepted(const Tool& t) {
-    return t.link.rx_has(1) && t.link.rx(0) == 0;
-}
-
 } // namespace
 
 bool switch_led_off(Tool& t, uint8_t address) {
-    const bool ok = t.link.Send_Frame(Led_Code, address, Led_Off, true, false);
-    t.state.Last_Result = ok;
+    t.state.Last_Result = t.link.Send_Frame(Led_Code, address, Led_Off, true, false);
     show_mark(t, address, false);
-    if (ok && accepted(t)) t.record.set_led(address, false);
-    return ok && accepted(t);
+    const bool accepted = t.link.last_reply().accepted();
+    if (accepted) t.record.set_led(address, false);
+    return accepted;
 }
 
 bool switch_led_on(Tool& t, uint8_t address) {
-    const bool ok = t.link.Send_Frame(Led_Code, address, Led_On, true, false) && accepted(t);
+    const bool ok =
+        t.link.Send_Frame(Led_Code, address, Led_On, true, false) && t.link.last_reply().accepted();
     if (ok) {
         show_mark(t, address, true);
         t.state.Led_Address = address;
@@ -48,15 +45,15 @@ void Led_Command(Tool& t) {
             switch_led_off(t, state.Led_Address);
             Tempo_Wait(t, 100);
         }
-        const bool ok = t.link.Send_Frame(Led_Code, state.Sel_Adr, Led_On, true, false);
-        if (ok && accepted(t)) {
+        if (t.link.Send_Frame(Led_Code, state.Sel_Adr, Led_On, true, false) &&
+            t.link.last_reply().accepted()) {
             if (!state.Simulation_Active) show_mark(t, state.Sel_Adr, true);
             t.record.set_led(state.Sel_Adr, true);
         }
         state.Led_Address = state.Sel_Adr;
     } else {
-        const bool ok = t.link.Send_Frame(Led_Code, state.Sel_Adr, Led_Off, true, false);
-        if (ok && accepted(t)) {
+        if (t.link.Send_Frame(Led_Code, state.Sel_Adr, Led_Off, true, false) &&
+            t.link.last_reply().accepted()) {
             show_mark(t, state.Sel_Adr, false);
             t.record.set_led(state.Sel_Adr, false);
         }

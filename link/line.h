@@ -40,6 +40,8 @@ class Line : public QObject {
         bool heard = false;
         bool has(int count) const { return bytes.size() >= count; }
         uint8_t at(int i) const { return static_cast<uint8_t>(bytes.at(i)); }
+        // A frame the detector took: answered, with status 0.
+        bool accepted() const { return ok && has(1) && at(0) == 0; }
     };
 
     // Writes one byte and waits up to 2000 ms for reply_len bytes.
