@@ -86,8 +86,8 @@ class Runner {
             fire_on_byte(b);
         });
         QObject::connect(&h_->t.form.Tempo, &QTimer::timeout, &context_, [this] { wire_ << "P"; });
-        // In memory, the tool's and the board's clocks run five times faster unless the scenario
-        // sets its own: the same bytes and pauses in a fifth of the time.
+        // In memory, the tool's and the board's clocks run ten times faster unless the scenario
+        // sets its own: the same bytes and pauses in a tenth of the time.
         if (!terminal_) set_clocks(10);
         return *h_;
     }
@@ -277,6 +277,18 @@ class Runner {
         return std::nullopt;
     }
 
+    // run until CONDITION [MSms]
+    void run_until(QStringList what) {
+        what.removeAll(QString());
+        const int limit = what.size() > 1 && what.last().endsWith(QStringLiteral("ms"))
+                              ? number(what.takeLast().chopped(2))
+                              : 10000;
+        if (!reached(what)) return fail(QStringLiteral("unknown condition ") + what.value(0));
+        if (!h_->run_until([&] { return *reached(what); }, limit))
+            fail(QStringLiteral("never came: ") + what.join(' ') + QStringLiteral("; line: ") +
+                 wire_.join(' '));
+    }
+
     // Wire tokens with the shorthands written out: %probes(PHASE,FROM,TO) the search probes,
     // %frames(CODE,FROM,TO) one frame CODE to each address (type reads 13, polls 10),
     // %readout(ADR,INDEX) what a readout of a detector of type index INDEX asks for.
@@ -328,10 +340,12 @@ class Runner {
 
     void execute(const QStringList& w) {
         const QString verb = w.value(0);
-        if (verb == QLatin1String("loop")) {
+        // The loop comes first, alone or after the verb that starts the board: start JSON.
+        const bool starts = verb == QLatin1String("start") || verb == QLatin1String("load") ||
+                            verb == QLatin1String("open");
+        if (verb == QLatin1String("loop") || (starts && w.size() > 1)) {
             if (h_) return fail(QStringLiteral("the board has started already"));
-            parse_json(text_.mid(4), &loop_);
-            return;
+            if (!parse_json(text_.mid(verb.size()), &loop_) || !starts) return;
         }
         if (verb == QLatin1String("terminal")) { // before the board starts: a real one
             if (h_) return fail(QStringLiteral("the board has started already"));
@@ -368,16 +382,30 @@ class Runner {
                  wire_.clear();
              }},
             {"found", [&] { found(arg(0), a.mid(1)); }},
-            {"cell", // cell ADR INDEX NAME: found, of that type
+            {"cell", // cell ADR[-LAST] INDEX NAME: found, of that type
              [&] {
-                 const int adr = arg(0);
-                 t.state.Adr_Type[adr - 1] = uint8_t(arg(1));
-                 t.type_epoch[adr - 1] = t.board_epoch;
-                 t.form.Adr_Box(adr).set_caption(
-                     QStringLiteral("%1\n").arg(adr, 3, 10, QLatin1Char('0')) + a.value(2));
-                 t.record.set_type(adr, 0, a.value(2));
+                 const QStringList range = a.value(0).split('-');
+                 for (int adr = number(range[0]); adr <= number(range.last()); ++adr) {
+                     t.state.Adr_Type[adr - 1] = uint8_t(arg(1));
+                     t.type_epoch[adr - 1] = t.board_epoch;
+                     t.form.Adr_Box(adr).set_caption(
+                         QStringLiteral("%1\n").arg(adr, 3, 10, QLatin1Char('0')) + a.value(2));
+                     t.record.set_type(adr, 0, a.value(2));
+                 }
              }},
             {"dirty", [&] { dirty(t); }},
+            {"read", // read ADR [MSms]: a click on the cell, and its readout to the end
+             [&] {
+                 t.form.Adr_Box(arg(0)).click();
+                 run_until({"value", "Sel_Adr", QString::number(arg(0)), a.value(1)});
+                 run_until({"readout", a.value(1)});
+             }},
+            {"search", // search [MSms]: a click on the button, and the search to its end
+             [&] {
+                 t.form.Start_Bus_Cmd.click();
+                 run_until({"value", "Start_Bus_Cmd.Visible", "1", a.value(0)});
+                 run_until({"idle"});
+             }},
             {"show", [&] { with_control([&](Control& c) { c.set_visible(arg(1) != 0); }); }},
             {"click",
              [&] {
@@ -405,8 +433,12 @@ class Runner {
                  if (const auto it = vars.find(a.value(0)); it != vars.end()) return it->second();
                  fail(QStringLiteral("cannot set ") + a.value(0));
              }},
-            {"step", [&] { Bus_Task(t); }},
-            {"answer", [&] { h.dialogs.answers << a.value(0); }},
+            {"step", // step [N]
+             [&] {
+                 for (int n = a.isEmpty() ? 1 : arg(0); n > 0; --n)
+                     Bus_Task(t);
+             }},
+            {"answer", [&] { h.dialogs.answers << a; }},
             {"on", [&] { on_byte_ << qMakePair(quint8(arg(0)), a.mid(1)); }},
             {"mark", [&] { wire_.clear(); }},
             {"put", // detectors replaced on the running board
@@ -429,14 +461,7 @@ class Runner {
             {"run",
              [&] {
                  if (a.value(0) != QLatin1String("until")) return h.run_for(arg(0));
-                 const QStringList what = a.mid(1);
-                 if (!reached(what)) return fail(QStringLiteral("unknown condition ") + a.value(1));
-                 const int limit = a.size() > 2 && a.last().endsWith(QStringLiteral("ms"))
-                                       ? number(a.last().chopped(2))
-                                       : 10000;
-                 if (!h.run_until([&] { return *reached(what); }, limit))
-                     fail(QStringLiteral("never came: ") + what.join(' ') +
-                          QStringLiteral("; line: ") + wire_.join(' '));
+                 run_until(a.mid(1));
              }},
             {"wire",
              [&] {
@@ -457,14 +482,16 @@ class Runner {
                  if (wire_.join(' ').contains(unwanted))
                      fail(QStringLiteral("%1 on the line: %2").arg(unwanted, wire_.join(' ')));
              }},
-            {"expect", // expect NAME VALUE
+            {"expect", // expect NAME VALUE [NAME VALUE]..
              [&] {
-                 const auto got = value_of(a.value(0));
-                 if (!got)
-                     fail(QStringLiteral("nothing named ") + a.value(0));
-                 else if (*got != a.value(1))
-                     fail(QStringLiteral("%1 is \"%2\", not \"%3\"")
-                              .arg(a.value(0), *got, a.value(1)));
+                 if (a.isEmpty() || a.size() % 2) return fail(QStringLiteral("expect pairs"));
+                 for (int i = 0; i < a.size(); i += 2) {
+                     const auto got = value_of(a[i]);
+                     if (!got)
+                         fail(QStringLiteral("nothing named ") + a[i]);
+                     else if (*got != a[i + 1])
+                         fail(QStringLiteral("%1 is \"%2\", not \"%3\"").arg(a[i], *got, a[i + 1]));
+                 }
              }},
         };
         if (const auto it = verbs.find(verb); it != verbs.end()) return it->second();
@@ -540,7 +567,8 @@ class Tst_Bus : public QObject {
             if (line.startsWith(QStringLiteral("==")))
                 scenarios.append({line.mid(2).trimmed(), {}});
             else if (!line.isEmpty() && !line.startsWith('#') && !scenarios.isEmpty())
-                scenarios.last().second.append({i + 1, line});
+                for (const QString& verb : line.split(QStringLiteral(" ; ")))
+                    scenarios.last().second.append({i + 1, verb});
         }
         // KAL_SCENARIO: only the scenarios whose name starts with it (a group: "search:").
         const QString only = qEnvironmentVariable("KAL_SCENARIO");
