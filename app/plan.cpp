@@ -87,16 +87,17 @@ QString cell_tip(const Loop_Record& record, const Planned_Loop& plan, int addres
 
 } // namespace
 
-void show_cell_marks(Tool& t, int address) {
+void show_cell_marks(Bus_Form& f, const Loop_Record& record, const Planned_Loop& plan,
+                     int address) {
     const int first = address ? std::max(address, 1) : 1;
     const int last = address ? std::min(address, 128) : 128;
     for (int a = first; a <= last; ++a) {
-        const Match m = compare(t.planned, t.record, a);
-        Control& mark = t.form.Plan_Mark(a);
+        const Match m = compare(plan, record, a);
+        Control& mark = f.Plan_Mark(a);
         if (mark.Shape() != mark_shape(m)) mark.set_shape(mark_shape(m));
         mark.set_back_color(mark_colour(m));
         mark.set_visible(m != Match::None);
-        t.form.Adr_Box(a).set_tool_tip_text(cell_tip(t.record, t.planned, a));
+        f.Adr_Box(a).set_tool_tip_text(cell_tip(record, plan, a));
     }
 }
 
@@ -131,32 +132,32 @@ void Import_Plan_Mnu_Click(Tool& t) {
                                               QStringLiteral("CSV (*.csv *.txt);;Tous (*)"));
     if (path.isEmpty() || t.state.Quit_Flag) return;
     QString why;
-    if (!import_plan(t, path, &why)) {
+    if (!import_plan(t.planned, t.record, path, &why)) {
         t.dialogs->msg_box(why, Msg_Exclamation, QStringLiteral("LISTE PREVUE"));
         return;
     }
-    show_cell_marks(t, 0);
+    show_cell_marks(t.form, t.record, t.planned, 0);
     Compare_Mnu_Click(t);
 }
 
-bool import_plan(Tool& t, const QString& path, QString* why) {
+bool import_plan(Planned_Loop& plan, Loop_Record& record, const QString& path, QString* why) {
     QByteArray content;
     const Read_Result r = read_regular_file(path, Planned_Loop::Max_Bytes, &content);
-    Planned_Loop plan;
+    Planned_Loop read;
     if (r != Read_Result::Done)
         *why = read_error(r);
-    else if (plan.read(content, why))
+    else if (read.read(content, why))
         why->clear();
     if (!why->isEmpty()) {
         *why =
             QString::fromUtf8("%1 n'est pas importé :\n%2").arg(QFileInfo(path).fileName(), *why);
         return false;
     }
-    t.planned = std::move(plan);
-    t.record.note(QString::fromUtf8("Liste prévue importée : %1 détecteurs (%2%3)")
-                      .arg(t.planned.entries().size())
-                      .arg(QFileInfo(path).fileName(), t.planned.windows_1252()
-                                                           ? QStringLiteral(", lue en Windows-1252")
-                                                           : QString()));
+    plan = std::move(read);
+    record.note(QString::fromUtf8("Liste prévue importée : %1 détecteurs (%2%3)")
+                    .arg(plan.entries().size())
+                    .arg(QFileInfo(path).fileName(), plan.windows_1252()
+                                                         ? QStringLiteral(", lue en Windows-1252")
+                                                         : QString()));
     return true;
 }

@@ -1,6 +1,9 @@
 #pragma once
 #include <QString>
 struct Tool;
+class Bus_Form;
+class Loop_Record;
+class Planned_Loop;
 
 // "Importer la liste prévue...": reads a CSV file of the planned detectors, marks each cell with
 // what the record says against it, and lists the differences.
@@ -9,7 +12,7 @@ void Import_Plan_Mnu_Click(Tool& t);
 void Compare_Mnu_Click(Tool& t);
 // The mark in the corner of cell `address` (0: every cell) and its tip, as the record and the
 // plan stand.
-void show_cell_marks(Tool& t, int address);
-// Reads the planned loop from `path` into the tool, as the import does; false with the French
-// message naming the file and its first fault.
-bool import_plan(Tool& t, const QString& path, QString* why);
+void show_cell_marks(Bus_Form& f, const Loop_Record& record, const Planned_Loop& plan, int address);
+// Reads the planned loop from `path` into `plan`, noted in the record's journal, as the import
+// does; false with the French message naming the file and its first fault, `plan` untouched.
+bool import_plan(Planned_Loop& plan, Loop_Record& record, const QString& path, QString* why);

@@ -1,7 +1,6 @@
 #include "app/report_export.h"
 
 #include "app/presenter.h"
-#include "app/report.h"
 #include "link/regular_file.h"
 #include "model/tool.h"
 
@@ -45,6 +44,17 @@ QStringList base_names(const QString& stem, const QDateTime& when) {
 
 } // namespace
 
+Report_Header report_header(const Tool& t, const QString& site, const QString& loop,
+                            const QString& engineer) {
+    return {site,
+            loop,
+            engineer,
+            QDateTime::currentDateTime(),
+            interface_version(t.board),
+            QStringLiteral("COM%1").arg(t.state.Com_Port) +
+                (t.port_device.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(t.port_device))};
+}
+
 void Export_Report_Mnu_Click(Tool& t) {
     if (!t.dialogs) return;
     if (t.record.found().isEmpty() && t.planned.empty()) {
@@ -72,14 +82,8 @@ void Export_Report_Mnu_Click(Tool& t) {
     if (folder.isEmpty() || t.state.Quit_Flag) return;
     remembered.setValue(QStringLiteral("report/folder"), folder);
 
-    Report_Header header{
-        values.value(0).trimmed(),
-        values.value(1).trimmed(),
-        values.value(2).trimmed(),
-        QDateTime::currentDateTime(),
-        interface_version(t),
-        QStringLiteral("COM%1").arg(t.state.Com_Port) +
-            (t.port_device.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(t.port_device))};
+    const Report_Header header = report_header(
+        t, values.value(0).trimmed(), values.value(1).trimmed(), values.value(2).trimmed());
     const Report_Rows rows = report_rows(t.record, t.planned);
     const QList<QByteArray> contents = {
         report_csv(rows), report_json(header, t.record, t.planned),

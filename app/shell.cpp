@@ -87,8 +87,9 @@ void wire_handlers(Tool& t) {
 
     // The cells' marks and tips follow what the record learns.
     Tool* tr = &t;
-    QObject::connect(&t.record, &Loop_Record::changed, &f,
-                     [tr](int address) { show_cell_marks(*tr, address); });
+    QObject::connect(&t.record, &Loop_Record::changed, &f, [tr](int address) {
+        show_cell_marks(tr->form, tr->record, tr->planned, address);
+    });
 
     // However the window goes (close box, Quit, the bus task after Quit), the program ends.
     Tool* tp = &t;

@@ -7,7 +7,7 @@
 #include "app/plan.h"
 #include "app/presenter.h"
 #include "app/quit_signals.h"
-#include "app/report.h"
+#include "app/report_export.h"
 #include "app/trace.h"
 #include "link/regular_file.h"
 #include "model/detector_types.h"
@@ -44,14 +44,7 @@ int report(Cli_Session& cli, const Cli_Options& o) {
     Tool& t = cli.tool();
     int r = cli.read(0);
     if (r != Exit_Done && r != Exit_Partial) return r;
-    const Report_Header header{
-        o.site,
-        o.loop,
-        o.engineer,
-        QDateTime::currentDateTime(),
-        interface_version(t),
-        QStringLiteral("COM%1").arg(t.state.Com_Port) +
-            (t.port_device.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(t.port_device))};
+    const Report_Header header = report_header(t, o.site, o.loop, o.engineer);
     const Report_Rows rows = report_rows(t.record, t.planned);
     const QByteArray content = o.report_kind == QLatin1String("--csv") ? report_csv(rows)
                                : o.report_kind == QLatin1String("--json")
@@ -81,7 +74,7 @@ int run(Cli_Session& cli, const Cli_Options& o) {
             return Exit_File;
         }
     }
-    if (QString why; !o.plan.isEmpty() && !import_plan(t, o.plan, &why)) {
+    if (QString why; !o.plan.isEmpty() && !import_plan(t.planned, t.record, o.plan, &why)) {
         cli_say(why);
         return Exit_Usage;
     }

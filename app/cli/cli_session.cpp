@@ -177,7 +177,7 @@ int Cli_Session::watch() {
 }
 
 QJsonObject Cli_Session::probe_result() const {
-    return {{"version", interface_version(t_)}, {"short_circuit", t_.board.short_circuit()}};
+    return {{"version", interface_version(t_.board)}, {"short_circuit", t_.board.short_circuit()}};
 }
 
 QJsonArray Cli_Session::detectors(int only) const {
