@@ -354,8 +354,10 @@ void file_size_limit_as_fault() {}
 
 // Reading: what stands at the path must be a regular file (a pipe would block, a device never
 // end), no larger than `max`.
-Read_Result read_regular_file(const QString& path, qint64 max, QByteArray* content) {
-    QFile file(path);
+namespace {
+
+// Opens the regular file at `path` for reading, without blocking on a pipe or a device.
+Read_Result open_regular(const QString& path, QFile& file) {
     const QFileInfo info(path);
     if (!info.exists()) return Read_Result::Missing;
     if (!info.isFile()) return Read_Result::Not_A_File;
@@ -372,10 +374,26 @@ Read_Result read_regular_file(const QString& path, qint64 max, QByteArray* conte
         return Read_Result::Unreadable;
     }
 #else
+    file.setFileName(path);
     if (!file.open(QIODevice::ReadOnly)) return Read_Result::Unreadable;
 #endif
+    return Read_Result::Done;
+}
+
+} // namespace
+
+Read_Result read_regular_file(const QString& path, qint64 max, QByteArray* content) {
+    QFile file;
+    if (const Read_Result r = open_regular(path, file); r != Read_Result::Done) return r;
     if (file.size() > max) return Read_Result::Too_Large;
     *content = file.read(max + 1);
     if (file.error() != QFileDevice::NoError) return Read_Result::Unreadable;
     return content->size() > max ? Read_Result::Too_Large : Read_Result::Done;
+}
+
+Read_Result read_regular_head(const QString& path, qint64 n, QByteArray* head) {
+    QFile file;
+    if (const Read_Result r = open_regular(path, file); r != Read_Result::Done) return r;
+    *head = file.read(n);
+    return file.error() == QFileDevice::NoError ? Read_Result::Done : Read_Result::Unreadable;
 }

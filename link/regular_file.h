@@ -49,3 +49,5 @@ void file_size_limit_as_fault();
 enum class Read_Result { Done, Missing, Not_A_File, Unreadable, Too_Large };
 // Reads the whole regular file at `path` when it holds at most `max` bytes.
 Read_Result read_regular_file(const QString& path, qint64 max, QByteArray* content);
+// Reads the first `n` bytes (fewer if the file is shorter) of the regular file at `path`.
+Read_Result read_regular_head(const QString& path, qint64 n, QByteArray* head);

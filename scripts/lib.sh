@@ -22,4 +22,4 @@ ensure_packages() {
 # What every build in build/ needs.
 # shellcheck disable=SC2034 # used by the scripts that source this file
 # fonts-liberation2: Liberation Sans, metric-compatible with the Arial the window is designed for.
-base_packages=(cmake g++ qt6-base-dev qt6-serialport-dev fonts-liberation2 qt6-translations-l10n)
+base_packages=(cmake g++ qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite fonts-liberation2 qt6-translations-l10n)

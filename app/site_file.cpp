@@ -1,0 +1,347 @@
+#include "app/site_file.h"
+
+#include "link/regular_file.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+#include <atomic>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace site {
+namespace {
+
+// The first 100 bytes of an SQLite database: its magic, then, big-endian, the user version at
+// 60 and the application id at 68. Read before SQLite is let near the file.
+constexpr int Header_Size = 100;
+const QByteArray Magic("SQLite format 3\0", 16);
+
+quint32 header_word(const QByteArray& head, int at) {
+    const auto* b = reinterpret_cast<const uchar*>(head.constData() + at);
+    return quint32(b[0]) << 24 | quint32(b[1]) << 16 | quint32(b[2]) << 8 | quint32(b[3]);
+}
+
+QString in_file(const QString& path, const QString& why) {
+    return QStringLiteral("%1 : %2").arg(QDir::toNativeSeparators(path), why);
+}
+
+// Writable by us, and meant to be: root may write anywhere, but a file whose write bits are all
+// off was made read-only on purpose.
+bool writable(const QFileInfo& info) {
+    return info.isWritable() &&
+           (info.permissions() & (QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther));
+}
+
+QVariant iso(const QDateTime& t) {
+    return t.isValid() ? QVariant(t.toUTC().toString(Qt::ISODateWithMs)) : QVariant();
+}
+
+QVariant known(int value) {
+    return value >= 0 ? QVariant(value) : QVariant();
+}
+
+QString readout_word(record::Readout r) {
+    switch (r) {
+    case record::Readout::Complete:
+        return QStringLiteral("complete");
+    case record::Readout::Partial:
+        return QStringLiteral("partial");
+    case record::Readout::Failed:
+        return QStringLiteral("failed");
+    case record::Readout::None:
+        break;
+    }
+    return {};
+}
+
+// Version 1. Times are UTC in ISO 8601 with milliseconds; a fact not learned is NULL.
+const char* const Schema[] = {
+    "CREATE TABLE site (id INTEGER PRIMARY KEY CHECK (id = 1), name TEXT NOT NULL, "
+    "created TEXT NOT NULL)",
+    "CREATE TABLE loops (id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE)",
+    "CREATE TABLE planned (loop INTEGER NOT NULL REFERENCES loops(id), address INTEGER NOT NULL "
+    "CHECK (address BETWEEN 1 AND 128), type_text TEXT NOT NULL, location TEXT NOT NULL, "
+    "PRIMARY KEY (loop, address))",
+    "CREATE TABLE visits (id INTEGER PRIMARY KEY, loop INTEGER NOT NULL REFERENCES loops(id), "
+    "started TEXT NOT NULL, engineer TEXT NOT NULL)",
+    "CREATE TABLE detectors (visit INTEGER NOT NULL REFERENCES visits(id), address INTEGER NOT "
+    "NULL CHECK (address BETWEEN 1 AND 128), found INTEGER NOT NULL, found_at TEXT, type_code "
+    "INTEGER, type_name TEXT, pcb_version INTEGER, soft_version INTEGER, serial TEXT, readout "
+    "TEXT, readout_at TEXT, alarms INTEGER NOT NULL, point_faults INTEGER NOT NULL, com_faults "
+    "INTEGER NOT NULL, tested INTEGER NOT NULL, led_seen INTEGER NOT NULL, PRIMARY KEY (visit, "
+    "address))",
+    "CREATE TABLE params (visit INTEGER NOT NULL REFERENCES visits(id), address INTEGER NOT NULL, "
+    "code INTEGER NOT NULL, value INTEGER NOT NULL, PRIMARY KEY (visit, address, code))",
+    "CREATE TABLE events (id INTEGER PRIMARY KEY, visit INTEGER NOT NULL REFERENCES visits(id), "
+    "at TEXT NOT NULL, address INTEGER NOT NULL, text TEXT NOT NULL)",
+    "CREATE INDEX events_of_visit ON events (visit, id)",
+    "CREATE TABLE searches (visit INTEGER NOT NULL REFERENCES visits(id), at TEXT NOT NULL, "
+    "searched_to INTEGER NOT NULL, found INTEGER NOT NULL, stop TEXT NOT NULL)",
+    "CREATE TABLE mode_writes (visit INTEGER NOT NULL REFERENCES visits(id), at TEXT NOT NULL, "
+    "address INTEGER NOT NULL, before INTEGER, after INTEGER, written INTEGER NOT NULL, accepted "
+    "INTEGER NOT NULL)",
+    "CREATE TABLE silences (visit INTEGER NOT NULL REFERENCES visits(id), started TEXT NOT NULL, "
+    "ended TEXT, port_lost INTEGER NOT NULL)",
+    "CREATE TABLE reports (visit INTEGER NOT NULL REFERENCES visits(id), at TEXT NOT NULL, name "
+    "TEXT NOT NULL)",
+};
+
+std::atomic<int> connections{0};
+
+} // namespace
+
+File::File(const QString& path)
+    : path_(path), connection_(QStringLiteral("site-%1").arg(++connections)) {}
+
+File::~File() {
+    if (QSqlDatabase::contains(connection_)) {
+        QSqlDatabase::database(connection_, false).close();
+        QSqlDatabase::removeDatabase(connection_);
+    }
+#ifdef Q_OS_UNIX
+    if (lock_fd_ >= 0) ::close(lock_fd_);
+#endif
+}
+
+// Holds the file for this instance: a second one, on this machine or another that shares the
+// folder, is told so instead of mixing its visits in.
+bool File::connect_database(QString* why) {
+#ifdef Q_OS_UNIX
+    lock_fd_ = ::open(QFile::encodeName(path_).constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    struct stat st {};
+    if (lock_fd_ < 0 || ::fstat(lock_fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+        *why = in_file(path_, QString::fromUtf8("ne peut pas être ouvert en écriture"));
+        return false;
+    }
+    if (::flock(lock_fd_, LOCK_EX | LOCK_NB) != 0) {
+        *why = in_file(path_, errno == EWOULDBLOCK
+                                  ? QString::fromUtf8("déjà ouvert par une autre instance du "
+                                                      "programme")
+                                  : QString::fromUtf8("ne peut pas être verrouillé"));
+        return false;
+    }
+#endif
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection_);
+    db.setDatabaseName(path_);
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=2000"));
+    if (!db.open()) {
+        *why = in_file(path_, db.lastError().text());
+        return false;
+    }
+    return true;
+}
+
+bool File::exec(const QString& sql) {
+    QSqlQuery q(QSqlDatabase::database(connection_, false));
+    if (q.exec(sql)) return true;
+    error_ = q.lastError().text();
+    return false;
+}
+
+std::unique_ptr<File> File::create(const QString& path, const QString& site_name, QString* why) {
+    if (const File_Fault f = create_new_file(path, QByteArray()); f != File_Fault::None) {
+        *why = in_file(path, file_fault_text(f));
+        return nullptr;
+    }
+    std::unique_ptr<File> file(new File(path));
+    bool ok = file->connect_database(why);
+    if (ok) {
+        // The journal mode is set outside the transaction that writes the rest.
+        ok = file->exec(QStringLiteral("PRAGMA application_id = %1").arg(Application_Id)) &&
+             file->exec(QStringLiteral("PRAGMA journal_mode = WAL")) &&
+             file->exec(QStringLiteral("BEGIN IMMEDIATE"));
+        for (const char* sql : Schema)
+            ok = ok && file->exec(QString::fromLatin1(sql));
+        QSqlQuery q(QSqlDatabase::database(file->connection_, false));
+        ok = ok &&
+             q.prepare(QStringLiteral("INSERT INTO site (id, name, created) VALUES (1, ?, ?)"));
+        q.addBindValue(site_name);
+        q.addBindValue(iso(QDateTime::currentDateTime()));
+        ok = ok && q.exec();
+        ok = ok && file->exec(QStringLiteral("PRAGMA user_version = %1").arg(Schema_Version)) &&
+             file->exec(QStringLiteral("COMMIT"));
+        if (!ok) *why = in_file(path, file->error_.isEmpty() ? q.lastError().text() : file->error_);
+    }
+    if (ok) return file;
+    file.reset();
+    // Only what this call made goes: it created the name new.
+    for (const char* end : {"", "-wal", "-shm", "-journal"})
+        QFile::remove(path + QLatin1String(end));
+    return nullptr;
+}
+
+std::unique_ptr<File> File::open(const QString& path, QString* why) {
+    QByteArray head;
+    switch (read_regular_head(path, Header_Size, &head)) {
+    case Read_Result::Done:
+        break;
+    case Read_Result::Missing:
+        *why = in_file(path, QString::fromUtf8("fichier introuvable"));
+        return nullptr;
+    case Read_Result::Not_A_File:
+        *why = in_file(path, QString::fromUtf8("ce n'est pas un fichier ordinaire"));
+        return nullptr;
+    default:
+        *why = in_file(path, QString::fromUtf8("illisible (droits ?)"));
+        return nullptr;
+    }
+    if (!head.startsWith(Magic)) {
+        *why = in_file(path, QString::fromUtf8("ce n'est pas un fichier de site"));
+        return nullptr;
+    }
+    if (head.size() < Header_Size) {
+        *why = in_file(path, QString::fromUtf8("fichier de site tronqué"));
+        return nullptr;
+    }
+    if (header_word(head, 68) != quint32(Application_Id)) {
+        *why = in_file(path, QString::fromUtf8("base SQLite d'un autre programme, pas un fichier "
+                                               "de site"));
+        return nullptr;
+    }
+    const quint32 version = header_word(head, 60);
+    if (version > quint32(Schema_Version)) {
+        *why = in_file(path, QString::fromUtf8("écrit par une version plus récente du programme "
+                                               "(schéma %1, celle-ci lit jusqu'au %2)")
+                                 .arg(version)
+                                 .arg(Schema_Version));
+        return nullptr;
+    }
+    const QFileInfo info(path);
+    if (!writable(info) || !writable(QFileInfo(info.absolutePath()))) {
+        *why = in_file(path, QString::fromUtf8("en lecture seule (le fichier ou son dossier)"));
+        return nullptr;
+    }
+    std::unique_ptr<File> file(new File(path));
+    if (!file->connect_database(why)) return nullptr;
+    QSqlQuery check(QSqlDatabase::database(file->connection_, false));
+    if (version < 1 || !check.exec(QStringLiteral("PRAGMA quick_check")) || !check.next() ||
+        check.value(0).toString() != QLatin1String("ok")) {
+        *why = in_file(path, QString::fromUtf8("fichier de site endommagé"));
+        return nullptr;
+    }
+    if (!file->exec(QStringLiteral("PRAGMA journal_mode = WAL")) ||
+        !file->exec(QStringLiteral("PRAGMA foreign_keys = ON"))) {
+        *why = in_file(path, file->error_);
+        return nullptr;
+    }
+    return file;
+}
+
+QString File::site_name() const {
+    QSqlQuery q(QSqlDatabase::database(connection_, false));
+    return q.exec(QStringLiteral("SELECT name FROM site")) && q.next() ? q.value(0).toString()
+                                                                       : QString();
+}
+
+QStringList File::loops() const {
+    QStringList names;
+    QSqlQuery q(QSqlDatabase::database(connection_, false));
+    if (q.exec(QStringLiteral("SELECT name FROM loops ORDER BY id")))
+        while (q.next())
+            names << q.value(0).toString();
+    return names;
+}
+
+qint64 File::loop_id(const QString& name) {
+    QSqlQuery q(QSqlDatabase::database(connection_, false));
+    q.prepare(QStringLiteral("INSERT INTO loops (name) VALUES (?) ON CONFLICT (name) DO NOTHING"));
+    q.addBindValue(name);
+    if (!q.exec()) {
+        error_ = q.lastError().text();
+        return 0;
+    }
+    q.prepare(QStringLiteral("SELECT id FROM loops WHERE name = ?"));
+    q.addBindValue(name);
+    return q.exec() && q.next() ? q.value(0).toLongLong() : 0;
+}
+
+qint64 File::begin_visit(qint64 loop, const QString& engineer, const QDateTime& when) {
+    QSqlQuery q(QSqlDatabase::database(connection_, false));
+    q.prepare(QStringLiteral("INSERT INTO visits (loop, started, engineer) VALUES (?, ?, ?)"));
+    q.addBindValue(loop);
+    q.addBindValue(iso(when));
+    q.addBindValue(engineer);
+    if (q.exec()) return q.lastInsertId().toLongLong();
+    error_ = q.lastError().text();
+    return 0;
+}
+
+QList<Visit> File::visits() const {
+    QList<Visit> out;
+    QSqlQuery q(QSqlDatabase::database(connection_, false));
+    if (!q.exec(QStringLiteral(
+            "SELECT v.id, l.name, v.engineer, v.started, "
+            "(SELECT count(*) FROM detectors d WHERE d.visit = v.id AND d.found), "
+            "(SELECT count(*) FROM detectors d WHERE d.visit = v.id AND d.readout = 'complete') "
+            "FROM visits v JOIN loops l ON l.id = v.loop ORDER BY v.id")))
+        return out;
+    while (q.next())
+        out.append({q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toString(),
+                    QDateTime::fromString(q.value(3).toString(), Qt::ISODateWithMs).toLocalTime(),
+                    q.value(4).toInt(), q.value(5).toInt()});
+    return out;
+}
+
+bool File::save_detector(qint64 visit, int address, const record::Detector& d) {
+    QSqlDatabase db = QSqlDatabase::database(connection_, false);
+    QSqlQuery q(db);
+    bool ok = db.transaction();
+    ok = ok && q.prepare(QStringLiteral(
+                   "INSERT OR REPLACE INTO detectors (visit, address, found, found_at, type_code, "
+                   "type_name, pcb_version, soft_version, serial, readout, readout_at, alarms, "
+                   "point_faults, com_faults, tested, led_seen) VALUES "
+                   "(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+    for (const QVariant& v :
+         {QVariant(visit), QVariant(address), QVariant(d.found), iso(d.found_at),
+          known(d.type_code), d.type_code >= 0 ? QVariant(d.type_name) : QVariant(),
+          known(d.pcb_version), known(d.soft_version),
+          d.serial.isEmpty() ? QVariant() : QVariant(d.serial),
+          readout_word(d.readout).isEmpty() ? QVariant() : QVariant(readout_word(d.readout)),
+          iso(d.readout_at), QVariant(d.alarms.count), QVariant(d.point_faults.count),
+          QVariant(d.com_faults.count), QVariant(d.tested), QVariant(d.led_seen)})
+        q.addBindValue(v);
+    ok = ok && q.exec();
+    QSqlQuery p(db);
+    ok = ok && p.prepare(QStringLiteral("DELETE FROM params WHERE visit = ? AND address = ?"));
+    p.addBindValue(visit);
+    p.addBindValue(address);
+    ok = ok && p.exec() &&
+         p.prepare(QStringLiteral(
+             "INSERT INTO params (visit, address, code, value) VALUES (?, ?, ?, ?)"));
+    for (const auto& [code, value] : d.params) {
+        p.addBindValue(visit);
+        p.addBindValue(address);
+        p.addBindValue(int(code));
+        p.addBindValue(int(value));
+        ok = ok && p.exec();
+    }
+    if (ok && db.commit()) return true;
+    error_ = (q.lastError().isValid() ? q.lastError() : p.lastError()).text();
+    db.rollback();
+    return false;
+}
+
+bool File::add_event(qint64 visit, const record::Event& e) {
+    QSqlQuery q(QSqlDatabase::database(connection_, false));
+    q.prepare(QStringLiteral("INSERT INTO events (visit, at, address, text) VALUES (?, ?, ?, ?)"));
+    q.addBindValue(visit);
+    q.addBindValue(iso(e.at));
+    q.addBindValue(e.address);
+    q.addBindValue(e.text);
+    if (q.exec()) return true;
+    error_ = q.lastError().text();
+    return false;
+}
+
+} // namespace site

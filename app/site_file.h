@@ -1,0 +1,73 @@
+#pragma once
+#include "model/loop_record.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <memory>
+
+// A site's file: its name, its loops, and every visit of each loop with what the tool learned
+// then (detectors, parameters, journal, mode writes). One SQLite database, in WAL mode, marked as
+// ours by its application id and versioned by its user version. A file from elsewhere is not
+// trusted: it is looked at before SQLite opens it, checked once opened, and never changed when
+// it fails a check.
+namespace site {
+
+// "KLVN": tells our files from any other SQLite database.
+constexpr int Application_Id = 0x4B4C564E;
+// The schema this build writes; older ones are upgraded on opening, newer ones refused.
+constexpr int Schema_Version = 1;
+// The extension the tool gives the files it creates.
+inline const char* const Extension = ".kalsite";
+
+struct Visit {
+    qint64 id = 0;
+    QString loop;
+    QString engineer;
+    QDateTime started;
+    int found = 0; // detectors found
+    int read = 0;  // detectors read whole
+};
+
+class File {
+  public:
+    ~File();
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    // Creates a new site file at `path`, never over anything that stands there. Null with the
+    // French reason in `why`, and no file left, when it cannot.
+    static std::unique_ptr<File> create(const QString& path, const QString& site_name,
+                                        QString* why);
+    // Opens the site file at `path` for this instance alone. Null with the French reason in
+    // `why` (not a site file, damaged, newer, read-only, open elsewhere...), the file as it was.
+    static std::unique_ptr<File> open(const QString& path, QString* why);
+
+    const QString& path() const { return path_; }
+    QString site_name() const;
+    QStringList loops() const;
+    // The loop's id, made when it is new; 0 on failure.
+    qint64 loop_id(const QString& name);
+
+    qint64 begin_visit(qint64 loop, const QString& engineer, const QDateTime& when);
+    QList<Visit> visits() const;
+
+    // What the record holds of one detector now, replacing what the visit had of it.
+    bool save_detector(qint64 visit, int address, const record::Detector& d);
+    bool add_event(qint64 visit, const record::Event& e);
+
+    // The last fault of the database, in French, for a message.
+    QString last_error() const { return error_; }
+
+  private:
+    explicit File(const QString& path);
+    bool connect_database(QString* why);
+    bool exec(const QString& sql);
+
+    QString path_;
+    QString connection_;
+    QString error_;
+    int lock_fd_ = -1;
+};
+
+} // namespace site

@@ -1,0 +1,132 @@
+// Site files: what opening does with files that are not ours, damaged or held elsewhere (a French
+// reason, the file left as it was), and what a visit written is when the file is opened again.
+#include "app/site_file.h"
+
+#include <QtTest>
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+namespace {
+
+QByteArray bytes_of(const QString& path) {
+    QFile f(path);
+    return QFileInfo(path).isFile() && f.open(QIODevice::ReadOnly) ? f.readAll() : "<none>";
+}
+
+bool put(const QString& path, const QByteArray& content) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(content) == content.size();
+}
+
+// A site file with one visit of loop B2: detector 5 found and read whole.
+QByteArray good_site(const QString& path) {
+    QString why;
+    auto file = site::File::create(path, QString::fromUtf8("Lycée"), &why);
+    if (!file) qFatal("%s", qPrintable(why));
+    const qint64 visit = file->begin_visit(file->loop_id("B2"), "Durand",
+                                           QDateTime(QDate(2026, 3, 4), QTime(9, 30)));
+    record::Detector d;
+    d.found = true;
+    d.type_code = 0x19;
+    d.serial = "071200300";
+    d.readout = record::Readout::Complete;
+    d.params = {{1, 255}, {record::Mode_Code, 4}};
+    file->save_detector(visit, 5, d);
+    file->add_event(visit, {QDateTime::currentDateTime(), 5, QStringLiteral("trouvé")});
+    file.reset();
+    return bytes_of(path);
+}
+
+} // namespace
+
+class Tst_Site : public QObject {
+    Q_OBJECT
+  private slots:
+    void hostile_files_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("why"); // in the message
+        const auto row = [](const char* kind, const char* why) {
+            QTest::newRow(kind) << QString(kind) << QString::fromUtf8(why);
+        };
+        row("nothing", "introuvable");
+        row("fifo", "pas un fichier ordinaire");
+        row("directory", "pas un fichier ordinaire");
+        row("empty", "pas un fichier de site");
+        row("text", "pas un fichier de site");
+        row("header cut", "tronqué");
+        row("another program's database", "autre programme");
+        row("newer schema", "plus récente du programme (schéma 2");
+        row("pages overwritten", "endommagé");
+        row("cut after its first page", "endommagé");
+        row("read-only", "lecture seule");
+        row("open in another instance", "autre instance");
+    }
+    void hostile_files() {
+        QFETCH(QString, kind);
+        QFETCH(QString, why);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("site.kalsite");
+        const QByteArray good = kind == "nothing" || kind == "fifo" || kind == "directory"
+                                    ? QByteArray()
+                                    : good_site(path);
+        QByteArray bad = good;
+        if (kind == "fifo") QVERIFY(mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+        if (kind == "directory") QVERIFY(QDir().mkdir(path));
+        if (kind == "empty") bad.clear();
+        if (kind == "text") bad = "adresse;type\n1;KOR\n";
+        if (kind == "header cut") bad.truncate(60);
+        if (kind == "another program's database") bad[68] = 0;
+        if (kind == "newer schema") bad[63] = 2;
+        if (kind == "pages overwritten") bad.replace(4096, 8192, QByteArray(8192, '\x5A'));
+        if (kind == "cut after its first page") bad.truncate(4096 + 100);
+        if (bad != good) QVERIFY(put(path, bad));
+        if (kind == "read-only") QVERIFY(QFile::setPermissions(path, QFile::ReadOwner));
+        std::unique_ptr<site::File> holder;
+        QString message;
+        if (kind == "open in another instance") QVERIFY(holder = site::File::open(path, &message));
+        const QByteArray before = bytes_of(path);
+        QVERIFY(!site::File::open(path, &message));
+        QVERIFY2(message.startsWith(path + " : ") && message.contains(why), qPrintable(message));
+        QCOMPARE(bytes_of(path), before);
+    }
+
+    // A new site never replaces a file, and a disk that fills while it is made leaves nothing.
+    void creation() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("site.kalsite");
+        QVERIFY(put(path, "mine"));
+        QString why;
+        QVERIFY(!site::File::create(path, "X", &why));
+        QCOMPARE(bytes_of(path), QByteArray("mine"));
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit old{};
+        getrlimit(RLIMIT_FSIZE, &old);
+        const rlimit small{2048, old.rlim_max};
+        setrlimit(RLIMIT_FSIZE, &small);
+        const QString other = dir.filePath("other.kalsite");
+        const bool made = bool(site::File::create(other, "X", &why));
+        setrlimit(RLIMIT_FSIZE, &old);
+        QVERIFY(!made);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"site.kalsite"});
+    }
+
+    void visit_read_back() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("site.kalsite");
+        good_site(path);
+        QString why;
+        auto file = site::File::open(path, &why);
+        QVERIFY2(file, qPrintable(why));
+        QCOMPARE(file->site_name(), QString::fromUtf8("Lycée"));
+        QCOMPARE(file->loops(), QStringList{"B2"});
+        const QList<site::Visit> visits = file->visits();
+        QCOMPARE(visits.size(), 1);
+        QCOMPARE(visits[0].loop + visits[0].engineer, QStringLiteral("B2Durand"));
+        QCOMPARE(visits[0].started, QDateTime(QDate(2026, 3, 4), QTime(9, 30)));
+        QCOMPARE(visits[0].found * 10 + visits[0].read, 11);
+    }
+};
+
+QTEST_GUILESS_MAIN(Tst_Site)
+#include "tst_site.moc"
