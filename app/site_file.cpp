@@ -32,6 +32,13 @@ quint32 header_word(const QByteArray& head, int at) {
     return quint32(b[0]) << 24 | quint32(b[1]) << 16 | quint32(b[2]) << 8 | quint32(b[3]);
 }
 
+QString newer(int schema) {
+    return QString::fromUtf8("écrit par une version plus récente du programme (schéma %1, celle-ci "
+                             "lit jusqu'au %2)")
+        .arg(schema)
+        .arg(Schema_Version);
+}
+
 QString in_file(const QString& path, const QString& why) {
     return QStringLiteral("%1 : %2").arg(QDir::toNativeSeparators(path), why);
 }
@@ -45,6 +52,15 @@ bool writable(const QFileInfo& info) {
 
 QVariant iso(const QDateTime& t) {
     return t.isValid() ? QVariant(t.toUTC().toString(Qt::ISODateWithMs)) : QVariant();
+}
+
+QDateTime from_iso(const QVariant& v) {
+    return QDateTime::fromString(v.toString(), Qt::ISODateWithMs).toLocalTime();
+}
+
+// Qt binds a null string as NULL: text columns take the empty string instead.
+QVariant text(const QString& s) {
+    return s.isNull() ? QVariant(QStringLiteral("")) : QVariant(s);
 }
 
 QVariant known(int value) {
@@ -92,7 +108,7 @@ const char* const Schema[] = {
     "address INTEGER NOT NULL, before INTEGER, after INTEGER, written INTEGER NOT NULL, accepted "
     "INTEGER NOT NULL)",
     "CREATE TABLE silences (visit INTEGER NOT NULL REFERENCES visits(id), started TEXT NOT NULL, "
-    "ended TEXT, port_lost INTEGER NOT NULL)",
+    "ended TEXT, port_lost INTEGER NOT NULL, PRIMARY KEY (visit, started))",
     "CREATE TABLE reports (visit INTEGER NOT NULL REFERENCES visits(id), at TEXT NOT NULL, name "
     "TEXT NOT NULL)",
 };
@@ -139,6 +155,9 @@ bool File::connect_database(QString* why) {
         *why = in_file(path_, db.lastError().text());
         return false;
     }
+    // Each commit reaches the disk before the next fact is taken: a power cut loses at most the
+    // batch under way.
+    QSqlQuery(db).exec(QStringLiteral("PRAGMA synchronous = FULL"));
     return true;
 }
 
@@ -157,20 +176,21 @@ std::unique_ptr<File> File::create(const QString& path, const QString& site_name
     std::unique_ptr<File> file(new File(path));
     bool ok = file->connect_database(why);
     if (ok) {
-        // The journal mode is set outside the transaction that writes the rest.
+        // The mark, the version and the empty tables go into the file itself before it turns to
+        // WAL: its header says what it is from the start, whatever happens to the process.
         ok = file->exec(QStringLiteral("PRAGMA application_id = %1").arg(Application_Id)) &&
-             file->exec(QStringLiteral("PRAGMA journal_mode = WAL")) &&
              file->exec(QStringLiteral("BEGIN IMMEDIATE"));
         for (const char* sql : Schema)
             ok = ok && file->exec(QString::fromLatin1(sql));
         QSqlQuery q(QSqlDatabase::database(file->connection_, false));
         ok = ok &&
              q.prepare(QStringLiteral("INSERT INTO site (id, name, created) VALUES (1, ?, ?)"));
-        q.addBindValue(site_name);
+        q.addBindValue(text(site_name));
         q.addBindValue(iso(QDateTime::currentDateTime()));
         ok = ok && q.exec();
         ok = ok && file->exec(QStringLiteral("PRAGMA user_version = %1").arg(Schema_Version)) &&
-             file->exec(QStringLiteral("COMMIT"));
+             file->exec(QStringLiteral("COMMIT")) &&
+             file->exec(QStringLiteral("PRAGMA journal_mode = WAL"));
         if (!ok) *why = in_file(path, file->error_.isEmpty() ? q.lastError().text() : file->error_);
     }
     if (ok) return file;
@@ -211,10 +231,7 @@ std::unique_ptr<File> File::open(const QString& path, QString* why) {
     }
     const quint32 version = header_word(head, 60);
     if (version > quint32(Schema_Version)) {
-        *why = in_file(path, QString::fromUtf8("écrit par une version plus récente du programme "
-                                               "(schéma %1, celle-ci lit jusqu'au %2)")
-                                 .arg(version)
-                                 .arg(Schema_Version));
+        *why = in_file(path, newer(int(version)));
         return nullptr;
     }
     const QFileInfo info(path);
@@ -224,8 +241,17 @@ std::unique_ptr<File> File::open(const QString& path, QString* why) {
     }
     std::unique_ptr<File> file(new File(path));
     if (!file->connect_database(why)) return nullptr;
+    // The header may lag behind the log of a file closed by a crash: SQLite's word on the version,
+    // the log included, is the one that counts.
     QSqlQuery check(QSqlDatabase::database(file->connection_, false));
-    if (version < 1 || !check.exec(QStringLiteral("PRAGMA quick_check")) || !check.next() ||
+    const int schema = check.exec(QStringLiteral("PRAGMA user_version")) && check.next()
+                           ? check.value(0).toInt()
+                           : 0;
+    if (schema > Schema_Version) {
+        *why = in_file(path, newer(schema));
+        return nullptr;
+    }
+    if (schema < 1 || !check.exec(QStringLiteral("PRAGMA quick_check")) || !check.next() ||
         check.value(0).toString() != QLatin1String("ok")) {
         *why = in_file(path, QString::fromUtf8("fichier de site endommagé"));
         return nullptr;
@@ -256,7 +282,7 @@ QStringList File::loops() const {
 qint64 File::loop_id(const QString& name) {
     QSqlQuery q(QSqlDatabase::database(connection_, false));
     q.prepare(QStringLiteral("INSERT INTO loops (name) VALUES (?) ON CONFLICT (name) DO NOTHING"));
-    q.addBindValue(name);
+    q.addBindValue(text(name));
     if (!q.exec()) {
         error_ = q.lastError().text();
         return 0;
@@ -271,7 +297,7 @@ qint64 File::begin_visit(qint64 loop, const QString& engineer, const QDateTime& 
     q.prepare(QStringLiteral("INSERT INTO visits (loop, started, engineer) VALUES (?, ?, ?)"));
     q.addBindValue(loop);
     q.addBindValue(iso(when));
-    q.addBindValue(engineer);
+    q.addBindValue(text(engineer));
     if (q.exec()) return q.lastInsertId().toLongLong();
     error_ = q.lastError().text();
     return 0;
@@ -288,60 +314,101 @@ QList<Visit> File::visits() const {
         return out;
     while (q.next())
         out.append({q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toString(),
-                    QDateTime::fromString(q.value(3).toString(), Qt::ISODateWithMs).toLocalTime(),
-                    q.value(4).toInt(), q.value(5).toInt()});
+                    from_iso(q.value(3)), q.value(4).toInt(), q.value(5).toInt()});
     return out;
 }
 
-bool File::save_detector(qint64 visit, int address, const record::Detector& d) {
-    QSqlDatabase db = QSqlDatabase::database(connection_, false);
-    QSqlQuery q(db);
-    bool ok = db.transaction();
-    ok = ok && q.prepare(QStringLiteral(
-                   "INSERT OR REPLACE INTO detectors (visit, address, found, found_at, type_code, "
-                   "type_name, pcb_version, soft_version, serial, readout, readout_at, alarms, "
-                   "point_faults, com_faults, tested, led_seen) VALUES "
-                   "(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-    for (const QVariant& v :
-         {QVariant(visit), QVariant(address), QVariant(d.found), iso(d.found_at),
-          known(d.type_code), d.type_code >= 0 ? QVariant(d.type_name) : QVariant(),
-          known(d.pcb_version), known(d.soft_version),
-          d.serial.isEmpty() ? QVariant() : QVariant(d.serial),
-          readout_word(d.readout).isEmpty() ? QVariant() : QVariant(readout_word(d.readout)),
-          iso(d.readout_at), QVariant(d.alarms.count), QVariant(d.point_faults.count),
-          QVariant(d.com_faults.count), QVariant(d.tested), QVariant(d.led_seen)})
-        q.addBindValue(v);
+QList<record::Event> File::events(qint64 visit) const {
+    QList<record::Event> out;
+    QSqlQuery q(QSqlDatabase::database(connection_, false));
+    q.prepare(QStringLiteral("SELECT at, address, text FROM events WHERE visit = ? ORDER BY id"));
+    q.addBindValue(visit);
+    if (q.exec())
+        while (q.next())
+            out.append({from_iso(q.value(0)), q.value(1).toInt(), q.value(2).toString()});
+    return out;
+}
+
+bool File::insert(const QString& sql, const QVariantList& values) {
+    QSqlQuery q(QSqlDatabase::database(connection_, false));
+    bool ok = q.prepare(sql);
+    for (const QVariant& v : values)
+        q.addBindValue(v.typeId() == QMetaType::QString ? text(v.toString()) : v);
     ok = ok && q.exec();
-    QSqlQuery p(db);
-    ok = ok && p.prepare(QStringLiteral("DELETE FROM params WHERE visit = ? AND address = ?"));
-    p.addBindValue(visit);
-    p.addBindValue(address);
-    ok = ok && p.exec() &&
-         p.prepare(QStringLiteral(
-             "INSERT INTO params (visit, address, code, value) VALUES (?, ?, ?, ?)"));
-    for (const auto& [code, value] : d.params) {
-        p.addBindValue(visit);
-        p.addBindValue(address);
-        p.addBindValue(int(code));
-        p.addBindValue(int(value));
-        ok = ok && p.exec();
-    }
+    if (!ok) error_ = q.lastError().text();
+    return ok;
+}
+
+bool File::save_detector(qint64 visit, int address, const record::Detector& d) {
+    const bool blank = !d.found && d.type_code < 0 && d.readout == record::Readout::None &&
+                       d.serial.isEmpty() && d.params.empty() && d.alarms.count == 0 &&
+                       d.point_faults.count == 0 && d.com_faults.count == 0 && !d.led_seen;
+    if (blank)
+        return insert(QStringLiteral("DELETE FROM detectors WHERE visit = ? AND address = ?"),
+                      {visit, address}) &&
+               insert(QStringLiteral("DELETE FROM params WHERE visit = ? AND address = ?"),
+                      {visit, address});
+    const QString readout = readout_word(d.readout);
+    bool ok = insert(
+        QStringLiteral("INSERT OR REPLACE INTO detectors (visit, address, found, found_at, "
+                       "type_code, type_name, pcb_version, soft_version, serial, readout, "
+                       "readout_at, alarms, point_faults, com_faults, tested, led_seen) VALUES "
+                       "(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+        {visit, address, d.found, iso(d.found_at), known(d.type_code),
+         d.type_code >= 0 ? QVariant(d.type_name) : QVariant(), known(d.pcb_version),
+         known(d.soft_version), d.serial.isEmpty() ? QVariant() : QVariant(d.serial),
+         readout.isEmpty() ? QVariant() : QVariant(readout), iso(d.readout_at), d.alarms.count,
+         d.point_faults.count, d.com_faults.count, d.tested, d.led_seen});
+    ok = ok && insert(QStringLiteral("DELETE FROM params WHERE visit = ? AND address = ?"),
+                      {visit, address});
+    for (const auto& [code, value] : d.params)
+        ok = ok && insert(QStringLiteral("INSERT INTO params (visit, address, code, value) "
+                                         "VALUES (?, ?, ?, ?)"),
+                          {visit, address, int(code), int(value)});
+    return ok;
+}
+
+bool File::write(qint64 visit, const Batch& b) {
+    error_.clear();
+    QSqlDatabase db = QSqlDatabase::database(connection_, false);
+    bool ok = db.transaction();
+    for (const auto& [address, d] : b.detectors)
+        ok = ok && save_detector(visit, address, d);
+    for (const record::Event& e : b.events)
+        ok = ok && insert(QStringLiteral("INSERT INTO events (visit, at, address, text) VALUES "
+                                         "(?, ?, ?, ?)"),
+                          {visit, iso(e.at), e.address, e.text});
+    for (const Batch::Search& s : b.searches)
+        ok = ok && insert(QStringLiteral("INSERT INTO searches (visit, at, searched_to, found, "
+                                         "stop) VALUES (?, ?, ?, ?, ?)"),
+                          {visit, iso(s.at), s.searched_to, s.found, s.stop});
+    for (const record::Mode_Write& w : b.mode_writes)
+        ok = ok && insert(QStringLiteral("INSERT INTO mode_writes (visit, at, address, before, "
+                                         "after, written, accepted) VALUES (?, ?, ?, ?, ?, ?, ?)"),
+                          {visit, iso(w.at), w.address, known(w.before), known(w.after),
+                           int(w.written), w.accepted});
+    for (const record::Silence& s : b.silences)
+        ok = ok && insert(QStringLiteral("INSERT OR REPLACE INTO silences (visit, started, ended, "
+                                         "port_lost) VALUES (?, ?, ?, ?)"),
+                          {visit, iso(s.from), iso(s.to), s.port_lost});
     if (ok && db.commit()) return true;
-    error_ = (q.lastError().isValid() ? q.lastError() : p.lastError()).text();
+    if (error_.isEmpty()) error_ = db.lastError().text();
     db.rollback();
     return false;
 }
 
-bool File::add_event(qint64 visit, const record::Event& e) {
-    QSqlQuery q(QSqlDatabase::database(connection_, false));
-    q.prepare(QStringLiteral("INSERT INTO events (visit, at, address, text) VALUES (?, ?, ?, ?)"));
-    q.addBindValue(visit);
-    q.addBindValue(iso(e.at));
-    q.addBindValue(e.address);
-    q.addBindValue(e.text);
-    if (q.exec()) return true;
-    error_ = q.lastError().text();
-    return false;
+bool Batch::empty() const {
+    return detectors.empty() && events.isEmpty() && searches.isEmpty() && mode_writes.isEmpty() &&
+           silences.isEmpty();
+}
+
+void Batch::merge(Batch&& later) {
+    for (auto& [address, d] : later.detectors)
+        detectors[address] = std::move(d);
+    events += later.events;
+    searches += later.searches;
+    mode_writes += later.mode_writes;
+    silences += later.silences;
 }
 
 } // namespace site

@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <map>
 #include <memory>
 
 // A site's file: its name, its loops, and every visit of each loop with what the tool learned
@@ -29,6 +30,23 @@ struct Visit {
     int read = 0;  // detectors read whole
 };
 
+// What the tool learned since the last write, written in one transaction: all of it or none.
+struct Batch {
+    struct Search {
+        QDateTime at;
+        int searched_to = 0, found = 0;
+        QString stop;
+    };
+    std::map<int, record::Detector> detectors; // by address, as they stand now
+    QList<record::Event> events;
+    QList<Search> searches;
+    QList<record::Mode_Write> mode_writes;
+    QList<record::Silence> silences; // a silence again when it ends
+    bool empty() const;
+    // This batch, then `later` on top of it.
+    void merge(Batch&& later);
+};
+
 class File {
   public:
     ~File();
@@ -51,10 +69,12 @@ class File {
 
     qint64 begin_visit(qint64 loop, const QString& engineer, const QDateTime& when);
     QList<Visit> visits() const;
+    // The visit's journal, oldest first.
+    QList<record::Event> events(qint64 visit) const;
 
-    // What the record holds of one detector now, replacing what the visit had of it.
-    bool save_detector(qint64 visit, int address, const record::Detector& d);
-    bool add_event(qint64 visit, const record::Event& e);
+    // Writes `batch` into the visit, in one transaction; false, with last_error(), and nothing
+    // written when it cannot (a full disk).
+    bool write(qint64 visit, const Batch& batch);
 
     // The last fault of the database, in French, for a message.
     QString last_error() const { return error_; }
@@ -63,6 +83,8 @@ class File {
     explicit File(const QString& path);
     bool connect_database(QString* why);
     bool exec(const QString& sql);
+    bool save_detector(qint64 visit, int address, const record::Detector& d);
+    bool insert(const QString& sql, const QVariantList& values);
 
     QString path_;
     QString connection_;

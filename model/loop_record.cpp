@@ -285,6 +285,7 @@ void Loop_Record::board_heard(bool heard, bool port_open) {
     if (!heard) {
         if (silences_.size() >= Max_Silences) silences_.removeFirst();
         silences_.append({when, {}, !port_open});
+        emit silence_changed(silences_.last());
         log(0, port_open ? QString::fromUtf8("Carte d'interface muette : aucun octet reçu")
                          : QString::fromUtf8("Port série perdu : la carte d'interface n'est plus "
                                              "joignable"));
@@ -292,6 +293,7 @@ void Loop_Record::board_heard(bool heard, bool port_open) {
     }
     Silence& s = silences_.last();
     s.to = when;
+    emit silence_changed(s);
     log(0, QString::fromUtf8("Carte d'interface à l'écoute, après %1 de silence")
                .arg(seconds_text(s.seconds())));
 }
@@ -303,6 +305,7 @@ void Loop_Record::mode_written(int address, uint8_t written, bool accepted) {
     w.after = w.before < 0 ? written : ((w.before & ~0x03) | written);
     if (mode_writes_.size() >= Max_Mode_Writes) mode_writes_.removeFirst();
     mode_writes_.append(w);
+    emit mode_write_added(w);
     log(address, QString::fromUtf8("Mode écrit : %1 → %2, %3")
                      .arg(w.before < 0 ? QString::fromUtf8("non lu") : mode_text(w.before),
                           mode_text(w.after),

@@ -170,6 +170,9 @@ class Loop_Record : public QObject {
     // A search, or a readout of one detector, has ended, however it went.
     void search_finished();
     void readout_finished(int address);
+    // A mode write kept, a silence begun or ended: for the site file, which keeps them all.
+    void mode_write_added(const record::Mode_Write& write);
+    void silence_changed(const record::Silence& silence);
 
   private:
     record::Detector* edit(int address);

@@ -1,9 +1,11 @@
 // Site files: what opening does with files that are not ours, damaged or held elsewhere (a French
 // reason, the file left as it was), and what a visit written is when the file is opened again.
 #include "app/site_file.h"
+#include "app/site_recorder.h"
 
 #include <QtTest>
 #include <csignal>
+#include <cstdio>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -26,16 +28,46 @@ QByteArray good_site(const QString& path) {
     if (!file) qFatal("%s", qPrintable(why));
     const qint64 visit = file->begin_visit(file->loop_id("B2"), "Durand",
                                            QDateTime(QDate(2026, 3, 4), QTime(9, 30)));
-    record::Detector d;
+    site::Batch b;
+    record::Detector& d = b.detectors[5];
     d.found = true;
     d.type_code = 0x19;
     d.serial = "071200300";
     d.readout = record::Readout::Complete;
     d.params = {{1, 255}, {record::Mode_Code, 4}};
-    file->save_detector(visit, 5, d);
-    file->add_event(visit, {QDateTime::currentDateTime(), 5, QStringLiteral("trouvé")});
+    b.events << record::Event{QDateTime::currentDateTime(), 5, QStringLiteral("trouvé")};
+    if (!file->write(visit, b)) qFatal("%s", qPrintable(file->last_error()));
     file.reset();
     return bytes_of(path);
+}
+
+constexpr char Child_Flag[] = "--record-until-killed";
+
+// The child: a visit recorded into a new site file, a readout and an alarm in the simulation
+// committed, said on standard output; then facts go on coming until the parent kills it.
+int record_until_killed(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    Loop_Record r;
+    Site_Recorder recorder(r);
+    QString why;
+    if (!recorder.start({argv[2], true, "Lycée", "B2", "Durand"}, &why))
+        qFatal("%s", qPrintable(why));
+    r.search_started();
+    r.set_found(3);
+    r.set_type(3, 0x19, "KOR");
+    r.search_ended(128, 1, {});
+    r.readout_started(3);
+    r.set_serial(3, "071200300");
+    r.readout_ended(3, record::Readout::Complete);
+    r.simulation_started();
+    r.set_point(3, record::Point::Alarm);
+    if (!recorder.sync()) qFatal("not written");
+    std::printf("COMMITTED\n");
+    std::fflush(stdout);
+    QTimer more;
+    QObject::connect(&more, &QTimer::timeout, [&r] { r.note("encore"); });
+    more.start(1);
+    return app.exec();
 }
 
 } // namespace
@@ -111,6 +143,30 @@ class Tst_Site : public QObject {
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"site.kalsite"});
     }
 
+    // Killed while it writes: the file is whole, and holds what was committed before.
+    void kill_while_recording() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("site.kalsite");
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), {Child_Flag, path});
+        QByteArray out;
+        while (!out.contains("COMMITTED") && child.waitForReadyRead(10000))
+            out += child.readAllStandardOutput();
+        QVERIFY2(out.contains("COMMITTED"), child.readAllStandardError().constData());
+        QTest::qWait(50);
+        ::kill(pid_t(child.processId()), SIGKILL);
+        QVERIFY(child.waitForFinished(5000));
+        QString why;
+        auto file = site::File::open(path, &why);
+        QVERIFY2(file, qPrintable(why));
+        const QList<site::Visit> visits = file->visits();
+        QVERIFY(visits.size() == 1 && visits[0].found == 1 && visits[0].read == 1);
+        QStringList texts;
+        for (const record::Event& e : file->events(visits[0].id))
+            texts << e.text;
+        QVERIFY2(texts.contains("Alarme") && texts.contains("encore"), qPrintable(texts.join('|')));
+    }
+
     void visit_read_back() {
         QTemporaryDir dir;
         const QString path = dir.filePath("site.kalsite");
@@ -128,5 +184,10 @@ class Tst_Site : public QObject {
     }
 };
 
-QTEST_GUILESS_MAIN(Tst_Site)
+int main(int argc, char** argv) {
+    if (argc == 3 && qstrcmp(argv[1], Child_Flag) == 0) return record_until_killed(argc, argv);
+    QCoreApplication app(argc, argv);
+    Tst_Site test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_site.moc"
