@@ -10,7 +10,18 @@ class Site_Writer : public QObject {
     qint64 open(const Site_Recorder::Visit_Start& v, QString* why) {
         file_ = v.create ? site::File::create(v.path, v.site, why) : site::File::open(v.path, why);
         if (!file_) return 0;
-        const qint64 loop = file_->loop_id(v.loop);
+        // No loop named: the site's only one, or the first of a new site.
+        QString name = v.loop;
+        const QStringList loops = file_->loops();
+        if (name.isEmpty() && loops.size() > 1) {
+            *why = QStringLiteral("%1 : %2").arg(
+                v.path, QString::fromUtf8("plusieurs boucles sur ce site (%1) : précisez laquelle")
+                            .arg(loops.join(QStringLiteral(", "))));
+            file_.reset();
+            return 0;
+        }
+        if (name.isEmpty()) name = loops.value(0, QStringLiteral("1"));
+        const qint64 loop = file_->loop_id(name);
         visit_ = loop ? file_->begin_visit(loop, v.engineer, QDateTime::currentDateTime()) : 0;
         if (visit_ == 0) {
             *why = QStringLiteral("%1 : %2").arg(v.path, file_->last_error());
@@ -55,7 +66,6 @@ Site_Recorder::Site_Recorder(Loop_Record& record) : record_(record), writer_(new
     connect(writer_, &Site_Writer::written, this, &Site_Recorder::written);
     connect(writer_, &Site_Writer::failed, this, &Site_Recorder::failed);
     thread_.setObjectName(QStringLiteral("site file"));
-    thread_.start();
 }
 
 Site_Recorder::~Site_Recorder() {
@@ -67,6 +77,8 @@ Site_Recorder::~Site_Recorder() {
 
 bool Site_Recorder::start(const Visit_Start& visit, QString* why) {
     stop();
+    // The thread starts with the first site: a run without one never has it.
+    if (!thread_.isRunning()) thread_.start();
     qint64 id = 0;
     QMetaObject::invokeMethod(
         writer_, [&] { id = writer_->open(visit, why); }, Qt::BlockingQueuedConnection);

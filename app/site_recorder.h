@@ -21,7 +21,9 @@ class Site_Recorder : public QObject {
     struct Visit_Start {
         QString path;
         bool create = false; // a new site file, named `site`
-        QString site, loop, engineer;
+        QString site;
+        QString loop; // empty: the site's only loop, or "1" on a new site
+        QString engineer;
     };
     // Opens the site file and begins a visit of the loop: what the record holds already goes in
     // first, then every fact as it comes. False with the French reason in `why`.

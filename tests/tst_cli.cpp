@@ -55,6 +55,13 @@ class Tst_Cli : public QObject {
         row("read all", "on 0x15 SIGTERM", 130, "");
         row("watch", "on 0x10 SIGINT", 0, "Simulation arrêtée");
         row("watch", "empty", 6, "rien à surveiller");
+        // Each command recorded as a visit of the site file, which is made the first time.
+        row("--site s.kalsite --loop B2 --engineer Durand read all then --site s.kalsite read 2 "
+            "then --site s.kalsite visits",
+            "", 0, "\"read\": 1,\n            \"visit\": 2\n        }\n    ]");
+        row("--site s.kalsite visits", "", 1, "s.kalsite : fichier introuvable");
+        row("visits", "", 2, "visits attend --site FICHIER");
+        row("--site plan.csv probe", "", 1, "plan.csv : ce n'est pas un fichier de site");
     }
     void commands() {
         QFETCH(QString, args);
@@ -73,8 +80,19 @@ class Tst_Cli : public QObject {
         plan.close();
         QVERIFY(mkfifo(QFile::encodeName(dir.filePath("fifo")).constData(), 0600) == 0);
 
-        QStringList words = args.split(' ', Qt::SkipEmptyParts).replaceInStrings("''", "");
         QString program = QCoreApplication::applicationDirPath() + "/../kalvenor-cli";
+        // "A then B": A sets the stage and must succeed; B is the command looked at.
+        const QStringList parts = args.split(" then ");
+        for (const QString& first : parts.mid(0, parts.size() - 1)) {
+            QProcess before;
+            before.setWorkingDirectory(dir.path());
+            before.start(program, first.split(' '));
+            QEventLoop wait;
+            connect(&before, &QProcess::finished, &wait, &QEventLoop::quit);
+            wait.exec();
+            QVERIFY2(before.exitCode() == 0, before.readAllStandardError().constData());
+        }
+        QStringList words = parts.last().split(' ', Qt::SkipEmptyParts).replaceInStrings("''", "");
         QProcess cli;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         if (words.value(0) == "kalvenor") {

@@ -78,6 +78,11 @@ int run(Cli_Session& cli, const Cli_Options& o) {
         cli_say(why);
         return Exit_Usage;
     }
+    if (o.command == QLatin1String("visits")) return cli.list_visits(o.site_file);
+    if (!o.site_file.isEmpty()) {
+        if (const int r = cli.record_into(o.site_file, o.loop, o.engineer); r != Exit_Done)
+            return r;
+    }
 
     if (const int r = cli.open(o.phase); r != Exit_Done) return r;
     if (o.command == QLatin1String("probe")) {

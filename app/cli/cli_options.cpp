@@ -5,7 +5,8 @@
 #include <QRegularExpression>
 
 const char Cli_Usage_Text[] =
-    "Usage : kalvenor-cli [--port COMn|CHEMIN] [--phase 1|2] [--trace FICHIER] [--json] COMMANDE\n"
+    "Usage : kalvenor-cli [--port COMn|CHEMIN] [--phase 1|2] [--trace FICHIER] [--json]\n"
+    "                    [--site FICHIER [--loop B] [--engineer T]] COMMANDE\n"
     "Commandes :\n"
     "  probe                     version de la carte d'interface, court-circuit\n"
     "  search                    adresses trouvées et leurs types\n"
@@ -14,19 +15,23 @@ const char Cli_Usage_Text[] =
     "Ctrl+C\n"
     "  report --csv|--json|--pdf FICHIER [--site S] [--loop B] [--engineer T] [--plan CSV]\n"
     "                            recherche, lecture de tous, puis le rapport\n"
+    "  visits                    les visites du fichier de site (--site)\n"
+    "Avec --site, chaque commande enregistre ce qu'elle apprend dans le fichier de site (créé\n"
+    "s'il n'existe pas), comme une visite de la boucle B par le technicien T.\n"
     "Sans --port, le port de Kalvenor-2.cfg du dossier courant. Une option prend sa valeur\n"
     "après un espace ou un « = ». --version affiche la version.\n"
-    "Codes de sortie : 0 fait, 1 rapport impossible à écrire, 2 usage incorrect ou liste\n"
-    "prévue illisible, 3 port inutilisable ou perdu, 4 aucune carte ne répond ou elle ne\n"
-    "répond plus, 5 recherche interrompue (rien n'est écrit), 6 aucun détecteur à l'adresse\n"
-    "demandée (watch : aucun trouvé), 7 lecture incomplète (le rapport est écrit et le dit),\n"
-    "130 interrompu (sauf watch, qui finit ainsi avec 0).\n";
+    "Codes de sortie : 0 fait, 1 rapport impossible à écrire ou fichier de site inutilisable,\n"
+    "2 usage incorrect ou liste prévue illisible, 3 port inutilisable ou perdu, 4 aucune carte\n"
+    "ne répond ou elle ne répond plus, 5 recherche interrompue (rien n'est écrit), 6 aucun\n"
+    "détecteur à l'adresse demandée (watch : aucun trouvé), 7 lecture incomplète (le rapport\n"
+    "est écrit et le dit), 130 interrompu (sauf watch, qui finit ainsi avec 0).\n";
 
 Cli_Options parse_cli_options(const QStringList& args) {
     Cli_Options o;
     QString& error = o.error;
-    const Read_Options r = read_options(
-        args, {{"--port", "--phase", "--trace"}, {"--json", "--help", "-h", "--version"}});
+    const Read_Options r =
+        read_options(args, {{"--port", "--phase", "--trace", "--site", "--loop", "--engineer"},
+                            {"--json", "--help", "-h", "--version"}});
     error = r.error;
     o.json = r.has("--json");
     o.help = r.has("--help") || r.has("-h");
@@ -34,6 +39,9 @@ Cli_Options parse_cli_options(const QStringList& args) {
     o.port_given = r.has("--port");
     o.port = r.value("--port");
     o.trace = r.value("--trace");
+    o.site_file = r.value("--site");
+    o.loop = r.value("--loop");
+    o.engineer = r.value("--engineer");
     if (r.has("--phase")) {
         o.phase = r.value("--phase") == "1" ? 1 : r.value("--phase") == "2" ? 2 : 0;
         if (!o.phase && error.isEmpty())
@@ -79,11 +87,13 @@ Cli_Options parse_cli_options(const QStringList& args) {
         o.report_kind = kinds.value(0);
         o.report_file = p.values.value(o.report_kind);
         o.site = p.value("--site");
-        o.loop = p.value("--loop");
-        o.engineer = p.value("--engineer");
+        if (p.has("--loop")) o.loop = p.value("--loop");
+        if (p.has("--engineer")) o.engineer = p.value("--engineer");
         o.plan = p.value("--plan");
-    } else if (QStringList{"probe", "search", "watch"}.contains(o.command)) {
+    } else if (QStringList{"probe", "search", "watch", "visits"}.contains(o.command)) {
         if (!rest.isEmpty()) error = QString::fromUtf8("argument de trop : %1").arg(rest.at(0));
+        if (error.isEmpty() && o.command == QLatin1String("visits") && o.site_file.isEmpty())
+            error = QString::fromUtf8("visits attend --site FICHIER");
     } else {
         error = QString::fromUtf8("commande inconnue : %1").arg(o.command);
     }

@@ -12,8 +12,9 @@ struct Cli_Options {
     QString port;
     int phase = 0; // 0: the settings file's
     QString trace;
+    QString site_file; // --site: the site file every command records into
 
-    QString command;     // probe, search, read, watch, report
+    QString command;     // probe, search, read, watch, report, visits
     int address = -1;    // read: 1 to 128, or 0 for all
     QString report_kind; // --csv, --json or --pdf
     QString report_file;
@@ -28,7 +29,7 @@ Cli_Options parse_cli_options(const QStringList& args);
 // How kalvenor-cli ends; the README and --help list them.
 enum Cli_Exit {
     Exit_Done = 0,
-    Exit_File = 1,     // the report cannot be written
+    Exit_File = 1,     // the report cannot be written, or the site file cannot be used
     Exit_Usage = 2,    // bad usage, or a plan file that cannot be read
     Exit_Port = 3,     // the port does not open, or is lost for good during the command
     Exit_No_Board = 4, // no interface board answers, or it stops answering

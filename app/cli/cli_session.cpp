@@ -11,6 +11,7 @@
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QTimer>
 #include <cstdio>
@@ -73,6 +74,42 @@ int Cli_Session::board_lost() {
     }
     cli_say(QString::fromUtf8("La carte d'interface ne répond plus."));
     return Exit_No_Board;
+}
+
+int Cli_Session::record_into(const QString& path, const QString& loop, const QString& engineer) {
+    const QFileInfo info(path);
+    QString why;
+    if (recorder_.start(
+            {path, !info.exists() && !info.isSymLink(), info.completeBaseName(), loop, engineer},
+            &why))
+        return Exit_Done;
+    cli_say(why);
+    return Exit_File;
+}
+
+int Cli_Session::list_visits(const QString& path) {
+    QString why;
+    const auto file = site::File::open(path, &why);
+    if (!file) {
+        cli_say(why);
+        return Exit_File;
+    }
+    QJsonArray visits;
+    QStringList lines;
+    for (const site::Visit& v : file->visits()) {
+        visits << QJsonObject{{"visit", v.id},    {"date", v.started.toString(Qt::ISODate)},
+                              {"loop", v.loop},   {"engineer", v.engineer},
+                              {"found", v.found}, {"read", v.read}};
+        lines << QString::fromUtf8("%1  %2  boucle %3  %4  %5 trouvés, %6 lus")
+                     .arg(v.id)
+                     .arg(v.started.toString(QStringLiteral("dd/MM/yyyy HH:mm")), v.loop,
+                          v.engineer.isEmpty() ? QStringLiteral("-") : v.engineer)
+                     .arg(v.found)
+                     .arg(v.read);
+    }
+    print({{"site", file->site_name()}, {"visits", visits}},
+          QStringList{QStringLiteral("Site : %1").arg(file->site_name())} + lines);
+    return Exit_Done;
 }
 
 int Cli_Session::open(int phase) {

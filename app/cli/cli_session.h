@@ -1,5 +1,6 @@
 #pragma once
 #include "app/cli/cli_options.h"
+#include "app/site_recorder.h"
 #include "model/dialogs.h"
 #include "model/tool.h"
 
@@ -14,6 +15,12 @@ class Cli_Session {
   public:
     explicit Cli_Session(bool json);
     Tool& tool() { return t_; }
+
+    // From now on, what the record learns goes into the site file at `path` (made when nothing
+    // is there), as a visit of `loop` by `engineer`. Exit_File with the reason said when not.
+    int record_into(const QString& path, const QString& loop, const QString& engineer);
+    // The visits the site file holds, printed; no port is opened.
+    int list_visits(const QString& path);
 
     // The load sequence, then the first probe at once; Exit_Done once the board answers.
     int open(int phase);
@@ -46,6 +53,7 @@ class Cli_Session {
     Tool t_;
     Quiet_Dialogs dialogs_;
     bool json_;
+    Site_Recorder recorder_{t_.record};
 };
 
 // A line on standard error.
