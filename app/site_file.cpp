@@ -9,6 +9,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
+#include <algorithm>
 #include <atomic>
 
 #ifdef Q_OS_UNIX
@@ -316,6 +317,71 @@ QList<Visit> File::visits() const {
         out.append({q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toString(),
                     from_iso(q.value(3)), q.value(4).toInt(), q.value(5).toInt()});
     return out;
+}
+
+bool File::load_visit(qint64 id, Stored_Visit* out) const {
+    const QList<Visit> all = visits();
+    const auto it =
+        std::find_if(all.begin(), all.end(), [id](const Visit& v) { return v.id == id; });
+    if (it == all.end()) return false;
+    *out = {};
+    out->visit = *it;
+    QSqlDatabase db = QSqlDatabase::database(connection_, false);
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral(
+        "SELECT address, found, found_at, type_code, type_name, pcb_version, soft_version, serial, "
+        "readout, readout_at, alarms, point_faults, com_faults, tested, led_seen FROM detectors "
+        "WHERE visit = ?"));
+    q.addBindValue(id);
+    if (!q.exec()) return false;
+    const auto number = [&q](int column) {
+        return q.isNull(column) ? -1 : q.value(column).toInt();
+    };
+    while (q.next()) {
+        const int address = q.value(0).toInt();
+        if (address < Loop_Record::First || address > Loop_Record::Last) continue;
+        record::Detector& d = out->detectors[size_t(address - 1)];
+        d.found = q.value(1).toBool();
+        d.found_at = from_iso(q.value(2));
+        d.type_code = number(3);
+        d.type_name = q.value(4).toString();
+        d.pcb_version = number(5);
+        d.soft_version = number(6);
+        d.serial = q.value(7).toString();
+        const QString readout = q.value(8).toString();
+        for (const record::Readout r :
+             {record::Readout::Complete, record::Readout::Partial, record::Readout::Failed})
+            if (readout == readout_word(r)) d.readout = r;
+        d.readout_at = from_iso(q.value(9));
+        d.alarms.count = q.value(10).toInt();
+        d.point_faults.count = q.value(11).toInt();
+        d.com_faults.count = q.value(12).toInt();
+        d.tested = q.value(13).toBool();
+        d.led_seen = q.value(14).toBool();
+    }
+    q.prepare(QStringLiteral("SELECT address, code, value FROM params WHERE visit = ?"));
+    q.addBindValue(id);
+    if (!q.exec()) return false;
+    while (q.next()) {
+        const int address = q.value(0).toInt();
+        if (address >= Loop_Record::First && address <= Loop_Record::Last)
+            out->detectors[size_t(address - 1)].params[uint8_t(q.value(1).toInt())] =
+                uint8_t(q.value(2).toInt());
+    }
+    q.prepare(QStringLiteral("SELECT searched_to FROM searches WHERE visit = ? ORDER BY rowid DESC "
+                             "LIMIT 1"));
+    q.addBindValue(id);
+    out->searched_to = q.exec() && q.next() ? q.value(0).toInt() : 0;
+    return true;
+}
+
+qint64 File::previous_visit(qint64 id) const {
+    QSqlQuery q(QSqlDatabase::database(connection_, false));
+    q.prepare(QStringLiteral("SELECT max(id) FROM visits WHERE id < ? AND loop = (SELECT loop FROM "
+                             "visits WHERE id = ?)"));
+    q.addBindValue(id);
+    q.addBindValue(id);
+    return q.exec() && q.next() ? q.value(0).toLongLong() : 0;
 }
 
 QList<record::Event> File::events(qint64 visit) const {

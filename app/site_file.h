@@ -1,5 +1,6 @@
 #pragma once
 #include "model/loop_record.h"
+#include "model/visit_compare.h"
 
 #include <QDateTime>
 #include <QList>
@@ -47,6 +48,14 @@ struct Batch {
     void merge(Batch&& later);
 };
 
+// A visit as the file holds it: what was learned of each address, and how far its last search
+// went (0: no search ended).
+struct Stored_Visit {
+    Visit visit;
+    Visit_Detectors detectors;
+    int searched_to = 0;
+};
+
 class File {
   public:
     ~File();
@@ -69,6 +78,10 @@ class File {
 
     qint64 begin_visit(qint64 loop, const QString& engineer, const QDateTime& when);
     QList<Visit> visits() const;
+    // The visit `id`; false when the file has none of that number.
+    bool load_visit(qint64 id, Stored_Visit* out) const;
+    // The visit of the same loop before `id`, or 0.
+    qint64 previous_visit(qint64 id) const;
     // The visit's journal, oldest first.
     QList<record::Event> events(qint64 visit) const;
 

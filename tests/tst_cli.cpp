@@ -60,6 +60,9 @@ class Tst_Cli : public QObject {
             "then --site s.kalsite visits",
             "", 0, "\"read\": 1,\n            \"visit\": 2\n        }\n    ]");
         row("--site s.kalsite visits", "", 1, "s.kalsite : fichier introuvable");
+        row("--site s.kalsite read 2 then --site s.kalsite read 2 then --site s.kalsite compare",
+            "", 0, "\"change\": \"retrouvé (série non lue)\"");
+        row("--site s.kalsite probe then --site s.kalsite compare", "", 6, "rien à comparer");
         row("visits", "", 2, "visits attend --site FICHIER");
         row("--site plan.csv probe", "", 1, "plan.csv : ce n'est pas un fichier de site");
     }

@@ -167,6 +167,44 @@ class Tst_Site : public QObject {
         QVERIFY2(texts.contains("Alarme") && texts.contains("encore"), qPrintable(texts.join('|')));
     }
 
+    // Each outcome once, the detector told by its serial; what one visit did not read (a
+    // serial, a parameter) is never a change.
+    void visit_comparison_data() {
+        QTest::addColumn<QString>("before"); // "-" not found, else TYPE SERIAL [P3] ("?": not read)
+        QTest::addColumn<QString>("now");
+        QTest::addColumn<int>("change");
+        const auto row = [](const char* name, const char* before, const char* now, Visit_Change c) {
+            QTest::newRow(name) << QString(before) << QString(now) << int(c);
+        };
+        row("nothing either time", "-", "-", Visit_Change::None);
+        row("the same", "19 0712 12", "19 0712 12", Visit_Change::Same);
+        row("a serial not read", "19 0712 12", "19 ? 12", Visit_Change::Found_Again);
+        row("another serial, same type", "19 0712", "19 0911", Visit_Change::Replaced);
+        row("another type, a serial not read", "19 ?", "21 0911", Visit_Change::Type_Changed);
+        row("a parameter changed", "19 0712 12", "19 0712 14", Visit_Change::Settings);
+        row("a parameter read once only", "19 0712", "19 0712 14", Visit_Change::Same);
+        row("gone, searched past it", "19 0712", "-", Visit_Change::Missing);
+        row("gone, the search stopped before it", "19 0712", "- past", Visit_Change::None);
+        row("new", "-", "21 0911", Visit_Change::New);
+    }
+    void visit_comparison() {
+        QFETCH(QString, before);
+        QFETCH(QString, now);
+        QFETCH(int, change);
+        const auto detector = [](const QString& spec) {
+            record::Detector d;
+            const QStringList w = spec.split(' ');
+            d.found = w[0] != "-";
+            d.type_code = d.found ? w[0].toInt(nullptr, 16) : -1;
+            d.serial = w.value(1) == "?" || !d.found ? QString() : w.value(1);
+            if (w.size() > 2) d.params[3] = uint8_t(w[2].toInt());
+            return d;
+        };
+        const int searched_to = now.endsWith("past") ? 4 : 128;
+        QCOMPARE(int(compare_visit_detector(detector(before), detector(now), 7, searched_to)),
+                 change);
+    }
+
     void visit_read_back() {
         QTemporaryDir dir;
         const QString path = dir.filePath("site.kalsite");
@@ -181,6 +219,12 @@ class Tst_Site : public QObject {
         QCOMPARE(visits[0].loop + visits[0].engineer, QStringLiteral("B2Durand"));
         QCOMPARE(visits[0].started, QDateTime(QDate(2026, 3, 4), QTime(9, 30)));
         QCOMPARE(visits[0].found * 10 + visits[0].read, 11);
+        site::Stored_Visit v;
+        QVERIFY(file->load_visit(visits[0].id, &v) && !file->load_visit(visits[0].id + 1, &v));
+        const record::Detector& d = v.detectors[4];
+        QVERIFY(d.found && d.type_code == 0x19 && d.readout == record::Readout::Complete);
+        QCOMPARE(d.serial, QStringLiteral("071200300"));
+        QCOMPARE(d.params, (std::map<uint8_t, uint8_t>{{1, 255}, {record::Mode_Code, 4}}));
     }
 };
 

@@ -79,6 +79,7 @@ int run(Cli_Session& cli, const Cli_Options& o) {
         return Exit_Usage;
     }
     if (o.command == QLatin1String("visits")) return cli.list_visits(o.site_file);
+    if (o.command == QLatin1String("compare")) return cli.compare_visits(o.site_file, o.visit);
     if (!o.site_file.isEmpty()) {
         if (const int r = cli.record_into(o.site_file, o.loop, o.engineer); r != Exit_Done)
             return r;

@@ -16,6 +16,7 @@ const char Cli_Usage_Text[] =
     "  report --csv|--json|--pdf FICHIER [--site S] [--loop B] [--engineer T] [--plan CSV]\n"
     "                            recherche, lecture de tous, puis le rapport\n"
     "  visits                    les visites du fichier de site (--site)\n"
+    "  compare [--visit N]       ce qui a changé depuis la visite précédente de la boucle\n"
     "Avec --site, chaque commande enregistre ce qu'elle apprend dans le fichier de site (créé\n"
     "s'il n'existe pas), comme une visite de la boucle B par le technicien T.\n"
     "Sans --port, le port de Kalvenor-2.cfg du dossier courant. Une option prend sa valeur\n"
@@ -23,7 +24,8 @@ const char Cli_Usage_Text[] =
     "Codes de sortie : 0 fait, 1 rapport impossible à écrire ou fichier de site inutilisable,\n"
     "2 usage incorrect ou liste prévue illisible, 3 port inutilisable ou perdu, 4 aucune carte\n"
     "ne répond ou elle ne répond plus, 5 recherche interrompue (rien n'est écrit), 6 aucun\n"
-    "détecteur à l'adresse demandée (watch : aucun trouvé), 7 lecture incomplète (le rapport\n"
+    "détecteur à l'adresse demandée (watch : aucun trouvé ; compare : pas de visite\n"
+    "antérieure), 7 lecture incomplète (le rapport\n"
     "est écrit et le dit), 130 interrompu (sauf watch, qui finit ainsi avec 0).\n";
 
 Cli_Options parse_cli_options(const QStringList& args) {
@@ -90,6 +92,19 @@ Cli_Options parse_cli_options(const QStringList& args) {
         if (p.has("--loop")) o.loop = p.value("--loop");
         if (p.has("--engineer")) o.engineer = p.value("--engineer");
         o.plan = p.value("--plan");
+    } else if (o.command == QLatin1String("compare")) {
+        const Read_Options p = read_options(rest, {{"--visit"}, {}});
+        error = p.error;
+        static const QRegularExpression digits(QStringLiteral("^[1-9][0-9]{0,9}$"));
+        if (error.isEmpty() && !p.rest.isEmpty())
+            error = QString::fromUtf8("argument de trop : %1").arg(p.rest.first());
+        else if (error.isEmpty() && p.has("--visit") &&
+                 !digits.match(p.value("--visit")).hasMatch())
+            error = QString::fromUtf8("--visit attend un numéro de visite, pas « %1 »")
+                        .arg(p.value("--visit"));
+        o.visit = p.value("--visit").toLongLong();
+        if (error.isEmpty() && o.site_file.isEmpty())
+            error = QString::fromUtf8("compare attend --site FICHIER");
     } else if (QStringList{"probe", "search", "watch", "visits"}.contains(o.command)) {
         if (!rest.isEmpty()) error = QString::fromUtf8("argument de trop : %1").arg(rest.at(0));
         if (error.isEmpty() && o.command == QLatin1String("visits") && o.site_file.isEmpty())

@@ -14,7 +14,8 @@ struct Cli_Options {
     QString trace;
     QString site_file; // --site: the site file every command records into
 
-    QString command;     // probe, search, read, watch, report, visits
+    QString command;     // probe, search, read, watch, report, visits, compare
+    qint64 visit = 0;    // compare: the visit looked at, 0 for the last
     int address = -1;    // read: 1 to 128, or 0 for all
     QString report_kind; // --csv, --json or --pdf
     QString report_file;
@@ -34,7 +35,8 @@ enum Cli_Exit {
     Exit_Port = 3,     // the port does not open, or is lost for good during the command
     Exit_No_Board = 4, // no interface board answers, or it stops answering
     Exit_Search = 5,   // the search was cut short: nothing is written
-    Exit_Nobody = 6,   // no detector answers at the address asked (watch: none at all)
+    Exit_Nobody = 6,   // no detector answers at the address asked (watch: none at all;
+                       // compare: no earlier visit of the loop)
     Exit_Partial = 7,  // a readout is not complete (the report is written and says which)
     Exit_Interrupted = 130
 };

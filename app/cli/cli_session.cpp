@@ -112,6 +112,50 @@ int Cli_Session::list_visits(const QString& path) {
     return Exit_Done;
 }
 
+int Cli_Session::compare_visits(const QString& path, qint64 visit) {
+    QString why;
+    const auto file = site::File::open(path, &why);
+    if (!file) {
+        cli_say(why);
+        return Exit_File;
+    }
+    if (const QList<site::Visit> all = file->visits(); visit == 0 && !all.isEmpty())
+        visit = all.last().id;
+    site::Stored_Visit now, before;
+    if (!file->load_visit(visit, &now)) {
+        cli_say(QString::fromUtf8("%1 : pas de visite %2").arg(path).arg(visit));
+        return Exit_Usage;
+    }
+    if (!file->load_visit(file->previous_visit(visit), &before)) {
+        cli_say(QString::fromUtf8("Aucune visite de la boucle %1 avant la visite %2 : rien à "
+                                  "comparer.")
+                    .arg(now.visit.loop)
+                    .arg(visit));
+        return Exit_Nobody;
+    }
+    QJsonArray changes;
+    QStringList lines{QString::fromUtf8("Boucle %1 : visite %2 du %3 comparée à la visite %4 du %5")
+                          .arg(now.visit.loop)
+                          .arg(visit)
+                          .arg(now.visit.started.toString(QStringLiteral("dd/MM/yyyy")))
+                          .arg(before.visit.id)
+                          .arg(before.visit.started.toString(QStringLiteral("dd/MM/yyyy")))};
+    for (int a = Loop_Record::First; a <= Loop_Record::Last; ++a) {
+        const record::Detector& b = before.detectors[size_t(a - 1)];
+        const record::Detector& n = now.detectors[size_t(a - 1)];
+        const Visit_Change c = compare_visit_detector(b, n, a, now.searched_to);
+        if (c == Visit_Change::None || c == Visit_Change::Same) continue;
+        const QString detail = visit_change_detail(b, n);
+        changes << QJsonObject{
+            {"address", a}, {"change", visit_change_text(c)}, {"detail", detail}};
+        lines << QStringLiteral("%1 %2%3").arg(three_digits(a), visit_change_text(c),
+                                               detail.isEmpty() ? QString() : " : " + detail);
+    }
+    if (changes.isEmpty()) lines << QString::fromUtf8("Aucun changement.");
+    print({{"visit", visit}, {"before", before.visit.id}, {"changes", changes}}, lines);
+    return Exit_Done;
+}
+
 int Cli_Session::open(int phase) {
     Form_Load(t_);
     if (phase) {

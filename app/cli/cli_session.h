@@ -21,6 +21,8 @@ class Cli_Session {
     int record_into(const QString& path, const QString& loop, const QString& engineer);
     // The visits the site file holds, printed; no port is opened.
     int list_visits(const QString& path);
+    // What changed between visit `visit` (0: the last) and the visit of its loop before it.
+    int compare_visits(const QString& path, qint64 visit);
 
     // The load sequence, then the first probe at once; Exit_Done once the board answers.
     int open(int phase);
