@@ -7,7 +7,7 @@
 class Site_Writer : public QObject {
     Q_OBJECT
   public:
-    qint64 open(const Site_Recorder::Visit_Start& v, QString* why) {
+    qint64 open(const Site_Recorder::Visit_Start& v, QString* why, QString* site, QString* loop) {
         file_ = v.create ? site::File::create(v.path, v.site, why) : site::File::open(v.path, why);
         if (!file_) return 0;
         // No loop named: the site's only one, or the first of a new site.
@@ -21,8 +21,10 @@ class Site_Writer : public QObject {
             return 0;
         }
         if (name.isEmpty()) name = loops.value(0, QStringLiteral("1"));
-        const qint64 loop = file_->loop_id(name);
-        visit_ = loop ? file_->begin_visit(loop, v.engineer, QDateTime::currentDateTime()) : 0;
+        *site = file_->site_name();
+        *loop = name;
+        const qint64 id = file_->loop_id(name);
+        visit_ = id ? file_->begin_visit(id, v.engineer, QDateTime::currentDateTime()) : 0;
         if (visit_ == 0) {
             *why = QStringLiteral("%1 : %2").arg(v.path, file_->last_error());
             file_.reset();
@@ -81,7 +83,8 @@ bool Site_Recorder::start(const Visit_Start& visit, QString* why) {
     if (!thread_.isRunning()) thread_.start();
     qint64 id = 0;
     QMetaObject::invokeMethod(
-        writer_, [&] { id = writer_->open(visit, why); }, Qt::BlockingQueuedConnection);
+        writer_, [&] { id = writer_->open(visit, why, &site_name_, &loop_); },
+        Qt::BlockingQueuedConnection);
     visit_ = id;
     if (!id) return false;
     // What was learned before the site was opened belongs to this visit too.

@@ -34,6 +34,9 @@ class Site_Recorder : public QObject {
     void stop();
     bool recording() const { return visit_ != 0; }
     qint64 visit() const { return visit_; }
+    // The site's name and the loop of the visit recorded, for the report.
+    const QString& site_name() const { return site_name_; }
+    const QString& loop() const { return loop_; }
 
   signals:
     // A batch could not be written (a full disk...): it is kept and tried again with the next.
@@ -50,6 +53,7 @@ class Site_Recorder : public QObject {
     QThread thread_;
     Site_Writer* writer_;
     qint64 visit_ = 0;
+    QString site_name_, loop_;
     QList<QMetaObject::Connection> follows_;
     std::bitset<Loop_Record::Last + 1> dirty_;
     site::Batch queued_;

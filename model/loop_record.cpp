@@ -116,6 +116,14 @@ QList<int> Loop_Record::found() const {
     return list;
 }
 
+void Loop_Record::restore(const std::array<Detector, Last>& detectors, int searched_to,
+                          const QList<Event>& events) {
+    detectors_ = detectors;
+    searched_to_ = std::clamp(searched_to, 0, Last);
+    events_ = events.mid(std::max(0, int(events.size()) - Max_Events));
+    emit changed(0);
+}
+
 void Loop_Record::log(int address, const QString& text) {
     if (events_.size() >= Max_Events) events_.remove(0, events_.size() - Max_Events + 1);
     events_.append({now_(), address, text});

@@ -158,6 +158,11 @@ class Loop_Record : public QObject {
     void set_led(int address, bool on);
     void set_led_seen(int address, bool seen);
 
+    // What an earlier visit learned, taken as the record: its detectors, how far its search
+    // went and its journal. Nothing is logged for it.
+    void restore(const std::array<record::Detector, Last>& detectors, int searched_to,
+                 const QList<record::Event>& events);
+
     // Where the times come from (the wall clock unless a test says otherwise).
     void set_clock(std::function<QDateTime()> now) { now_ = std::move(now); }
 

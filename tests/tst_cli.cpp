@@ -15,7 +15,8 @@ class Tst_Cli : public QObject {
   private slots:
     void commands_data() {
         QTest::addColumn<QString>("args");  // '' is an empty argument
-        QTest::addColumn<QString>("board"); // "silent", "empty", "limit BYTES" (ulimit -f), or
+        QTest::addColumn<QString>("board"); // "silent" (after the first command when said),
+                                            // "empty", "limit BYTES" (ulimit -f), or
                                             // "on BYTE ACTION": a console command, SIGINT or
                                             // SIGTERM, the first time the board gets BYTE
         QTest::addColumn<int>("status");
@@ -63,6 +64,10 @@ class Tst_Cli : public QObject {
         row("--site s.kalsite read 2 then --site s.kalsite read 2 then --site s.kalsite compare",
             "", 0, "\"change\": \"retrouvé (série non lue)\"");
         row("--site s.kalsite probe then --site s.kalsite compare", "", 6, "rien à comparer");
+        // The report of a stored visit: the site file's names, no port (the board is silent).
+        row("--site s.kalsite --loop B2 --engineer Durand read all then --site s.kalsite report "
+            "--json r.json --visit 1",
+            "silent after the first", 0, R"x("engineer": "Durand",)x");
         row("visits", "", 2, "visits attend --site FICHIER");
         row("--site plan.csv probe", "", 1, "plan.csv : ce n'est pas un fichier de site");
     }
@@ -110,7 +115,7 @@ class Tst_Cli : public QObject {
         }
         cli.setProcessEnvironment(env);
         const QStringList on = board.split(' ');
-        if (board == "silent") sim.set_silent(true);
+        if (board.startsWith("silent")) sim.set_silent(true);
         if (on.value(0) == "limit")
             cli.setChildProcessModifier([limit = on.value(1).toULongLong()] {
                 const rlimit small{limit, limit};

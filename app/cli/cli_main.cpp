@@ -42,9 +42,10 @@ int usage(const QString& why) {
 // the search or the board fails; a readout that is not complete is written as such.
 int report(Cli_Session& cli, const Cli_Options& o) {
     Tool& t = cli.tool();
-    int r = cli.read(0);
+    Report_Header header;
+    int r = o.visit ? cli.restore_visit(o.site_file, o.visit, &header) : cli.read(0);
     if (r != Exit_Done && r != Exit_Partial) return r;
-    const Report_Header header = report_header(t, o.site, o.loop, o.engineer);
+    if (!o.visit) header = cli.header(o.site, o.loop, o.engineer);
     const Report_Rows rows = report_rows(t.record, t.planned);
     const QByteArray content = o.report_kind == QLatin1String("--csv") ? report_csv(rows)
                                : o.report_kind == QLatin1String("--json")
@@ -80,6 +81,7 @@ int run(Cli_Session& cli, const Cli_Options& o) {
     }
     if (o.command == QLatin1String("visits")) return cli.list_visits(o.site_file);
     if (o.command == QLatin1String("compare")) return cli.compare_visits(o.site_file, o.visit);
+    if (o.command == QLatin1String("report") && o.visit) return report(cli, o);
     if (!o.site_file.isEmpty()) {
         if (const int r = cli.record_into(o.site_file, o.loop, o.engineer); r != Exit_Done)
             return r;

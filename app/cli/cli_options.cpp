@@ -15,6 +15,7 @@ const char Cli_Usage_Text[] =
     "Ctrl+C\n"
     "  report --csv|--json|--pdf FICHIER [--site S] [--loop B] [--engineer T] [--plan CSV]\n"
     "                            recherche, lecture de tous, puis le rapport\n"
+    "  report ... --visit N      le rapport de la visite N du fichier de site, sans le port\n"
     "  visits                    les visites du fichier de site (--site)\n"
     "  compare [--visit N]       ce qui a changé depuis la visite précédente de la boucle\n"
     "Avec --site, chaque commande enregistre ce qu'elle apprend dans le fichier de site (créé\n"
@@ -24,9 +25,22 @@ const char Cli_Usage_Text[] =
     "Codes de sortie : 0 fait, 1 rapport impossible à écrire ou fichier de site inutilisable,\n"
     "2 usage incorrect ou liste prévue illisible, 3 port inutilisable ou perdu, 4 aucune carte\n"
     "ne répond ou elle ne répond plus, 5 recherche interrompue (rien n'est écrit), 6 aucun\n"
-    "détecteur à l'adresse demandée (watch : aucun trouvé ; compare : pas de visite\n"
-    "antérieure), 7 lecture incomplète (le rapport\n"
-    "est écrit et le dit), 130 interrompu (sauf watch, qui finit ainsi avec 0).\n";
+    "détecteur à l'adresse demandée (watch : aucun trouvé ; compare : pas de visite antérieure),\n"
+    "7 lecture incomplète (le rapport est écrit et le dit), 130 interrompu (sauf watch, qui finit\n"
+    "ainsi avec 0).\n";
+
+namespace {
+
+// A visit's number: decimal digits, from 1.
+QString visit_number(const QString& text, qint64* visit) {
+    static const QRegularExpression digits(QStringLiteral("^[1-9][0-9]{0,9}$"));
+    if (!digits.match(text).hasMatch())
+        return QString::fromUtf8("--visit attend un numéro de visite, pas « %1 »").arg(text);
+    *visit = text.toLongLong();
+    return {};
+}
+
+} // namespace
 
 Cli_Options parse_cli_options(const QStringList& args) {
     Cli_Options o;
@@ -73,8 +87,9 @@ Cli_Options parse_cli_options(const QStringList& args) {
             error =
                 QString::fromUtf8("read attend un numéro de 1 à 128, ou all, pas « %1 »").arg(a);
     } else if (o.command == QLatin1String("report")) {
-        const Read_Options p = read_options(
-            rest, {{"--csv", "--json", "--pdf", "--site", "--loop", "--engineer", "--plan"}, {}});
+        const Read_Options p = read_options(rest, {{"--csv", "--json", "--pdf", "--site", "--loop",
+                                                    "--engineer", "--plan", "--visit"},
+                                                   {}});
         error = p.error;
         QStringList kinds;
         for (const char* kind : {"--csv", "--json", "--pdf"})
@@ -92,17 +107,16 @@ Cli_Options parse_cli_options(const QStringList& args) {
         if (p.has("--loop")) o.loop = p.value("--loop");
         if (p.has("--engineer")) o.engineer = p.value("--engineer");
         o.plan = p.value("--plan");
+        if (error.isEmpty() && p.has("--visit")) error = visit_number(p.value("--visit"), &o.visit);
+        if (error.isEmpty() && o.visit && o.site_file.isEmpty())
+            error = QString::fromUtf8("report --visit attend --site FICHIER");
     } else if (o.command == QLatin1String("compare")) {
         const Read_Options p = read_options(rest, {{"--visit"}, {}});
         error = p.error;
-        static const QRegularExpression digits(QStringLiteral("^[1-9][0-9]{0,9}$"));
         if (error.isEmpty() && !p.rest.isEmpty())
             error = QString::fromUtf8("argument de trop : %1").arg(p.rest.first());
-        else if (error.isEmpty() && p.has("--visit") &&
-                 !digits.match(p.value("--visit")).hasMatch())
-            error = QString::fromUtf8("--visit attend un numéro de visite, pas « %1 »")
-                        .arg(p.value("--visit"));
-        o.visit = p.value("--visit").toLongLong();
+        else if (error.isEmpty() && p.has("--visit"))
+            error = visit_number(p.value("--visit"), &o.visit);
         if (error.isEmpty() && o.site_file.isEmpty())
             error = QString::fromUtf8("compare attend --site FICHIER");
     } else if (QStringList{"probe", "search", "watch", "visits"}.contains(o.command)) {

@@ -4,6 +4,7 @@
 #include "addresses/search.h"
 #include "app/presenter.h"
 #include "app/report.h"
+#include "app/report_export.h"
 #include "app/shell.h"
 #include "detector/simulation.h"
 #include "link/qt_serial_port.h"
@@ -110,6 +111,36 @@ int Cli_Session::list_visits(const QString& path) {
     print({{"site", file->site_name()}, {"visits", visits}},
           QStringList{QStringLiteral("Site : %1").arg(file->site_name())} + lines);
     return Exit_Done;
+}
+
+int Cli_Session::restore_visit(const QString& path, qint64 visit, Report_Header* header) {
+    QString why;
+    const auto file = site::File::open(path, &why);
+    site::Stored_Visit v;
+    if (file && !file->load_visit(visit, &v))
+        why = QString::fromUtf8("%1 : pas de visite %2").arg(path).arg(visit);
+    if (!why.isEmpty()) {
+        cli_say(why);
+        return file ? Exit_Usage : Exit_File;
+    }
+    t_.record.restore(v.detectors, v.searched_to, file->events(visit));
+    // What the visit did not keep is said as such, not made up.
+    *header = {file->site_name(),
+               v.visit.loop,
+               v.visit.engineer,
+               v.visit.started,
+               QString::fromUtf8("non enregistrée"),
+               QString::fromUtf8("visite %1").arg(visit)};
+    // As the report written on site would end: a readout not complete is said by the status.
+    const record::Readout_Counts c = t_.record.readout_counts();
+    return c.partial + c.failed + c.unread ? Exit_Partial : Exit_Done;
+}
+
+Report_Header Cli_Session::header(const QString& site, const QString& loop,
+                                  const QString& engineer) const {
+    if (!recorder_.recording()) return report_header(t_, site, loop, engineer);
+    return report_header(t_, site.isEmpty() ? recorder_.site_name() : site,
+                         loop.isEmpty() ? recorder_.loop() : loop, engineer);
 }
 
 int Cli_Session::compare_visits(const QString& path, qint64 visit) {

@@ -1,5 +1,6 @@
 #pragma once
 #include "app/cli/cli_options.h"
+#include "app/report.h"
 #include "app/site_recorder.h"
 #include "model/dialogs.h"
 #include "model/tool.h"
@@ -21,6 +22,11 @@ class Cli_Session {
     int record_into(const QString& path, const QString& loop, const QString& engineer);
     // The visits the site file holds, printed; no port is opened.
     int list_visits(const QString& path);
+    // Visit `visit` of the site file taken as the record, and the report's header for it.
+    int restore_visit(const QString& path, qint64 visit, Report_Header* header);
+    // The report's header as this run stands: the site file's names where one is recorded
+    // into, unless given.
+    Report_Header header(const QString& site, const QString& loop, const QString& engineer) const;
     // What changed between visit `visit` (0: the last) and the visit of its loop before it.
     int compare_visits(const QString& path, qint64 visit);
 
