@@ -170,6 +170,10 @@ bool File::exec(const QString& sql) {
 }
 
 std::unique_ptr<File> File::create(const QString& path, const QString& site_name, QString* why) {
+    // SQLite's files beside it that stand there already are not this call's to remove.
+    QStringList made;
+    for (const char* end : {"-wal", "-shm", "-journal"})
+        if (!QFileInfo::exists(path + QLatin1String(end))) made << path + QLatin1String(end);
     if (const File_Fault f = create_new_file(path, QByteArray()); f != File_Fault::None) {
         *why = in_file(path, file_fault_text(f));
         return nullptr;
@@ -197,8 +201,8 @@ std::unique_ptr<File> File::create(const QString& path, const QString& site_name
     if (ok) return file;
     file.reset();
     // Only what this call made goes: it created the name new.
-    for (const char* end : {"", "-wal", "-shm", "-journal"})
-        QFile::remove(path + QLatin1String(end));
+    for (const QString& name : made << path)
+        QFile::remove(name);
     return nullptr;
 }
 
