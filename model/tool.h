@@ -13,6 +13,20 @@
 #include <QTimer>
 #include <array>
 
+struct Tool;
+
+// How deeply Tempo_Wait is nested, so that a pause inside a pause neither ends the outer one early
+// nor leaves the task tick off. Counted by Tempo_Wait alone (engine/tempo.cpp).
+class Tempo_Nesting {
+  public:
+    int depth() const { return depth_; }
+    bool pausing() const { return depth_ > 0; }
+
+  private:
+    friend void Tempo_Wait(Tool& t, int16_t ms);
+    int depth_ = 0;
+};
+
 // The running program: its one program state, its main window, the serial line and the
 // dialogs. Every procedure takes the Tool it works on.
 struct Tool {
@@ -50,9 +64,7 @@ struct Tool {
     // After a failed opening, the same port is tried again on each timeout.
     QTimer port_retry;
 
-    // Nesting depth of Tempo_Wait, so that a pause inside a pause neither ends the outer one
-    // early nor leaves the task tick off.
-    int tempo_depth = 0;
+    Tempo_Nesting tempo;
 
     // Moves on whenever the tool may have lost sight of the board it searched: a port opened, a
     // lost port back, a declared disconnection. A type that the search read under an older count
