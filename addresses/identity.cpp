@@ -161,7 +161,7 @@ void Read_Identity(Tool& t) {
     Readout readout(t, adr);
     const bool found = on_grid && adr <= t.state.Adr_Count;
     if (found) t.record.readout_started(adr);
-    const bool stale = found && t.type_epoch[adr - 1] != t.board_epoch;
+    const bool stale = found && t.type_sight[adr - 1] != t.board.sight();
     bool nothing_to_read = false;
     if (!stale || readout.confirm_type()) {
         const uint8_t type_index = on_grid ? t.state.Adr_Type[adr - 1] : 0;

@@ -94,7 +94,7 @@ void search_type_reading(Tool& t) {
     t.form.Adr_Box(adr).set_caption(cell_caption(adr, name));
     t.record.set_type(adr, code, name);
     t.state.Adr_Type[adr - 1] = index;
-    t.type_epoch[adr - 1] = t.board_epoch;
+    t.type_sight[adr - 1] = t.board.sight();
     if (index == 4 && t.state.Type4_Counter >= 8) t.state.Type4_Counter = 0;
     show_search_status(t, position_caption(adr) + QStringLiteral(" Type adresse =") +
                               QLatin1Char(' ') + QString::number(code));
@@ -115,7 +115,7 @@ void search_cut_short(Tool& t, const QString& why) {
 void set_cell_type(Tool& t, uint8_t adr, uint8_t code) {
     const uint8_t index = type_index(code);
     t.state.Adr_Type[adr - 1] = index;
-    t.type_epoch[adr - 1] = t.board_epoch;
+    t.type_sight[adr - 1] = t.board.sight();
     // As the search numbers them: 1 to 8, then 1 again, along the addresses.
     int muro = 0;
     for (int a = 1; a <= adr; ++a)

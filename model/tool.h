@@ -66,11 +66,10 @@ struct Tool {
 
     Tempo_Nesting tempo;
 
-    // Moves on whenever the tool may have lost sight of the board it searched: a port opened, a
-    // lost port back, a declared disconnection. A type that the search read under an older count
-    // may now belong to another detector; the readout of that cell reads it again first.
-    uint32_t board_epoch = 0;
-    std::array<uint32_t, 128> type_epoch{}; // element n-1 for address n
+    // The board's sight() when the type of each address was read, element n-1 for address n: a
+    // type read under an older stamp may now belong to another detector, and the readout of
+    // that cell reads it again first.
+    std::array<uint32_t, 128> type_sight{};
 
     // Simulation polls in a row that got no byte back at all.
     int silent_polls = 0;

@@ -372,7 +372,7 @@ class Runner {
              [&] {
                  const int adr = arg(0);
                  t.state.Adr_Type[adr - 1] = uint8_t(arg(1));
-                 t.type_epoch[adr - 1] = t.board_epoch;
+                 t.type_sight[adr - 1] = t.board.sight();
                  t.form.Adr_Box(adr).set_caption(
                      QStringLiteral("%1\n").arg(adr, 3, 10, QLatin1Char('0')) + a.value(2));
                  t.record.set_type(adr, 0, a.value(2));
@@ -478,7 +478,7 @@ class Runner {
         t.state.Adr_Count = uint8_t(n);
         for (int a = 1; a <= n; ++a) {
             t.state.Adr_Type[a - 1] = uint8_t(types.size() >= a ? number(types[a - 1]) : 2);
-            t.type_epoch[a - 1] = t.board_epoch;
+            t.type_sight[a - 1] = t.board.sight();
             t.form.Adr_Box(a).set_back_color(0x00FF8080);
         }
         t.form.Adr_Status_Cde.set_visible(true);
