@@ -122,8 +122,8 @@ bool run_may_start(Tool& t, const QString& what, const QString& title) {
 
 void stop_read_all(Tool& t) {
     if (!t.read_all.active) return;
-    // A readout under way sees the count move and stops before its next frame.
-    ++t.state.selection_count;
+    // A readout under way stops before its next frame.
+    t.readouts.cancel();
     end_run(t, QString::fromUtf8("par l'utilisateur"));
 }
 
@@ -145,11 +145,11 @@ void Read_All(Tool& t) {
     open_panel(t, address);
     t.state.Sel_Adr = static_cast<uint8_t>(address);
     t.state.Check_Lock = false;
-    run.selection = t.state.selection_count;
+    const Readouts::Ticket readout = t.readouts.begin();
     Read_Identity(t);
     // Stopped meanwhile (the menu entry, Escape, a click, a search, the simulation): whatever
     // asked for it has its own next state queued behind this step.
-    if (!run.active || t.state.selection_count != run.selection) return;
+    if (!run.active || readout.cancelled()) return;
     // A board that sent nothing at all during the readout has not been heard by its detector
     // either: the run ends there, the detector's result unknown, and the probe takes over.
     if (t.record.board_silent()) {

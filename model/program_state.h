@@ -79,9 +79,6 @@ struct Program_State {
     uint8_t Type4_Counter = 0;
     Flag16 Grid_Locked;
     uint8_t Sel_Adr = 0;
-    // Grid clicks accepted so far, counted as they come: a readout that sees it move knows a
-    // newer selection is waiting behind it and stops before showing anything more.
-    uint16_t selection_count = 0;
 
     // Selected detector
     std::array<uint8_t, 4> Serial_Bytes{};

@@ -7,6 +7,7 @@
 #include "model/loop_record.h"
 #include "model/planned_loop.h"
 #include "model/program_state.h"
+#include "model/runs.h"
 
 #include <QDeadlineTimer>
 #include <QString>
@@ -82,6 +83,8 @@ struct Tool {
     // The detector panel shows a readout of Sel_Adr: from a grid click until the readout starts
     // its rows are hidden, and the boxes still stand for the previous detector.
     bool panel_filled = false;
+    // A grid click cancels the readout under way, which stops before showing anything more.
+    Readouts readouts;
 
     // What the last search left in the status line, which a run's summary gives way to.
     struct Status_Line {
@@ -102,9 +105,8 @@ struct Tool {
         record::Readout_Counts read; // their results
         // Not read: a type with nothing to read, or not reached.
         int unread() const { return total - read.complete - read.partial - read.failed; }
-        int total = 0;          // found when the run began
-        uint16_t selection = 0; // selection_count when the current readout began
-        QString stop;           // why the run ended before its last detector; empty otherwise
+        int total = 0; // found when the run began
+        QString stop;  // why the run ended before its last detector; empty otherwise
     } read_all;
 
     // The found detectors' LEDs lit one after the other for a walk round the site (state
