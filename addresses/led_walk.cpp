@@ -56,7 +56,7 @@ void Led_Walk_Mnu_Click(Tool& t) {
                            QStringLiteral("ERREUR"));
         return;
     }
-    stop_read_all(t);
+    t.read_all.stop();
     Tool::Led_Walk_Run& run = t.led_walk;
     run = {true, 1, 0, seconds, {}};
     t.form.Led_Walk_Mnu.set_caption(Running_Entry);

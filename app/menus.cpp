@@ -17,7 +17,7 @@ void Form_KeyDown(Tool& t, int key_code, int /*shift*/) {
     else if (key_code == Key_F9 && t.form.Adr_Status_Cde.Visible()) // as designed
         Adr_Status_Cde_Click(t);
     else if (key_code == Key_Escape) {
-        stop_read_all(t);
+        t.read_all.stop();
         stop_led_walk(t);
     } else if (key_code == Key_V) {
         Led_Seen_Key(t);

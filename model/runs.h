@@ -1,5 +1,9 @@
 #pragma once
+#include "model/loop_record.h"
+
 #include <cstdint>
+
+struct Tool;
 
 // The detector readouts under way (a grid click's, a read-all's detector). Whoever starts one
 // takes a ticket and asks it before each frame whether the readout is still wanted; cancel()
@@ -22,4 +26,52 @@ class Readouts {
 
   private:
     uint32_t cancels_ = 0;
+};
+
+// The runs over the whole loop are objects of the tool, each with its state private and read
+// through its accessors. A run's state lives here, with the tool; its behaviour (start, stop, its
+// step of the bus task) is defined in its own file of the layer that can do it, and that file
+// alone writes the state: the read-all in addresses/read_all.cpp, the LED walk in
+// addresses/led_walk.cpp, the simulation in detector/simulation.cpp.
+
+// "Lire tous les détecteurs": the identity and parameters of every found detector, one after
+// the other (state Read_All).
+class Read_All_Run {
+  public:
+    enum class Phase : uint8_t { Idle, Running, Finished, Stopped };
+    // Why a run stopped before its last detector.
+    enum class Stop : uint8_t { By_User, Board_Silent };
+
+    explicit Read_All_Run(Tool& t) : t_(t) {}
+    Read_All_Run(const Read_All_Run&) = delete;
+    Read_All_Run& operator=(const Read_All_Run&) = delete;
+
+    Phase phase() const { return phase_; }
+    bool running() const { return phase_ == Phase::Running; }
+    Stop stop_reason() const { return stop_; }                   // once Stopped
+    int total() const { return total_; }                         // found when the run began
+    int passed() const { return passed_; }                       // detectors gone through so far
+    const record::Readout_Counts& read() const { return read_; } // their results
+    // Not read: a type with nothing to read, or not reached.
+    int unread() const { return total_ - read_.complete - read_.partial - read_.failed; }
+
+    // Starts a run over the found detectors, or says in a box why it cannot; an LED walk under
+    // way stops.
+    void start();
+    // Ends the run under way at once, on screen and for the bus: the readout in progress stops
+    // before its next frame, as it does for a newer grid click. Nothing when no run is under way.
+    void stop(Stop why = Stop::By_User);
+    // State Read_All: reads the next detector, or ends the run past the last.
+    void step();
+
+  private:
+    void end(Phase how, Stop why);
+
+    Tool& t_;
+    Phase phase_ = Phase::Idle;
+    Stop stop_ = Stop::By_User;
+    uint8_t next_ = 0; // the address to read next, or past the last found
+    int passed_ = 0;
+    record::Readout_Counts read_;
+    int total_ = 0;
 };

@@ -97,17 +97,7 @@ struct Tool {
     Loop_Record record;
     Planned_Loop planned;
 
-    // A readout of every found detector, one after the other (state Read_All).
-    struct Read_All_Run {
-        bool active = false;
-        uint8_t next = 0;            // the address to read next, or past the last found
-        int passed = 0;              // detectors gone through so far
-        record::Readout_Counts read; // their results
-        // Not read: a type with nothing to read, or not reached.
-        int unread() const { return total - read.complete - read.partial - read.failed; }
-        int total = 0; // found when the run began
-        QString stop;  // why the run ended before its last detector; empty otherwise
-    } read_all;
+    Read_All_Run read_all{*this};
 
     // The found detectors' LEDs lit one after the other for a walk round the site (state
     // Led_Walk).
