@@ -104,14 +104,14 @@ bool run_may_start(Tool& t, const QString& what, const QString& title) {
 
 void another_operation_starts(Tool& t) {
     t.read_all.stop();
-    stop_led_walk(t);
+    t.led_walk.stop();
     clear_run_summary(t);
 }
 
 void Read_All_Run::start() {
     if (running() || !run_may_start(t_, QStringLiteral("Lecture"), QStringLiteral("LECTURE")))
         return;
-    stop_led_walk(t_);
+    t_.led_walk.stop();
     phase_ = Phase::Running;
     stop_ = Stop::By_User;
     next_ = 1;

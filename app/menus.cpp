@@ -18,7 +18,7 @@ void Form_KeyDown(Tool& t, int key_code, int /*shift*/) {
         Adr_Status_Cde_Click(t);
     else if (key_code == Key_Escape) {
         t.read_all.stop();
-        stop_led_walk(t);
+        t.led_walk.stop();
     } else if (key_code == Key_V) {
         Led_Seen_Key(t);
     }

@@ -1,6 +1,7 @@
 #pragma once
 #include "model/loop_record.h"
 
+#include <QDeadlineTimer>
 #include <cstdint>
 
 struct Tool;
@@ -74,4 +75,41 @@ class Read_All_Run {
     int passed_ = 0;
     record::Readout_Counts read_;
     int total_ = 0;
+};
+
+// "Allumer les LED une à une": each found detector's LED lit in turn, for a chosen time, for a
+// walk round the site (state Led_Walk).
+class Led_Walk_Run {
+  public:
+    enum class Phase : uint8_t { Idle, Running };
+
+    explicit Led_Walk_Run(Tool& t) : t_(t) {}
+    Led_Walk_Run(const Led_Walk_Run&) = delete;
+    Led_Walk_Run& operator=(const Led_Walk_Run&) = delete;
+
+    Phase phase() const { return phase_; }
+    bool running() const { return phase_ == Phase::Running; }
+    uint8_t lit() const { return lit_; }     // the address lit now, 0 between two
+    int seconds() const { return seconds_; } // how long each stays lit, the last walk's
+
+    // Starts a walk over the found detectors, each LED lit `seconds`, or says in a box why it
+    // cannot; a read-all under way stops.
+    void start(int seconds);
+    // Ends a walk under way; the LED lit now is switched off by the next step, unless whatever
+    // stopped the walk has the bus first: then it stays the tool's lit LED, as after LED ON.
+    void stop();
+    // State Led_Walk: the LED lit stays so until its time is up, then the next one comes on.
+    void step();
+    // V: the LED lit now is seen on site.
+    void seen();
+
+  private:
+    void end(const QString& how);
+
+    Tool& t_;
+    Phase phase_ = Phase::Idle;
+    uint8_t next_ = 0; // the address to light next
+    uint8_t lit_ = 0;
+    int seconds_ = 5;
+    QDeadlineTimer until_; // when the one lit goes off
 };

@@ -98,14 +98,5 @@ struct Tool {
     Planned_Loop planned;
 
     Read_All_Run read_all{*this};
-
-    // The found detectors' LEDs lit one after the other for a walk round the site (state
-    // Led_Walk).
-    struct Led_Walk_Run {
-        bool active = false;
-        uint8_t next = 0;     // the address to light next
-        uint8_t lit = 0;      // the address lit now, 0 between two
-        int seconds = 5;      // how long each stays lit
-        QDeadlineTimer until; // when the one lit goes off
-    } led_walk;
+    Led_Walk_Run led_walk{*this};
 };
