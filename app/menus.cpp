@@ -60,7 +60,7 @@ void end_operation_for_reopening(Tool& t) {
     if (t.state.Task_State == Task::Search_Addresses)
         search_cut_short(t, QStringLiteral("port rouvert"));
     if (search_under_way(t)) Search_End(t);
-    if (t.state.Simulation_Active) stop_simulation_now(t);
+    t.simulation.stop_now();
 }
 
 void Phase_Option_Click(Tool& t, int index) {

@@ -113,3 +113,43 @@ class Led_Walk_Run {
     int seconds_ = 5;
     QDeadlineTimer until_; // when the one lit goes off
 };
+
+// "ETAT DES ADRESSES": the PC plays the control panel and polls every found address in turn
+// (states Simulation_Poll and Simulation_Stop). Simulation_Active, which the handlers test, is
+// set from its start to its stop step, by it alone; Grid_Locked too, shared with the search.
+class Simulation_Run {
+  public:
+    // Stopping: the stop is asked for, its step follows the step under way.
+    enum class Phase : uint8_t { Idle, Running, Stopping };
+
+    explicit Simulation_Run(Tool& t) : t_(t) {}
+    Simulation_Run(const Simulation_Run&) = delete;
+    Simulation_Run& operator=(const Simulation_Run&) = delete;
+
+    Phase phase() const { return phase_; }
+
+    // The button's start: its caption and Simulation_Active change at once, so that a click
+    // always does what the caption shown at that moment says, even when the bus part of an
+    // earlier click still waits for the running step to end.
+    void start();
+    // The button's stop: the stop step is deferred past the running step, whose own next state
+    // (the LED state after a new alarm, the poll after the LED state) would otherwise replace it.
+    void stop();
+    // Ends a run under way at once, as its stop step does, with no exchange. Nothing when no run
+    // is under way.
+    void stop_now();
+    void poll();      // state Simulation_Poll: the next address
+    void stop_step(); // state Simulation_Stop
+
+  private:
+    void set_phase(Phase phase);
+    void watch_board(bool heard);
+    void keep_led_lit_before_run();
+
+    Tool& t_;
+    Phase phase_ = Phase::Idle;
+    // Polls in a row that got no byte back at all.
+    int silent_polls_ = 0;
+    // The LED the tool had lit when the run started: its first poll switches it off.
+    uint8_t led_lit_before_run_ = 0;
+};

@@ -72,11 +72,6 @@ struct Tool {
     // that cell reads it again first.
     std::array<uint32_t, 128> type_sight{};
 
-    // Simulation polls in a row that got no byte back at all.
-    int silent_polls = 0;
-    // The LED the tool had lit when a simulation started: its first poll switches it off.
-    uint8_t led_lit_before_run = 0;
-
     // Where and why the search under way was cut short; empty while it goes well.
     QString search_stop;
 
@@ -97,6 +92,8 @@ struct Tool {
     Loop_Record record;
     Planned_Loop planned;
 
+    // The runs over the whole loop, each driven by its own file (model/runs.h).
     Read_All_Run read_all{*this};
     Led_Walk_Run led_walk{*this};
+    Simulation_Run simulation{*this};
 };

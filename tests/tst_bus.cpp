@@ -400,7 +400,6 @@ class Runner {
                  const std::map<QString, std::function<void()>> vars = {
                      {"Sel_Adr", [&] { t.state.Sel_Adr = uint8_t(v); }},
                      {"Task_State", [&] { set_task(t.state, int16_t(v)); }},
-                     {"Simulation_Active", [&] { t.state.Simulation_Active = v != 0; }},
                      {"Com_Port", [&] { t.state.Com_Port = uint8_t(v); }}};
                  if (const auto it = vars.find(a.value(0)); it != vars.end()) return it->second();
                  fail(QStringLiteral("cannot set ") + a.value(0));

@@ -172,7 +172,7 @@ int Cli_Session::watch() {
     if (r != Exit_Interrupted) return r;
     // The run ends as its stop button ends it, at once and without a byte: the step under way
     // has already given up on its reply.
-    if (t_.state.Simulation_Active) stop_simulation_now(t_);
+    t_.simulation.stop_now();
     return Exit_Done;
 }
 
