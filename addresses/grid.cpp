@@ -49,9 +49,9 @@ void select_cell(Tool& t, int index) {
 void Adr_Box_Click(Tool& t, int index) {
     if (t.state.Grid_Locked || index < 1 || index > 128) return;
     another_operation_starts(t);
-    // Counted now, not when the selection is made: a readout under way sees it and stops
-    // before it shows another detector's values under the new address.
-    ++t.state.selection_count;
+    // Now, not when the selection is made: a readout under way stops before it shows another
+    // detector's values under the new address.
+    t.readouts.cancel();
     open_panel(t, index);
     t.link.run_request([&t, index] { select_cell(t, index); });
 }

@@ -25,8 +25,7 @@ constexpr Param_Row Param_Rows[] = {
 
 class Readout {
   public:
-    Readout(Tool& t, uint8_t adr)
-        : t_(t), f_(t.form), adr_(adr), selection_(t.state.selection_count) {}
+    Readout(Tool& t, uint8_t adr) : t_(t), f_(t.form), adr_(adr), ticket_(t.readouts.begin()) {}
 
     // Reads rows 2 to 4 and the parameter rows; false when a newer grid selection stopped it.
     bool read_details(uint8_t type_index) {
@@ -41,7 +40,7 @@ class Readout {
             if (p.row > last_row) break;
             bool read = false;
             const bool on =
-                Read_Param(t_, p.row, p.code, QString::fromUtf8(p.name), selection_, &read);
+                Read_Param(t_, p.row, p.code, QString::fromUtf8(p.name), ticket_, &read);
             count(read);
             if (!on) return false;
         }
@@ -69,7 +68,7 @@ class Readout {
     }
 
   private:
-    bool moved() const { return t_.state.selection_count != selection_; }
+    bool moved() const { return ticket_.cancelled(); }
 
     void count(bool good) { ++(good ? good_ : bad_); }
 
@@ -130,7 +129,7 @@ class Readout {
     Tool& t_;
     Bus_Form& f_;
     const uint8_t adr_;
-    const uint16_t selection_;
+    const Readouts::Ticket ticket_;
     int good_ = 0;
     int bad_ = 0;
 };
@@ -161,7 +160,7 @@ void Read_Identity(Tool& t) {
     Readout readout(t, adr);
     const bool found = on_grid && adr <= t.state.Adr_Count;
     if (found) t.record.readout_started(adr);
-    const bool stale = found && t.type_epoch[adr - 1] != t.board_epoch;
+    const bool stale = found && t.type_sight[adr - 1] != t.board.sight();
     bool nothing_to_read = false;
     if (!stale || readout.confirm_type()) {
         const uint8_t type_index = on_grid ? t.state.Adr_Type[adr - 1] : 0;

@@ -56,10 +56,10 @@ void show_mode(Tool& t, uint8_t row, const QString& name, uint8_t m) {
 
 } // namespace
 
-bool Read_Param(Tool& t, uint8_t row, uint8_t code, const QString& name, uint16_t selection,
-                bool* read) {
+bool Read_Param(Tool& t, uint8_t row, uint8_t code, const QString& name,
+                const Readouts::Ticket& readout, bool* read) {
     if (read) *read = false;
-    auto moved = [&] { return t.state.selection_count != selection; };
+    auto moved = [&] { return readout.cancelled(); };
     const bool plain = code <= 15;
     if (plain) show_row(t.form, row, name);
 
@@ -81,5 +81,5 @@ bool Read_Param(Tool& t, uint8_t row, uint8_t code, const QString& name, uint16_
 }
 
 void Read_Param(Tool& t, uint8_t row, uint8_t code, const QString& name) {
-    Read_Param(t, row, code, name, t.state.selection_count);
+    Read_Param(t, row, code, name, t.readouts.begin());
 }

@@ -94,7 +94,7 @@ void search_type_reading(Tool& t) {
     t.form.Adr_Box(adr).set_caption(cell_caption(adr, name));
     t.record.set_type(adr, code, name);
     t.state.Adr_Type[adr - 1] = index;
-    t.type_epoch[adr - 1] = t.board_epoch;
+    t.type_sight[adr - 1] = t.board.sight();
     if (index == 4 && t.state.Type4_Counter >= 8) t.state.Type4_Counter = 0;
     show_search_status(t, position_caption(adr) + QStringLiteral(" Type adresse =") +
                               QLatin1Char(' ') + QString::number(code));
@@ -106,6 +106,12 @@ void search_type_reading(Tool& t) {
 
 } // namespace
 
+// The search's part of Grid_Locked, set as the search starts and cleared as it ends; the
+// simulation keeps the other part.
+void lock_grid_for_search(Tool& t, bool locked) {
+    t.state.Grid_Locked.set(locked);
+}
+
 void search_cut_short(Tool& t, const QString& why) {
     t.search_stop = QString::fromUtf8("Recherche interrompue\nen %1 : %2")
                         .arg(three_digits(t.state.Cur_Adr), why);
@@ -115,7 +121,7 @@ void search_cut_short(Tool& t, const QString& why) {
 void set_cell_type(Tool& t, uint8_t adr, uint8_t code) {
     const uint8_t index = type_index(code);
     t.state.Adr_Type[adr - 1] = index;
-    t.type_epoch[adr - 1] = t.board_epoch;
+    t.type_sight[adr - 1] = t.board.sight();
     // As the search numbers them: 1 to 8, then 1 again, along the addresses.
     int muro = 0;
     for (int a = 1; a <= adr; ++a)
@@ -170,7 +176,7 @@ void Start_Bus_Cmd_Click(Tool& t) {
         for (int n = 1; n <= 128; ++n)
             t.form.Adr_Box(n).set_back_color(Cell_Searching);
 
-        t.state.Grid_Locked = true;
+        lock_grid_for_search(t, true);
         t.state.Type4_Counter = 0;
     });
 }
@@ -222,7 +228,7 @@ void Search_End(Tool& t) {
     t.form.Timer_Tache.setInterval(tick_ms(t));
     set_task(t.state, Task::Probe_Interface);
     t.form.Current_Operation_Lbl.set_caption(Bus_Form::Waiting_Operation);
-    t.state.Grid_Locked = false;
+    lock_grid_for_search(t, false);
     if (t.state.Adr_Count > 0) t.form.Adr_Status_Cde.set_visible(true);
     t.form.Search_Stop_Lbl.set_caption(t.search_stop);
     t.form.Search_Stop_Lbl.set_visible(!t.search_stop.isEmpty());

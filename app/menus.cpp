@@ -17,8 +17,8 @@ void Form_KeyDown(Tool& t, int key_code, int /*shift*/) {
     else if (key_code == Key_F9 && t.form.Adr_Status_Cde.Visible()) // as designed
         Adr_Status_Cde_Click(t);
     else if (key_code == Key_Escape) {
-        stop_read_all(t);
-        stop_led_walk(t);
+        t.read_all.stop();
+        t.led_walk.stop();
     } else if (key_code == Key_V) {
         Led_Seen_Key(t);
     }
@@ -60,7 +60,7 @@ void end_operation_for_reopening(Tool& t) {
     if (t.state.Task_State == Task::Search_Addresses)
         search_cut_short(t, QStringLiteral("port rouvert"));
     if (search_under_way(t)) Search_End(t);
-    if (t.state.Simulation_Active) stop_simulation_now(t);
+    t.simulation.stop_now();
 }
 
 void Phase_Option_Click(Tool& t, int index) {

@@ -200,7 +200,6 @@ void Form_Load(Tool& t) {
     if (t.state.Phase_Number == 1 || t.state.Phase_Number == 2)
         t.form.Phase_Option(t.state.Phase_Number).set_value(1);
     t.state.Phase_Code = phase_code(t.state.Phase_Number);
-    t.state.Simulation_Active = false;
 }
 
 void main_loop_pass(Tool& t) {

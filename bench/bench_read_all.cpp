@@ -30,11 +30,11 @@ int main(int argc, char** argv) {
     QElapsedTimer clock;
     clock.start();
     Read_All_Mnu_Click(h.t);
-    const bool ended = h.run_until([&h] { return !h.t.read_all.active; }, count * 3000);
+    const bool ended = h.run_until([&h] { return !h.t.read_all.running(); }, count * 3000);
     const double ms = clock.nsecsElapsed() / 1e6;
-    if (!ended || h.t.read_all.read.complete != count)
-        return std::fprintf(stderr, "incomplete: %d of %d read whole\n", h.t.read_all.read.complete,
-                            count),
+    if (!ended || h.t.read_all.read().complete != count)
+        return std::fprintf(stderr, "incomplete: %d of %d read whole\n",
+                            h.t.read_all.read().complete, count),
                1;
     std::printf("read-all of %d type-3 detectors: %.0f ms, floor %.0f ms, ratio %.4f (goal <= "
                 "1.03)\n",

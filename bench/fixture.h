@@ -19,7 +19,7 @@ inline loopsim::Detector make_detector(int type_code) {
 // The grid as a search would leave it for address `adr`.
 inline void mark_found(Tool& t, int adr, int type_index, const QString& name) {
     t.state.Adr_Type[adr - 1] = uint8_t(type_index);
-    t.type_epoch[adr - 1] = t.board_epoch;
+    t.type_sight[adr - 1] = t.board.sight();
     t.form.Adr_Box(adr).set_caption(QStringLiteral("%1\n").arg(adr, 3, 10, QLatin1Char('0')) +
                                     name);
 }

@@ -27,27 +27,6 @@ constexpr uint8_t State_Point_Fault = 0x08;
 // As many polls in a row without a byte as the probe allows failures once connected.
 constexpr int Silent_Polls_For_Disconnection = 3;
 
-// A board that stops answering during a run would leave the panel green while every cell turns
-// yellow one by one. Polls that get no byte at all, in a row, declare it gone, as the probe does;
-// polling goes on, and the first answer shows the board connected again. Its version is read
-// again by the probe once the run is over.
-void watch_board(Tool& t, bool heard) {
-    if (heard) {
-        t.silent_polls = 0;
-        // Shown answering again; the version is read again once the run is over.
-        if (!t.state.Connected) t.board.set_answering(true);
-        return;
-    }
-    if (++t.silent_polls == Silent_Polls_For_Disconnection) declare_disconnection(t);
-}
-
-// A run that ends before its first poll has not switched it off: it is still the tool's.
-void keep_led_lit_before_run(Tool& t) {
-    if (t.led_lit_before_run == 0) return;
-    t.state.Led_Address = t.led_lit_before_run;
-    t.led_lit_before_run = 0;
-}
-
 void show_legend(Tool& t, bool visible) {
     for (int i = 0; i <= 3; ++i) {
         t.form.Lgd_Lbl(i).set_visible(visible);
@@ -60,10 +39,52 @@ void set_tick_interval(Tool& t) {
     if (t.form.Timer_Tache.interval() != tick_ms(t)) t.form.Timer_Tache.setInterval(tick_ms(t));
 }
 
-// The button's caption and Simulation_Active change together, so that a click always does what
-// the caption shown at that moment says, even when the bus part of an earlier click is still
-// waiting for the running step to end.
-void start_simulation(Tool& t) {
+} // namespace
+
+void Adr_Status_Cde_Click(Tool& t) {
+    another_operation_starts(t);
+    if (t.state.Simulation_Active)
+        t.simulation.stop();
+    else
+        t.simulation.start();
+}
+
+void Simulation_Poll(Tool& t) {
+    t.simulation.poll();
+}
+
+void Simulation_Stop(Tool& t) {
+    t.simulation.stop_step();
+}
+
+void Simulation_Run::set_phase(Phase phase) {
+    phase_ = phase;
+    t_.state.Simulation_Active.set(phase != Phase::Idle);
+}
+
+// A board that stops answering during a run would leave the panel green while every cell turns
+// yellow one by one. Polls that get no byte at all, in a row, declare it gone, as the probe does;
+// polling goes on, and the first answer shows the board connected again. Its version is read
+// again by the probe once the run is over.
+void Simulation_Run::watch_board(bool heard) {
+    if (heard) {
+        silent_polls_ = 0;
+        // Shown answering again; the version is read again once the run is over.
+        if (!t_.state.Connected) t_.board.set_answering(true);
+        return;
+    }
+    if (++silent_polls_ == Silent_Polls_For_Disconnection) declare_disconnection(t_);
+}
+
+// A run that ends before its first poll has not switched it off: it is still the tool's.
+void Simulation_Run::keep_led_lit_before_run() {
+    if (led_lit_before_run_ == 0) return;
+    t_.state.Led_Address = led_lit_before_run_;
+    led_lit_before_run_ = 0;
+}
+
+void Simulation_Run::start() {
+    Tool& t = t_;
     t.form.Status_Frame.set_visible(false);
     t.screen.set_mouse_pointer(Screen_Pointer::Default);
     show_legend(t, true);
@@ -71,24 +92,25 @@ void start_simulation(Tool& t) {
     t.form.Adr_Status_Cde.set_caption(Stop_Caption);
     t.form.Current_Operation_Lbl.set_caption(Running_Operation);
     set_tick_interval(t);
-    t.state.Grid_Locked = true;
+    t.state.Grid_Locked.set(true);
     t.state.Sim_Address = 1;
-    t.state.Simulation_Active = true;
+    set_phase(Phase::Running);
     t.state.Alarm_Latch.fill(false);
-    t.silent_polls = 0;
+    silent_polls_ = 0;
     t.record.simulation_started();
 
-    t.link.run_request([&t, searches = t.record.searches()] {
+    t.link.run_request([this, searches = t.record.searches()] {
+        Tool& t = t_;
         // A search asked for just before this click has re-armed the loop and rebuilt the grid,
         // and polling would override it, so the run is called off; so is one over no address.
         if (t.record.searches() != searches || t.state.Adr_Count == 0) {
             show_legend(t, false);
             t.form.Adr_Status_Cde.set_caption(Idle_Caption);
-            t.state.Simulation_Active = false;
+            set_phase(Phase::Idle);
             t.record.simulation_stopped();
             if (t.state.Task_State != Task::Search_Addresses) {
                 // The re-arm failed: nothing else will unlock the grid or reset the status line.
-                t.state.Grid_Locked = false;
+                t.state.Grid_Locked.set(false);
                 t.form.Current_Operation_Lbl.set_caption(Bus_Form::Waiting_Operation);
             }
             return;
@@ -96,33 +118,29 @@ void start_simulation(Tool& t) {
         // The tool keeps at most one LED lit: the one lit when the run starts is switched off by
         // its first poll. Taken once the step that was running has ended, which may have lit
         // one (an LED walk's next) or switched its own off already.
-        t.led_lit_before_run = t.state.Led_Address;
+        led_lit_before_run_ = t.state.Led_Address;
         t.state.Led_Address = 0;
         set_task(t.state, Task::Simulation_Poll);
     });
 }
 
-void stop_simulation(Tool& t) {
-    show_legend(t, false);
-    // Deferred past the running step, whose own next state (the LED state after a new alarm,
-    // the poll after the LED state) would otherwise replace the stop.
-    t.link.run_request([&t] { set_task(t.state, Task::Simulation_Stop); });
+void Simulation_Run::stop() {
+    show_legend(t_, false);
+    set_phase(Phase::Stopping);
+    t_.link.run_request([this] { set_task(t_.state, Task::Simulation_Stop); });
 }
 
-} // namespace
-
-void Adr_Status_Cde_Click(Tool& t) {
-    another_operation_starts(t);
-    if (t.state.Simulation_Active)
-        stop_simulation(t);
-    else
-        start_simulation(t);
+void Simulation_Run::stop_now() {
+    if (phase_ == Phase::Idle) return;
+    show_legend(t_, false);
+    stop_step();
 }
 
-void Simulation_Poll(Tool& t) {
+void Simulation_Run::poll() {
+    Tool& t = t_;
     Program_State& state = t.state;
-    if (const uint8_t lit = t.led_lit_before_run) {
-        t.led_lit_before_run = 0;
+    if (const uint8_t lit = led_lit_before_run_) {
+        led_lit_before_run_ = 0;
         // Refused or unanswered, it stays the tool's to switch off at the next alarm.
         if (!switch_led_off(t, lit)) state.Led_Address = lit;
         Tempo_Wait(t, 100);
@@ -132,7 +150,7 @@ void Simulation_Poll(Tool& t) {
 
     const bool answered =
         t.link.Send_Frame(Poll_Command, adr, 0x00, false, false) && t.link.rx_has(2);
-    watch_board(t, t.link.last_reply().heard);
+    watch_board(t.link.last_reply().heard);
     const bool heard = note_board_heard(t, t.link.last_reply().heard);
     bool alarm = false;
     Bgr_Colour colour;
@@ -166,9 +184,10 @@ void Simulation_Poll(Tool& t) {
     state.Sim_Address = adr < state.Adr_Count ? static_cast<uint8_t>(adr + 1) : 1;
 }
 
-void Simulation_Stop(Tool& t) {
+void Simulation_Run::stop_step() {
+    Tool& t = t_;
     Program_State& state = t.state;
-    keep_led_lit_before_run(t);
+    keep_led_lit_before_run();
     t.form.Adr_Status_Cde.set_caption(Idle_Caption);
     t.form.Start_Bus_Cmd.set_visible(true);
     for (int adr = 1; adr <= state.Adr_Count && adr <= 128; ++adr)
@@ -176,13 +195,8 @@ void Simulation_Stop(Tool& t) {
     set_tick_interval(t);
     set_task(state, Task::Probe_Interface);
     t.form.Current_Operation_Lbl.set_caption(Bus_Form::Waiting_Operation);
-    state.Grid_Locked = false;
-    state.Simulation_Active = false;
+    state.Grid_Locked.set(false);
+    set_phase(Phase::Idle);
     if (state.Adr_Count > 0) t.form.Adr_Status_Cde.set_visible(true);
     t.record.simulation_stopped();
-}
-
-void stop_simulation_now(Tool& t) {
-    show_legend(t, false);
-    Simulation_Stop(t);
 }

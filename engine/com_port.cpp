@@ -60,7 +60,7 @@ bool open_device(Tool& t) {
     const bool open = port->open(t.state.Com_Port);
     show_device(t, open);
     if (!open) return false;
-    ++t.board_epoch; // another device, or the same one again: maybe another board
+    t.board.lost_sight(); // another device, or the same one again: maybe another board
     t.link.drain();
     return true;
 }

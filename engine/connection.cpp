@@ -57,7 +57,7 @@ void declare_disconnection(Tool& t) {
     t.board.set_version(-1);
     t.state.Connected = false;
     t.state.Probe_Retries = 3;
-    ++t.board_epoch;
+    t.board.lost_sight();
 }
 
 void Read_Version(Tool& t) {

@@ -24,7 +24,7 @@ void Tempo_Wait(Tool& t, int16_t ms) {
     // Each pause keeps its own end: a handler that pauses during this one takes Tempo over, and
     // when it is done this pause arms Tempo again for whatever it still has to run.
     const QDeadlineTimer end(std::max(clock_ms(t, ms), 0), Qt::PreciseTimer);
-    ++t.tempo_depth;
+    ++t.tempo.depth_;
     t.form.Timer_Tache.stop();
     t.form.Tempo.setTimerType(Qt::PreciseTimer);
 
@@ -36,7 +36,7 @@ void Tempo_Wait(Tool& t, int16_t ms) {
     }
 
     t.state.Tempo_Done = true;
-    if (--t.tempo_depth > 0) return;
+    if (--t.tempo.depth_ > 0) return;
     t.form.Tempo.stop();
     // After Quit the window is gone: its tick must stay off.
     if (!t.state.Quit_Flag && !t.form.is_unloaded()) t.form.Timer_Tache.start();

@@ -27,6 +27,22 @@ enum : int16_t {
 }
 
 struct Program_State;
+struct Tool;
+class Simulation_Run;
+
+// A design flag that reads as a boolean anywhere and is written by its owners only: Grid_Locked
+// by the search as it starts and ends (lock_grid_for_search, addresses/search.cpp) and by the
+// simulation, Simulation_Active by the simulation alone (Simulation_Run, detector/simulation.cpp).
+class Owned_Flag {
+  public:
+    operator bool() const { return value_; }
+
+  private:
+    friend class Simulation_Run;
+    friend void lock_grid_for_search(Tool& t, bool locked);
+    void set(bool on) { value_ = on; }
+    Flag16 value_;
+};
 
 // What the search frames add to 0x80 for a protocol phase: 1 for phase 1, 8 for any other.
 constexpr uint8_t phase_code(int phase) {
@@ -77,11 +93,8 @@ struct Program_State {
     uint8_t Cur_Adr = 0;
     uint8_t Search_Step = 0;
     uint8_t Type4_Counter = 0;
-    Flag16 Grid_Locked;
+    Owned_Flag Grid_Locked;
     uint8_t Sel_Adr = 0;
-    // Grid clicks accepted so far, counted as they come: a readout that sees it move knows a
-    // newer selection is waiting behind it and stops before showing anything more.
-    uint16_t selection_count = 0;
 
     // Selected detector
     std::array<uint8_t, 4> Serial_Bytes{};
@@ -91,7 +104,7 @@ struct Program_State {
     // LED command and loop simulation
     uint8_t Led_Request = 0;
     uint8_t Led_Address = 0;
-    Flag16 Simulation_Active;
+    Owned_Flag Simulation_Active;
     uint8_t Sim_Address = 0;
     Indexed<Flag16, 1, 128> Alarm_Latch;
 };

@@ -7,11 +7,26 @@
 #include "model/loop_record.h"
 #include "model/planned_loop.h"
 #include "model/program_state.h"
+#include "model/runs.h"
 
 #include <QDeadlineTimer>
 #include <QString>
 #include <QTimer>
 #include <array>
+
+struct Tool;
+
+// How deeply Tempo_Wait is nested, so that a pause inside a pause neither ends the outer one early
+// nor leaves the task tick off. Counted by Tempo_Wait alone (engine/tempo.cpp).
+class Tempo_Nesting {
+  public:
+    int depth() const { return depth_; }
+    bool pausing() const { return depth_ > 0; }
+
+  private:
+    friend void Tempo_Wait(Tool& t, int16_t ms);
+    int depth_ = 0;
+};
 
 // The running program: its one program state, its main window, the serial line and the
 // dialogs. Every procedure takes the Tool it works on.
@@ -50,20 +65,12 @@ struct Tool {
     // After a failed opening, the same port is tried again on each timeout.
     QTimer port_retry;
 
-    // Nesting depth of Tempo_Wait, so that a pause inside a pause neither ends the outer one
-    // early nor leaves the task tick off.
-    int tempo_depth = 0;
+    Tempo_Nesting tempo;
 
-    // Moves on whenever the tool may have lost sight of the board it searched: a port opened, a
-    // lost port back, a declared disconnection. A type that the search read under an older count
-    // may now belong to another detector; the readout of that cell reads it again first.
-    uint32_t board_epoch = 0;
-    std::array<uint32_t, 128> type_epoch{}; // element n-1 for address n
-
-    // Simulation polls in a row that got no byte back at all.
-    int silent_polls = 0;
-    // The LED the tool had lit when a simulation started: its first poll switches it off.
-    uint8_t led_lit_before_run = 0;
+    // The board's sight() when the type of each address was read, element n-1 for address n: a
+    // type read under an older stamp may now belong to another detector, and the readout of
+    // that cell reads it again first.
+    std::array<uint32_t, 128> type_sight{};
 
     // Where and why the search under way was cut short; empty while it goes well.
     QString search_stop;
@@ -71,6 +78,8 @@ struct Tool {
     // The detector panel shows a readout of Sel_Adr: from a grid click until the readout starts
     // its rows are hidden, and the boxes still stand for the previous detector.
     bool panel_filled = false;
+    // A grid click cancels the readout under way, which stops before showing anything more.
+    Readouts readouts;
 
     // What the last search left in the status line, which a run's summary gives way to.
     struct Status_Line {
@@ -83,26 +92,8 @@ struct Tool {
     Loop_Record record;
     Planned_Loop planned;
 
-    // A readout of every found detector, one after the other (state Read_All).
-    struct Read_All_Run {
-        bool active = false;
-        uint8_t next = 0;            // the address to read next, or past the last found
-        int passed = 0;              // detectors gone through so far
-        record::Readout_Counts read; // their results
-        // Not read: a type with nothing to read, or not reached.
-        int unread() const { return total - read.complete - read.partial - read.failed; }
-        int total = 0;          // found when the run began
-        uint16_t selection = 0; // selection_count when the current readout began
-        QString stop;           // why the run ended before its last detector; empty otherwise
-    } read_all;
-
-    // The found detectors' LEDs lit one after the other for a walk round the site (state
-    // Led_Walk).
-    struct Led_Walk_Run {
-        bool active = false;
-        uint8_t next = 0;     // the address to light next
-        uint8_t lit = 0;      // the address lit now, 0 between two
-        int seconds = 5;      // how long each stays lit
-        QDeadlineTimer until; // when the one lit goes off
-    } led_walk;
+    // The runs over the whole loop, each driven by its own file (model/runs.h).
+    Read_All_Run read_all{*this};
+    Led_Walk_Run led_walk{*this};
+    Simulation_Run simulation{*this};
 };

@@ -387,7 +387,7 @@ class Runner {
                  const QStringList range = a.value(0).split('-');
                  for (int adr = number(range[0]); adr <= number(range.last()); ++adr) {
                      t.state.Adr_Type[adr - 1] = uint8_t(arg(1));
-                     t.type_epoch[adr - 1] = t.board_epoch;
+                     t.type_sight[adr - 1] = t.board.sight();
                      t.form.Adr_Box(adr).set_caption(
                          QStringLiteral("%1\n").arg(adr, 3, 10, QLatin1Char('0')) + a.value(2));
                      t.record.set_type(adr, 0, a.value(2));
@@ -428,7 +428,6 @@ class Runner {
                  const std::map<QString, std::function<void()>> vars = {
                      {"Sel_Adr", [&] { t.state.Sel_Adr = uint8_t(v); }},
                      {"Task_State", [&] { set_task(t.state, int16_t(v)); }},
-                     {"Simulation_Active", [&] { t.state.Simulation_Active = v != 0; }},
                      {"Com_Port", [&] { t.state.Com_Port = uint8_t(v); }}};
                  if (const auto it = vars.find(a.value(0)); it != vars.end()) return it->second();
                  fail(QStringLiteral("cannot set ") + a.value(0));
@@ -505,7 +504,7 @@ class Runner {
         t.state.Adr_Count = uint8_t(n);
         for (int a = 1; a <= n; ++a) {
             t.state.Adr_Type[a - 1] = uint8_t(types.size() >= a ? number(types[a - 1]) : 2);
-            t.type_epoch[a - 1] = t.board_epoch;
+            t.type_sight[a - 1] = t.board.sight();
             t.form.Adr_Box(a).set_back_color(0x00FF8080);
         }
         t.form.Adr_Status_Cde.set_visible(true);

@@ -73,10 +73,10 @@ Wait wait_called(const QString& name, Session& s) {
     if (name == "port error") return {{}, modal("msg_box")};
     if (name == "rearm")
         return {{{idle, [&s] { QTest::keyClick(s.window().windowHandle(), Qt::Key_F5); }}},
-                [&t] { return t.tempo_depth > 0; }};
+                [&t] { return t.tempo.pausing(); }};
     if (name == "readout pause")
         return {{read_cell_2},
-                [&t] { return t.state.Task_State == Task::Read_Identity && t.tempo_depth > 0; }};
+                [&t] { return t.state.Task_State == Task::Read_Identity && t.tempo.pausing(); }};
     if (name == "refusal") {
         // Row 14, the detection mode, is the last the readout shows. Both modes cleared: the
         // clearing that would leave none is refused.

@@ -230,15 +230,15 @@ int Cli_Session::read(int address) {
     if (address == 0) {
         cli_say(QString::fromUtf8("Lecture de tous les détecteurs..."));
         Read_All_Mnu_Click(t_);
-        if (const int r = wait([this] { return !t_.read_all.active; }); r != Exit_Done) return r;
-        const Tool::Read_All_Run& run = t_.read_all;
+        if (const int r = wait([this] { return !t_.read_all.running(); }); r != Exit_Done) return r;
+        const Read_All_Run& run = t_.read_all;
         if (t_.record.board_silent()) return board_lost();
         // The journal's numbers, whatever the outcome.
         cli_say(QString::fromUtf8("Lecture %1 : %2.")
-                    .arg(run.read.complete == run.total ? QString::fromUtf8("terminée")
-                                                        : QString::fromUtf8("incomplète"),
+                    .arg(run.read().complete == run.total() ? QString::fromUtf8("terminée")
+                                                            : QString::fromUtf8("incomplète"),
                          read_all_counts(run)));
-        return run.read.complete == run.total ? Exit_Done : Exit_Partial;
+        return run.read().complete == run.total() ? Exit_Done : Exit_Partial;
     }
     if (!t_.record.at(address).found) {
         cli_say(QString::fromUtf8("Aucun détecteur ne répond à l'adresse %1 : la recherche en a "
@@ -284,7 +284,7 @@ int Cli_Session::watch() {
     if (r != Exit_Interrupted) return r;
     // The run ends as its stop button ends it, at once and without a byte: the step under way
     // has already given up on its reply.
-    if (t_.state.Simulation_Active) stop_simulation_now(t_);
+    t_.simulation.stop_now();
     return Exit_Done;
 }
 

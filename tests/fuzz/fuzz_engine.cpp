@@ -69,7 +69,7 @@ constexpr uint8_t Data_Bytes[] = {0x13, 0x19, 0x1A, 0x17, 0x21, 0x42, 0x00,
                  what, int(t.state.Task_State),
                  static_cast<unsigned long long>(t.link.link_count().overlaps),
                  t.link.link_count().max_in_flight, t.link.link_count().in_flight,
-                 t.link.steps_holding(), t.link.requests_waiting(), t.tempo_depth,
+                 t.link.steps_holding(), t.link.requests_waiting(), t.tempo.depth(),
                  bool(t.state.Connected), bool(t.state.Simulation_Active));
     if (const auto* port = dynamic_cast<const Memory_Port*>(t.link.Comm1()))
         std::fprintf(stderr, "last bytes written: %s\n",
@@ -252,7 +252,7 @@ class Run {
             fail(t, "an exchange left in flight");
         if (t.link.steps_holding() != 0 || t.link.requests_waiting() != 0)
             fail(t, "a user request left queued");
-        if (t.tempo_depth != 0) fail(t, "a pause left open");
+        if (t.tempo.pausing()) fail(t, "a pause left open");
         if (!t.form.Timer_Tache.isActive()) fail(t, "the task tick is off between steps");
         if ((t.state.Task_State < 1 || t.state.Task_State > 9) &&
             (t.state.Task_State < 16 || t.state.Task_State > 18))
