@@ -83,7 +83,7 @@ void Led_Walk_Run::end(const QString& how) {
     const QString summary =
         QString::fromUtf8("LED vues : %1 sur %2").arg(seen).arg(t_.state.Adr_Count);
     show_run_summary(t_, summary);
-    t_.record.note(QString::fromUtf8("Allumage des LED une à une %1 : %2").arg(how, summary));
+    t_.record.run_ended(QString::fromUtf8("Allumage des LED une à une %1 : %2").arg(how, summary));
 }
 
 void Led_Walk_Run::seen() {

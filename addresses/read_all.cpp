@@ -147,10 +147,10 @@ void Read_All_Run::end(Phase how, Stop why) {
     t_.form.Read_All_Bar.set_visible(false);
     t_.form.Current_Operation_Lbl.set_caption(Bus_Form::Waiting_Operation);
     show_run_summary(t_, status_summary(*this));
-    t_.record.note(QString::fromUtf8("Lecture de tous les détecteurs %1 : %2")
-                       .arg(stopped ? QString::fromUtf8("arrêtée (%1)").arg(stop_text(why))
-                                    : QString::fromUtf8("terminée"),
-                            read_all_counts(*this)));
+    t_.record.run_ended(QString::fromUtf8("Lecture de tous les détecteurs %1 : %2")
+                            .arg(stopped ? QString::fromUtf8("arrêtée (%1)").arg(stop_text(why))
+                                         : QString::fromUtf8("terminée"),
+                                 read_all_counts(*this)));
 }
 
 void Read_All_Run::step() {

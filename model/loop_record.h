@@ -168,6 +168,11 @@ class Loop_Record : public QObject {
 
     // A line of the journal that no address owns (a read-all started, a file imported).
     void note(const QString& text) { log(0, text); }
+    // A run over every detector (the read-all, the LED walk) has ended, as `text` says.
+    void run_ended(const QString& text) {
+        log(0, text);
+        emit run_finished();
+    }
 
   signals:
     void changed(int address); // 0: several addresses at once
@@ -175,6 +180,7 @@ class Loop_Record : public QObject {
     // A search, or a readout of one detector, has ended, however it went.
     void search_finished();
     void readout_finished(int address);
+    void run_finished();
     // A mode write kept, a silence begun or ended: for the site file, which keeps them all.
     void mode_write_added(const record::Mode_Write& write);
     void silence_changed(const record::Silence& silence);

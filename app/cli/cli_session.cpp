@@ -209,12 +209,7 @@ int Cli_Session::open(int phase) {
 
 int Cli_Session::search() {
     cli_say(QStringLiteral("Recherche des adresses..."));
-    bool ended = false;
-    const QMetaObject::Connection c =
-        QObject::connect(&t_.record, &Loop_Record::search_finished, [&ended] { ended = true; });
-    Start_Bus_Cmd_Click(t_);
-    const int r = wait([&ended] { return ended; });
-    QObject::disconnect(c);
+    const int r = act_and_wait([this] { Start_Bus_Cmd_Click(t_); }, &Loop_Record::search_finished);
     if (r != Exit_Done || t_.record.search_stop().isEmpty()) return r;
     // Cut short, or never begun (the re-arm): where and why, and nothing is taken for the loop.
     cli_say(QString::fromUtf8("%1 (%2 trouvés avant).")
@@ -229,8 +224,9 @@ int Cli_Session::read(int address) {
     }
     if (address == 0) {
         cli_say(QString::fromUtf8("Lecture de tous les détecteurs..."));
-        Read_All_Mnu_Click(t_);
-        if (const int r = wait([this] { return !t_.read_all.running(); }); r != Exit_Done) return r;
+        const int r = act_and_wait([this] { Read_All_Mnu_Click(t_); }, &Loop_Record::run_finished,
+                                   [] { return true; }, [this] { return t_.read_all.running(); });
+        if (r != Exit_Done) return r;
         const Read_All_Run& run = t_.read_all;
         if (t_.record.board_silent()) return board_lost();
         // The journal's numbers, whatever the outcome.
@@ -247,13 +243,9 @@ int Cli_Session::read(int address) {
                     .arg(t_.record.found().size()));
         return Exit_Nobody;
     }
-    bool ended = false;
-    const QMetaObject::Connection c =
-        QObject::connect(&t_.record, &Loop_Record::readout_finished,
-                         [&ended, address](int read) { ended = ended || read == address; });
-    t_.form.Adr_Box(address).click();
-    const int r = wait([&ended] { return ended; });
-    QObject::disconnect(c);
+    const int r = act_and_wait([this, address] { t_.form.Adr_Box(address).click(); },
+                               &Loop_Record::readout_finished,
+                               [address](int read) { return read == address; });
     if (r != Exit_Done) return r;
     if (t_.record.board_silent()) return board_lost();
     const record::Readout result = t_.record.at(address).readout;

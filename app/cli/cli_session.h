@@ -12,6 +12,9 @@
 // The tool's engine without a window: it plays the user's clicks and waits for what the record
 // learns, so the bytes and pauses on the line are the window's. Each step returns how the
 // command ends from there (Exit_Done to go on).
+// Keeps a template argument from being deduced from a parameter that only follows it.
+template <typename T> struct Non_Deduced { using Type = T; };
+
 class Cli_Session {
   public:
     explicit Cli_Session(bool json);
@@ -49,6 +52,23 @@ class Cli_Session {
     // been closed for 10 s (it is tried again before every step meanwhile), Exit_No_Board past
     // `limit_ms` (-1: none).
     int wait(const std::function<bool()>& done, int limit_ms = -1);
+    // Does `act`, then waits (as wait() does) until the record says by `ended` that what it
+    // started is over; `ours` picks the signal that concerns it. When `started` says nothing
+    // began (a run refused), there is nothing to wait for.
+    template <typename... Args>
+    int act_and_wait(
+        const std::function<void()>& act, void (Loop_Record::*ended)(Args...),
+        const std::function<bool(typename Non_Deduced<Args>::Type...)>& ours =
+            [](Args...) { return true; },
+        const std::function<bool()>& started = [] { return true; }) {
+        bool over = false;
+        const QMetaObject::Connection c = QObject::connect(
+            &t_.record, ended, [&over, &ours](Args... a) { over = over || ours(a...); });
+        act();
+        const int r = started() ? wait([&over] { return over; }) : Exit_Done;
+        QObject::disconnect(c);
+        return r;
+    }
     // After an operation the board did not hear: the port or the board is at fault.
     int board_lost();
 
