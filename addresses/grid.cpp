@@ -1,6 +1,5 @@
 #include "addresses/grid.h"
 
-#include "addresses/led_walk.h"
 #include "addresses/read_all.h"
 #include "engine/requests.h"
 #include "model/tool.h"

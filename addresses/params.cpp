@@ -80,6 +80,3 @@ bool Read_Param(Tool& t, uint8_t row, uint8_t code, const QString& name,
     return true;
 }
 
-void Read_Param(Tool& t, uint8_t row, uint8_t code, const QString& name) {
-    Read_Param(t, row, code, name, t.readouts.begin());
-}

@@ -2,7 +2,6 @@
 
 #include "addresses/grid.h"
 #include "addresses/identity.h"
-#include "addresses/led_walk.h"
 #include "engine/requests.h"
 #include "model/detector_types.h"
 #include "model/tool.h"

@@ -1,6 +1,5 @@
 #include "addresses/search.h"
 
-#include "addresses/led_walk.h"
 #include "addresses/read_all.h"
 #include "engine/requests.h"
 #include "engine/tempo.h"

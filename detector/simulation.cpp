@@ -1,6 +1,5 @@
 #include "detector/simulation.h"
 
-#include "addresses/led_walk.h"
 #include "addresses/read_all.h"
 #include "engine/connection.h"
 #include "engine/led.h"
