@@ -191,9 +191,9 @@ class Tst_Site : public QObject {
         QFETCH(QString, before);
         QFETCH(QString, now);
         QFETCH(int, change);
-        const auto detector = [](const QString& spec) {
+        const auto detector = [](const QString& text) {
             record::Detector d;
-            const QStringList w = spec.split(' ');
+            const QStringList w = text.split(' ');
             d.found = w[0] != "-";
             d.type_code = d.found ? w[0].toInt(nullptr, 16) : -1;
             d.serial = w.value(1) == "?" || !d.found ? QString() : w.value(1);
