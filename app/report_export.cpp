@@ -65,16 +65,19 @@ void Export_Report_Mnu_Click(Tool& t) {
     QSettings remembered(QStringLiteral("kalvenor"), QStringLiteral("kalvenor"));
     const QStringList keys = {QStringLiteral("report/site"), QStringLiteral("report/loop"),
                               QStringLiteral("report/engineer")};
-    QStringList values;
-    for (const QString& k : keys)
-        values << remembered.value(k).toString();
+    // An open site gives its own names; otherwise the last ones typed are offered.
+    QStringList values{t.site.name, t.site.loop, t.site.engineer};
+    const bool from_site = !t.site.path.isEmpty();
+    if (!from_site)
+        for (int i = 0; i < keys.size(); ++i)
+            values[i] = remembered.value(keys.at(i)).toString();
     if (!t.dialogs->ask_fields(
             QStringLiteral("Rapport de mise en service"),
             {QStringLiteral("Site"), QStringLiteral("Boucle"), QStringLiteral("Technicien")},
             &values) ||
         t.state.Quit_Flag)
         return;
-    for (int i = 0; i < keys.size(); ++i)
+    for (int i = 0; i < keys.size() && !from_site; ++i)
         remembered.setValue(keys.at(i), values.value(i).trimmed());
     const QString folder = t.dialogs->choose_folder(
         QString::fromUtf8("Dossier où écrire le rapport"),

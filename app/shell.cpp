@@ -12,6 +12,7 @@
 #include "app/presenter.h"
 #include "app/report_export.h"
 #include "app/settings.h"
+#include "app/site_menu.h"
 #include "app/trace.h"
 #include "detector/mode.h"
 #include "detector/simulation.h"
@@ -76,6 +77,10 @@ void wire_handlers(Tool& t) {
     connect_click(t, f.Led_Walk_Mnu, Led_Walk_Mnu_Click);
     connect_click(t, f.Import_Plan_Mnu, Import_Plan_Mnu_Click);
     connect_click(t, f.Compare_Mnu, Compare_Mnu_Click);
+    connect_click(t, f.Site_New_Mnu, Site_New_Mnu_Click);
+    connect_click(t, f.Site_Open_Mnu, Site_Open_Mnu_Click);
+    for (int i = 1; i <= 4; ++i)
+        connect_click(t, f.Site_Recent_Mnu(i), Site_Recent_Mnu_Click, i);
     connect_click(t, f.Export_Report_Mnu, Export_Report_Mnu_Click);
     connect_click(t, f.Trace_Mnu, Trace_Mnu_Click);
     connect_click(t, f.Journal_Mnu, Journal_Mnu_Click);
@@ -84,6 +89,7 @@ void wire_handlers(Tool& t) {
 
     wire_link_events(t);
     wire_presenter(t);
+    wire_site(t);
 
     // The cells' marks and tips follow what the record learns.
     Tool* tr = &t;

@@ -57,6 +57,10 @@ Bus_Form::Bus_Form()
       Led_Walk_Mnu(K::Menu, "Led_Walk_Mnu", -1, &Utilitaires_Mnu),
       Import_Plan_Mnu(K::Menu, "Import_Plan_Mnu", -1, &Utilitaires_Mnu),
       Compare_Mnu(K::Menu, "Compare_Mnu", -1, &Utilitaires_Mnu),
+      Site_New_Mnu(K::Menu, "Site_New_Mnu", -1, &Utilitaires_Mnu),
+      Site_Open_Mnu(K::Menu, "Site_Open_Mnu", -1, &Utilitaires_Mnu), Site_Recent_Mnu([this](int i) {
+          return std::make_unique<Control>(K::Menu, "Site_Recent_Mnu", i, &Utilitaires_Mnu);
+      }),
       Export_Report_Mnu(K::Menu, "Export_Report_Mnu", -1, &Utilitaires_Mnu),
       Trace_Mnu(K::Menu, "Trace_Mnu", -1, &Utilitaires_Mnu),
       Journal_Mnu(K::Menu, "Journal_Mnu", -1, &Utilitaires_Mnu),
@@ -201,6 +205,10 @@ Bus_Form::Bus_Form()
     Led_Walk_Mnu.set_caption(QString::fromUtf8("Allumer les LED &une à une..."));
     Import_Plan_Mnu.set_caption(QString::fromUtf8("&Importer la liste prévue..."));
     Compare_Mnu.set_caption(QString::fromUtf8("&Comparer avec la liste prévue..."));
+    Site_New_Mnu.set_caption(QStringLiteral("&Nouveau site..."));
+    Site_Open_Mnu.set_caption(QStringLiteral("&Ouvrir un site..."));
+    for (int i = 1; i <= 4; ++i)
+        Site_Recent_Mnu(i).set_visible(false);
     Export_Report_Mnu.set_caption(QStringLiteral("&Exporter le rapport..."));
     Trace_Mnu.set_caption(QStringLiteral("Enregistrer la &trace..."));
     Journal_Mnu.set_caption(QStringLiteral("&Journal..."));
@@ -233,8 +241,12 @@ QList<Control*> Bus_Form::all_controls() const {
     all << &self->Led_On_Cde << &self->Led_Off_Cde << &self->Opto_Check << &self->Thermo_Check
         << &self->Picture2 << &self->Picture1 << &self->Close_Cmd << &self->Utilitaires_Mnu
         << &self->Serial_Com_Port_Mnu << &self->Read_All_Mnu << &self->Led_Walk_Mnu
-        << &self->Import_Plan_Mnu << &self->Compare_Mnu << &self->Export_Report_Mnu
-        << &self->Trace_Mnu << &self->Journal_Mnu << &self->Quit_Mnu << &self->About_Mnu;
+        << &self->Import_Plan_Mnu << &self->Compare_Mnu << &self->Site_New_Mnu
+        << &self->Site_Open_Mnu;
+    for (int i = 1; i <= 4; ++i)
+        all << &self->Site_Recent_Mnu(i);
+    all << &self->Export_Report_Mnu << &self->Trace_Mnu << &self->Journal_Mnu << &self->Quit_Mnu
+        << &self->About_Mnu;
     return all;
 }
 

@@ -12,6 +12,11 @@ class Bus_Form : public QObject {
     Bus_Form();
 
     QString Caption = QStringLiteral("BUS AUTOCODAGE TARNELIS");
+    // The window's title: the caption, and the site and loop recorded into when there are.
+    void set_caption(const QString& caption) {
+        Caption = caption;
+        emit caption_changed();
+    }
     // What Current_Operation_Lbl says when no operation runs.
     static inline const QString Waiting_Operation = QStringLiteral("Attente Commande");
     static constexpr int ScaleWidth = 15465; // client area, twips
@@ -67,6 +72,9 @@ class Bus_Form : public QObject {
     Control Led_Walk_Mnu;
     Control Import_Plan_Mnu;
     Control Compare_Mnu;
+    Control Site_New_Mnu;
+    Control Site_Open_Mnu;
+    Control_Array<1, 4> Site_Recent_Mnu; // the sites opened last, hidden until there are some
     Control Export_Report_Mnu;
     Control Trace_Mnu;
     Control Journal_Mnu;
@@ -87,6 +95,7 @@ class Bus_Form : public QObject {
     bool is_unloaded() const { return unloaded_; }
 
   signals:
+    void caption_changed();
     void unloaded();
 
   private:

@@ -13,6 +13,7 @@
 #include <QString>
 #include <QTimer>
 #include <array>
+#include <memory>
 
 struct Tool;
 
@@ -91,6 +92,15 @@ struct Tool {
     // What the tool has learned of the loop, for the reports, and what the plan says.
     Loop_Record record;
     Planned_Loop planned;
+
+    // The site file the record goes into, when one is open: its path, the site's name, the loop
+    // and the engineer of the visit; empty otherwise.
+    struct Open_Site {
+        QString path, name, loop, engineer;
+    } site;
+    // The recorder that writes the record into it (made by the application), gone before the
+    // record it follows.
+    std::unique_ptr<QObject> site_recorder;
 
     // The runs over the whole loop, each driven by its own file (model/runs.h).
     Read_All_Run read_all{*this};

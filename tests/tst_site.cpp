@@ -1,7 +1,9 @@
 // Site files: what opening does with files that are not ours, damaged or held elsewhere (a French
 // reason, the file left as it was), and what a visit written is when the file is opened again.
 #include "app/site_file.h"
+#include "app/site_menu.h"
 #include "app/site_recorder.h"
+#include "support/harness.h"
 
 #include <QtTest>
 #include <csignal>
@@ -203,6 +205,37 @@ class Tst_Site : public QObject {
         const int searched_to = now.endsWith("past") ? 4 : 128;
         QCOMPARE(int(compare_visit_detector(detector(before), detector(now), 7, searched_to)),
                  change);
+    }
+
+    // From the window's menus: a new site, then the same site opened again for another visit;
+    // a file that is not a site is said so in a box, and the visit under way goes on.
+    void sites_from_the_menus() {
+        Harness h;
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, h.dir.path());
+        wire_site(h.t);
+        const QString path = h.dir.filePath("lycee");
+        h.dialogs.answers << path << QString::fromUtf8("Lycée") << "B2"
+                          << "Durand";
+        Site_New_Mnu_Click(h.t);
+        QVERIFY2(h.t.form.Caption.endsWith(QString::fromUtf8("Lycée, boucle B2")),
+                 qPrintable(h.t.form.Caption));
+        QCOMPARE(h.t.site.path, path + site::Extension);
+        QVERIFY(put(h.dir.filePath("plan.csv"), "1;KOR\n"));
+        h.dialogs.answers << h.dir.filePath("plan.csv");
+        Site_Open_Mnu_Click(h.t);
+        QVERIFY(h.dialogs.messages.last().prompt.contains("pas un fichier de site"));
+        QVERIFY(h.t.form.Site_Recent_Mnu(1).Visible());
+        h.dialogs.answers << "B3"
+                          << "Morel";
+        Site_Recent_Mnu_Click(h.t, 1);
+        h.t.site_recorder.reset();
+        QString why;
+        const auto file = site::File::open(h.t.site.path, &why);
+        QVERIFY2(file, qPrintable(why));
+        QStringList visits;
+        for (const site::Visit& v : file->visits())
+            visits << v.loop + ' ' + v.engineer;
+        QCOMPARE(visits, QStringList({"B2 Durand", "B3 Morel"}));
     }
 
     void visit_read_back() {

@@ -97,6 +97,7 @@ Main_Window::Main_Window(Tool& t, QWidget* parent)
     look::install_font_substitutes();
     setObjectName(QStringLiteral("Bus_Frm"));
     setWindowTitle(t.form.Caption);
+    connect(&t.form, &Bus_Form::caption_changed, this, [this] { setWindowTitle(t_.form.Caption); });
     setWindowIcon(artwork::app_icon());
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |

@@ -1,0 +1,121 @@
+#include "app/site_menu.h"
+
+#include "app/site_recorder.h"
+#include "model/tool.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+
+namespace {
+
+const QString Title = QStringLiteral("SITE");
+const QString Recent_Key = QStringLiteral("site/recent");
+const QString Engineer_Key = QStringLiteral("site/engineer");
+constexpr int Recent_Count = 4;
+const QString Window_Caption = QStringLiteral("BUS AUTOCODAGE TARNELIS");
+
+Site_Recorder* recorder(Tool& t) {
+    return qobject_cast<Site_Recorder*>(t.site_recorder.get());
+}
+
+QSettings remembered() {
+    return QSettings(QStringLiteral("kalvenor"), QStringLiteral("kalvenor"));
+}
+
+void show_recent(Tool& t) {
+    const QStringList recent = remembered().value(Recent_Key).toStringList();
+    for (int i = 1; i <= Recent_Count; ++i) {
+        Control& item = t.form.Site_Recent_Mnu(i);
+        const QString path = recent.value(i - 1);
+        item.set_visible(!path.isEmpty());
+        item.set_caption(QStringLiteral("&%1 %2").arg(i).arg(QDir::toNativeSeparators(path)));
+    }
+}
+
+// Begins the visit; says why not in a box.
+void open_site(Tool& t, const QString& path, bool create, const QString& name, const QString& loop,
+               const QString& engineer) {
+    Site_Recorder* r = recorder(t);
+    QString why;
+    if (!r || !r->start({path, create, name, loop, engineer}, &why)) {
+        // The visit recorded before ended with the attempt: nothing is recorded now.
+        t.site = {};
+        t.form.set_caption(Window_Caption);
+        t.dialogs->msg_box(why, Msg_Exclamation, Title);
+        return;
+    }
+    t.site = {QFileInfo(path).absoluteFilePath(), r->site_name(), r->loop(), engineer};
+    QSettings s = remembered();
+    QStringList recent = s.value(Recent_Key).toStringList();
+    recent.removeAll(t.site.path);
+    recent.prepend(t.site.path);
+    s.setValue(Recent_Key, recent.mid(0, Recent_Count));
+    s.setValue(Engineer_Key, engineer);
+    show_recent(t);
+    t.form.set_caption(
+        QString::fromUtf8("%1 — %2, boucle %3").arg(Window_Caption, t.site.name, t.site.loop));
+    t.record.note(QString::fromUtf8("Site %1, boucle %2 : visite enregistrée dans %3")
+                      .arg(t.site.name, t.site.loop, QDir::toNativeSeparators(t.site.path)));
+}
+
+// The loop and the engineer of the visit, the site's last loop offered.
+void ask_visit(Tool& t, const QString& path) {
+    QString why;
+    QStringList values{t.site.loop, remembered().value(Engineer_Key).toString()};
+    // The site open now is held by this window: its loop is offered as it is.
+    if (QFileInfo(path).absoluteFilePath() != t.site.path) {
+        const auto file = site::File::open(path, &why);
+        if (!file) {
+            t.dialogs->msg_box(why, Msg_Exclamation, Title);
+            return;
+        }
+        values[0] = file->loops().value(file->loops().size() - 1, QStringLiteral("1"));
+    }
+    if (!t.dialogs->ask_fields(QString::fromUtf8("Visite du site"),
+                               {QStringLiteral("Boucle"), QStringLiteral("Technicien")}, &values) ||
+        t.state.Quit_Flag)
+        return;
+    open_site(t, path, false, {}, values.value(0).trimmed(), values.value(1).trimmed());
+}
+
+} // namespace
+
+void wire_site(Tool& t) {
+    if (!t.site_recorder) t.site_recorder = std::make_unique<Site_Recorder>(t.record);
+    show_recent(t);
+}
+
+void Site_New_Mnu_Click(Tool& t) {
+    if (!t.dialogs) return;
+    QString path =
+        t.dialogs->save_file(QStringLiteral("Nouveau fichier de site"),
+                             QDir::home().filePath(QStringLiteral("site") + site::Extension),
+                             QStringLiteral("Sites (*.kalsite)"));
+    if (path.isEmpty() || t.state.Quit_Flag) return;
+    if (QFileInfo(path).suffix().isEmpty()) path += site::Extension;
+    QStringList values{QFileInfo(path).completeBaseName(), QStringLiteral("1"),
+                       remembered().value(Engineer_Key).toString()};
+    if (!t.dialogs->ask_fields(
+            QStringLiteral("Nouveau site"),
+            {QStringLiteral("Site"), QStringLiteral("Boucle"), QStringLiteral("Technicien")},
+            &values) ||
+        t.state.Quit_Flag)
+        return;
+    open_site(t, path, true, values.value(0).trimmed(), values.value(1).trimmed(),
+              values.value(2).trimmed());
+}
+
+void Site_Open_Mnu_Click(Tool& t) {
+    if (!t.dialogs) return;
+    const QString path = t.dialogs->open_file(QStringLiteral("Ouvrir un site"),
+                                              QStringLiteral("Sites (*.kalsite);;Tous (*)"));
+    if (path.isEmpty() || t.state.Quit_Flag) return;
+    ask_visit(t, path);
+}
+
+void Site_Recent_Mnu_Click(Tool& t, int index) {
+    const QString path = remembered().value(Recent_Key).toStringList().value(index - 1);
+    if (!t.dialogs || path.isEmpty()) return;
+    ask_visit(t, path);
+}

@@ -1,0 +1,11 @@
+#pragma once
+struct Tool;
+
+// "Nouveau site...", "Ouvrir un site..." and the sites opened last: from then on, what the tool
+// learns goes into the chosen site file as a visit of the loop chosen, and the window's title
+// names the site and the loop. The recent sites are kept in the user's configuration.
+void Site_New_Mnu_Click(Tool& t);
+void Site_Open_Mnu_Click(Tool& t);
+void Site_Recent_Mnu_Click(Tool& t, int index);
+// The recorder and the list of recent sites, at load.
+void wire_site(Tool& t);
