@@ -188,8 +188,9 @@ class Tst_Record : public QObject {
         QFETCH(bool, disk_full);
         QFETCH(int, files);
         std::signal(SIGXFSZ, SIG_IGN);
-        QStandardPaths::setTestModeEnabled(true);
         Harness h;
+        // The names and the folder the export remembers go to the test's own configuration.
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, h.dir.path());
         small_loop(h.t.record, h.t.planned);
         QTemporaryDir out, elsewhere;
         const QDir dir(out.path());
