@@ -82,7 +82,20 @@ void ask_visit(Tool& t, const QString& path) {
 } // namespace
 
 void wire_site(Tool& t) {
-    if (!t.site_recorder) t.site_recorder = std::make_unique<Site_Recorder>(t.record);
+    if (!t.site_recorder) {
+        auto* r = new Site_Recorder(t.record);
+        t.site_recorder.reset(r);
+        // Said once; what could not be written is kept and goes with the next facts.
+        Tool* tp = &t;
+        QObject::connect(r, &Site_Recorder::failed, &t.form, [tp](const QString& why) {
+            if (tp->dialogs && !tp->state.Quit_Flag)
+                tp->dialogs->msg_box(QString::fromUtf8("Le fichier de site ne peut pas être écrit "
+                                                       ":\n%1\nCe que l'outil apprend est gardé "
+                                                       "et sera écrit dès que possible.")
+                                         .arg(why),
+                                     Msg_Exclamation, Title);
+        });
+    }
     show_recent(t);
 }
 

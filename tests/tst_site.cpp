@@ -238,6 +238,43 @@ class Tst_Site : public QObject {
         QCOMPARE(visits, QStringList({"B2 Durand", "B3 Morel"}));
     }
 
+    // A disk that fills while the tool records: said once, nothing learned meanwhile is lost
+    // once there is room again.
+    void full_disk_while_recording() {
+        std::signal(SIGXFSZ, SIG_IGN);
+        Harness h;
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, h.dir.path());
+        wire_site(h.t);
+        h.dialogs.answers << h.dir.filePath("s") << "S"
+                          << "B"
+                          << "T";
+        Site_New_Mnu_Click(h.t);
+        auto* recorder = qobject_cast<Site_Recorder*>(h.t.site_recorder.get());
+        QVERIFY(recorder && recorder->sync());
+        rlimit old{};
+        getrlimit(RLIMIT_FSIZE, &old);
+        const rlimit full{rlim_t(QFileInfo(h.t.site.path + "-wal").size()), old.rlim_max};
+        setrlimit(RLIMIT_FSIZE, &full);
+        for (int i = 0; i < 100; ++i)
+            h.t.record.note(QStringLiteral("pendant %1").arg(i));
+        const bool written = recorder->sync();
+        setrlimit(RLIMIT_FSIZE, &old);
+        QVERIFY(!written);
+        QTRY_COMPARE(h.dialogs.messages.size(), 1);
+        h.t.record.note(QString::fromUtf8("après"));
+        QVERIFY(recorder->sync());
+        h.t.site_recorder.reset();
+        QString why;
+        const auto file = site::File::open(h.t.site.path, &why);
+        QVERIFY2(file, qPrintable(why));
+        QStringList texts;
+        for (const record::Event& e : file->events(file->visits().value(0).id))
+            texts << e.text;
+        QVERIFY(texts.contains("pendant 0") && texts.contains("pendant 99") &&
+                texts.contains(QString::fromUtf8("après")));
+        QCOMPARE(h.dialogs.messages.size(), 1);
+    }
+
     void visit_read_back() {
         QTemporaryDir dir;
         const QString path = dir.filePath("site.kalsite");
