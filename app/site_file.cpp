@@ -114,6 +114,16 @@ const char* const Schema[] = {
     "TEXT NOT NULL)",
 };
 
+// Version 2: the board and port of each visit, and what became of a visit that was carried on
+// elsewhere (a session taken up again, or handed to a site). A new file is made as version 1,
+// then upgraded, so the upgrade path is the one every file takes.
+const char* const Upgrade_2[] = {
+    "ALTER TABLE visits ADD COLUMN board TEXT",
+    "ALTER TABLE visits ADD COLUMN port TEXT",
+    "ALTER TABLE visits ADD COLUMN handed_to TEXT",
+    "CREATE INDEX IF NOT EXISTS reports_of_visit ON reports (visit)",
+};
+
 std::atomic<int> connections{0};
 
 } // namespace
@@ -133,7 +143,7 @@ File::~File() {
 
 // Holds the file for this instance: a second one, on this machine or another that shares the
 // folder, is told so instead of mixing its visits in.
-bool File::connect_database(QString* why) {
+bool File::connect_database(QString* why, bool* busy) {
 #ifdef Q_OS_UNIX
     lock_fd_ = ::open(QFile::encodeName(path_).constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     struct stat st {};
@@ -142,6 +152,7 @@ bool File::connect_database(QString* why) {
         return false;
     }
     if (::flock(lock_fd_, LOCK_EX | LOCK_NB) != 0) {
+        if (busy) *busy = errno == EWOULDBLOCK;
         *why = in_file(path_, errno == EWOULDBLOCK
                                   ? QString::fromUtf8("déjà ouvert par une autre instance du "
                                                       "programme")
@@ -187,6 +198,7 @@ std::unique_ptr<File> File::create(const QString& path, const QString& site_name
              file->exec(QStringLiteral("BEGIN IMMEDIATE"));
         for (const char* sql : Schema)
             ok = ok && file->exec(QString::fromLatin1(sql));
+        ok = ok && file->upgrade_steps(1);
         QSqlQuery q(QSqlDatabase::database(file->connection_, false));
         ok = ok &&
              q.prepare(QStringLiteral("INSERT INTO site (id, name, created) VALUES (1, ?, ?)"));
@@ -206,7 +218,8 @@ std::unique_ptr<File> File::create(const QString& path, const QString& site_name
     return nullptr;
 }
 
-std::unique_ptr<File> File::open(const QString& path, QString* why) {
+std::unique_ptr<File> File::open(const QString& path, QString* why, bool* busy) {
+    if (busy) *busy = false;
     QByteArray head;
     switch (read_regular_head(path, Header_Size, &head)) {
     case Read_Result::Done:
@@ -245,7 +258,7 @@ std::unique_ptr<File> File::open(const QString& path, QString* why) {
         return nullptr;
     }
     std::unique_ptr<File> file(new File(path));
-    if (!file->connect_database(why)) return nullptr;
+    if (!file->connect_database(why, busy)) return nullptr;
     // The header may lag behind the log of a file closed by a crash: SQLite's word on the version,
     // the log included, is the one that counts.
     QSqlQuery check(QSqlDatabase::database(file->connection_, false));
@@ -266,7 +279,27 @@ std::unique_ptr<File> File::open(const QString& path, QString* why) {
         *why = in_file(path, file->error_);
         return nullptr;
     }
+    // An older file is brought to this version in one transaction: all of it or, on a full
+    // disk, none, and the file stays as it was.
+    if (schema < Schema_Version &&
+        !(file->exec(QStringLiteral("BEGIN IMMEDIATE")) && file->upgrade_steps(schema) &&
+          file->exec(QStringLiteral("PRAGMA user_version = %1").arg(Schema_Version)) &&
+          file->exec(QStringLiteral("COMMIT")))) {
+        *why = in_file(path, QString::fromUtf8("la mise à jour du fichier a échoué (%1) ; il est "
+                                               "resté tel quel")
+                                 .arg(file->error_));
+        file->exec(QStringLiteral("ROLLBACK"));
+        return nullptr;
+    }
     return file;
+}
+
+bool File::upgrade_steps(int from) {
+    bool ok = true;
+    if (from < 2)
+        for (const char* sql : Upgrade_2)
+            ok = ok && exec(QString::fromLatin1(sql));
+    return ok;
 }
 
 QString File::site_name() const {
@@ -314,12 +347,15 @@ QList<Visit> File::visits() const {
     if (!q.exec(QStringLiteral(
             "SELECT v.id, l.name, v.engineer, v.started, "
             "(SELECT count(*) FROM detectors d WHERE d.visit = v.id AND d.found), "
-            "(SELECT count(*) FROM detectors d WHERE d.visit = v.id AND d.readout = 'complete') "
+            "(SELECT count(*) FROM detectors d WHERE d.visit = v.id AND d.readout = 'complete'), "
+            "v.board, v.port, (SELECT count(*) FROM reports r WHERE r.visit = v.id), v.handed_to "
             "FROM visits v JOIN loops l ON l.id = v.loop ORDER BY v.id")))
         return out;
     while (q.next())
         out.append({q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toString(),
-                    from_iso(q.value(3)), q.value(4).toInt(), q.value(5).toInt()});
+                    from_iso(q.value(3)), q.value(4).toInt(), q.value(5).toInt(),
+                    q.value(6).toString(), q.value(7).toString(), q.value(8).toInt(),
+                    q.value(9).toString()});
     return out;
 }
 
@@ -376,6 +412,7 @@ bool File::load_visit(qint64 id, Stored_Visit* out) const {
                              "LIMIT 1"));
     q.addBindValue(id);
     out->searched_to = q.exec() && q.next() ? q.value(0).toInt() : 0;
+    out->planned = planned(id);
     return true;
 }
 
@@ -397,6 +434,43 @@ QList<record::Event> File::events(qint64 visit) const {
         while (q.next())
             out.append({from_iso(q.value(0)), q.value(1).toInt(), q.value(2).toString()});
     return out;
+}
+
+std::map<int, Planned_Loop::Entry> File::planned(qint64 visit) const {
+    std::map<int, Planned_Loop::Entry> out;
+    QSqlQuery q(QSqlDatabase::database(connection_, false));
+    q.prepare(QStringLiteral("SELECT address, type_text, location FROM planned WHERE loop = "
+                             "(SELECT loop FROM visits WHERE id = ?) ORDER BY address"));
+    q.addBindValue(visit);
+    if (q.exec())
+        while (q.next()) {
+            Planned_Loop::Entry e;
+            e.type_text = q.value(1).toString();
+            e.location = q.value(2).toString();
+            out[q.value(0).toInt()] = e;
+        }
+    return out;
+}
+
+bool File::forget_empty_visits(qint64 keep) {
+    QSqlDatabase db = QSqlDatabase::database(connection_, false);
+    const QString empty =
+        QStringLiteral(
+            "SELECT id FROM visits v WHERE id <> %1 AND NOT EXISTS (SELECT 1 FROM detectors d "
+            "WHERE "
+            "d.visit = v.id) AND NOT EXISTS (SELECT 1 FROM searches s WHERE s.visit = v.id) AND "
+            "NOT "
+            "EXISTS (SELECT 1 FROM reports r WHERE r.visit = v.id) AND NOT EXISTS (SELECT 1 FROM "
+            "mode_writes w WHERE w.visit = v.id)")
+            .arg(keep);
+    bool ok = db.transaction();
+    for (const char* table : {"events", "silences"})
+        ok = ok && exec(QStringLiteral("DELETE FROM %1 WHERE visit IN (%2)")
+                            .arg(QLatin1String(table), empty));
+    ok = ok && exec(QStringLiteral("DELETE FROM visits WHERE id IN (%1)").arg(empty));
+    if (ok && db.commit()) return true;
+    db.rollback();
+    return false;
 }
 
 bool File::insert(const QString& sql, const QVariantList& values) {
@@ -461,6 +535,26 @@ bool File::write(qint64 visit, const Batch& b) {
         ok = ok && insert(QStringLiteral("INSERT OR REPLACE INTO silences (visit, started, ended, "
                                          "port_lost) VALUES (?, ?, ?, ?)"),
                           {visit, iso(s.from), iso(s.to), s.port_lost});
+    for (const Batch::Report& r : b.reports)
+        ok = ok && insert(QStringLiteral("INSERT INTO reports (visit, at, name) VALUES (?, ?, ?)"),
+                          {visit, iso(r.at), r.name});
+    if (!b.board.isEmpty() || !b.port.isEmpty())
+        ok = ok && insert(QStringLiteral("UPDATE visits SET board = coalesce(?, board), port = "
+                                         "coalesce(?, port) WHERE id = ?"),
+                          {b.board.isEmpty() ? QVariant() : QVariant(b.board),
+                           b.port.isEmpty() ? QVariant() : QVariant(b.port), visit});
+    if (!b.handed_to.isEmpty())
+        ok = ok && insert(QStringLiteral("UPDATE visits SET handed_to = ? WHERE id = ?"),
+                          {b.handed_to, visit});
+    if (b.plan_set) {
+        const QString loop = QStringLiteral("(SELECT loop FROM visits WHERE id = ?)");
+        ok = ok && insert(QStringLiteral("DELETE FROM planned WHERE loop = %1").arg(loop), {visit});
+        for (const auto& [address, e] : b.planned)
+            ok = ok && insert(QStringLiteral("INSERT INTO planned (loop, address, type_text, "
+                                             "location) VALUES (%1, ?, ?, ?)")
+                                  .arg(loop),
+                              {visit, address, e.type_text, e.location});
+    }
     if (ok && db.commit()) return true;
     if (error_.isEmpty()) error_ = db.lastError().text();
     db.rollback();
@@ -469,7 +563,8 @@ bool File::write(qint64 visit, const Batch& b) {
 
 bool Batch::empty() const {
     return detectors.empty() && events.isEmpty() && searches.isEmpty() && mode_writes.isEmpty() &&
-           silences.isEmpty();
+           silences.isEmpty() && reports.isEmpty() && board.isEmpty() && port.isEmpty() &&
+           !plan_set && handed_to.isEmpty();
 }
 
 void Batch::merge(Batch&& later) {
@@ -479,6 +574,14 @@ void Batch::merge(Batch&& later) {
     searches += later.searches;
     mode_writes += later.mode_writes;
     silences += later.silences;
+    reports += later.reports;
+    if (!later.board.isEmpty()) board = later.board;
+    if (!later.port.isEmpty()) port = later.port;
+    if (later.plan_set) {
+        plan_set = true;
+        planned = std::move(later.planned);
+    }
+    if (!later.handed_to.isEmpty()) handed_to = later.handed_to;
 }
 
 } // namespace site

@@ -1,5 +1,6 @@
 #pragma once
 #include "model/loop_record.h"
+#include "model/planned_loop.h"
 #include "model/visit_compare.h"
 
 #include <QDateTime>
@@ -18,7 +19,7 @@ namespace site {
 // "KLVN": tells our files from any other SQLite database.
 constexpr int Application_Id = 0x4B4C564E;
 // The schema this build writes; older ones are upgraded on opening, newer ones refused.
-constexpr int Schema_Version = 1;
+constexpr int Schema_Version = 2;
 // The extension the tool gives the files it creates.
 inline const char* const Extension = ".kalsite";
 
@@ -27,8 +28,13 @@ struct Visit {
     QString loop;
     QString engineer;
     QDateTime started;
-    int found = 0; // detectors found
-    int read = 0;  // detectors read whole
+    int found = 0;       // detectors found
+    int read = 0;        // detectors read whole
+    QString board, port; // the interface board's version and the port, as the visit knew them
+    int reports = 0;     // reports written during the visit
+    // What became of a visit carried on elsewhere: taken up by a later one, or handed to a site
+    // file (its path); empty for a visit that ended where it began.
+    QString handed_to;
 };
 
 // What the tool learned since the last write, written in one transaction: all of it or none.
@@ -43,6 +49,15 @@ struct Batch {
     QList<Search> searches;
     QList<record::Mode_Write> mode_writes;
     QList<record::Silence> silences; // a silence again when it ends
+    struct Report {
+        QDateTime at;
+        QString name;
+    };
+    QList<Report> reports;
+    QString board, port;   // empty: unchanged
+    bool plan_set = false; // the loop's planned list is replaced by `planned`
+    std::map<int, Planned_Loop::Entry> planned;
+    QString handed_to; // empty: unchanged
     bool empty() const;
     // This batch, then `later` on top of it.
     void merge(Batch&& later);
@@ -54,6 +69,7 @@ struct Stored_Visit {
     Visit visit;
     Visit_Detectors detectors;
     int searched_to = 0;
+    std::map<int, Planned_Loop::Entry> planned; // the loop's planned list
 };
 
 class File {
@@ -68,7 +84,8 @@ class File {
                                         QString* why);
     // Opens the site file at `path` for this instance alone. Null with the French reason in
     // `why` (not a site file, damaged, newer, read-only, open elsewhere...), the file as it was.
-    static std::unique_ptr<File> open(const QString& path, QString* why);
+    // `busy`, when given, tells a file held by another instance from one that cannot be used.
+    static std::unique_ptr<File> open(const QString& path, QString* why, bool* busy = nullptr);
 
     const QString& path() const { return path_; }
     QString site_name() const;
@@ -84,6 +101,10 @@ class File {
     qint64 previous_visit(qint64 id) const;
     // The visit's journal, oldest first.
     QList<record::Event> events(qint64 visit) const;
+    // The planned list of the visit's loop.
+    std::map<int, Planned_Loop::Entry> planned(qint64 visit) const;
+    // Removes the visits that learned nothing, but `keep`; false on a fault.
+    bool forget_empty_visits(qint64 keep);
 
     // Writes `batch` into the visit, in one transaction; false, with last_error(), and nothing
     // written when it cannot (a full disk).
@@ -94,8 +115,9 @@ class File {
 
   private:
     explicit File(const QString& path);
-    bool connect_database(QString* why);
+    bool connect_database(QString* why, bool* busy = nullptr);
     bool exec(const QString& sql);
+    bool upgrade_steps(int from);
     bool save_detector(qint64 visit, int address, const record::Detector& d);
     bool insert(const QString& sql, const QVariantList& values);
 
