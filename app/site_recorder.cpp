@@ -1,5 +1,9 @@
 #include "app/site_recorder.h"
 
+#include "app/presenter.h"
+#include "model/tool.h"
+
+#include <QFileInfo>
 #include <QTimer>
 
 // The file's side, on the recorder's thread: the database connection is made, used and closed
@@ -7,28 +11,49 @@
 class Site_Writer : public QObject {
     Q_OBJECT
   public:
+    // The new visit replaces the one under way only once it is open: until then, the facts go
+    // on where they went.
     qint64 open(const Site_Recorder::Visit_Start& v, QString* why, QString* site, QString* loop) {
-        file_ = v.create ? site::File::create(v.path, v.site, why) : site::File::open(v.path, why);
-        if (!file_) return 0;
+        // One file is opened once: another visit of the site open now closes it first.
+        if (file_ &&
+            QFileInfo(file_->path()).absoluteFilePath() == QFileInfo(v.path).absoluteFilePath())
+            close();
+        auto file =
+            v.create ? site::File::create(v.path, v.site, why) : site::File::open(v.path, why);
+        if (!file) return 0;
         // No loop named: the site's only one, or the first of a new site.
         QString name = v.loop;
-        const QStringList loops = file_->loops();
+        const QStringList loops = file->loops();
         if (name.isEmpty() && loops.size() > 1) {
             *why = QStringLiteral("%1 : %2").arg(
                 v.path, QString::fromUtf8("plusieurs boucles sur ce site (%1) : précisez laquelle")
                             .arg(loops.join(QStringLiteral(", "))));
-            file_.reset();
             return 0;
         }
         if (name.isEmpty()) name = loops.value(0, QStringLiteral("1"));
-        *site = file_->site_name();
-        *loop = name;
-        const qint64 id = file_->loop_id(name);
-        visit_ = id ? file_->begin_visit(id, v.engineer, QDateTime::currentDateTime()) : 0;
-        if (visit_ == 0) {
-            *why = QStringLiteral("%1 : %2").arg(v.path, file_->last_error());
-            file_.reset();
+        const qint64 id = file->loop_id(name);
+        const qint64 visit =
+            id ? file->begin_visit(id, v.engineer, QDateTime::currentDateTime()) : 0;
+        if (visit == 0) {
+            *why = QStringLiteral("%1 : %2").arg(v.path, file->last_error());
+            return 0;
         }
+        if (v.previous) {
+            *v.previous = {};
+            if (const qint64 before = file->previous_visit(visit))
+                file->load_visit(before, v.previous);
+        }
+        if (file_ && !v.hand_over.isEmpty()) {
+            failed_.handed_to = v.hand_over;
+            write({});
+        }
+        *site = file->site_name();
+        *loop = name;
+        // What the old file could not take is in the record, and goes into the new visit whole.
+        failed_ = {};
+        said_ = false;
+        file_ = std::move(file);
+        visit_ = visit;
         return visit_;
     }
 
@@ -46,6 +71,8 @@ class Site_Writer : public QObject {
             emit failed(QStringLiteral("%1 : %2").arg(file_->path(), file_->last_error()));
         return false;
     }
+
+    bool has_file() const { return file_ != nullptr; }
 
     void close() {
         file_.reset();
@@ -78,20 +105,72 @@ Site_Recorder::~Site_Recorder() {
 }
 
 bool Site_Recorder::start(const Visit_Start& visit, QString* why) {
-    stop();
     // The thread starts with the first site: a run without one never has it.
     if (!thread_.isRunning()) thread_.start();
+    // The visit under way takes what was learned before the switch.
+    flush();
     qint64 id = 0;
+    bool kept = false;
+    QString site, loop;
     QMetaObject::invokeMethod(
-        writer_, [&] { id = writer_->open(visit, why, &site_name_, &loop_); },
+        writer_,
+        [&] {
+            id = writer_->open(visit, why, &site, &loop);
+            kept = writer_->has_file();
+        },
         Qt::BlockingQueuedConnection);
+    if (!id) {
+        // Another visit of the file open now was asked: the old one is closed whatever follows.
+        if (!kept) stop();
+        return false;
+    }
     visit_ = id;
-    if (!id) return false;
+    site_name_ = site;
+    loop_ = loop;
     // What was learned before the site was opened belongs to this visit too.
+    queued_ = {};
     queue(0);
     queued_.events = record_.events();
     queued_.mode_writes = record_.mode_writes();
     queued_.silences = record_.silences();
+    queued_.board = board_;
+    queued_.port = port_;
+    if (follows_.isEmpty()) follow();
+    post();
+    return true;
+}
+
+void Site_Recorder::report_written(const QString& path) {
+    queued_.reports << site::Batch::Report{QDateTime::currentDateTime(), path};
+    post();
+}
+
+void Site_Recorder::board_known(const QString& version, const QString& port) {
+    board_ = version;
+    port_ = port;
+    queued_.board = version;
+    queued_.port = port;
+    post();
+}
+
+void Site_Recorder::plan_set(const Planned_Loop& plan) {
+    queued_.plan_set = true;
+    queued_.planned = plan.entries();
+    post();
+}
+
+void Site_Recorder::follow_board(const Tool& t) {
+    const Tool* tp = &t;
+    connect(&t.board, &Board_State::changed, this, [this, tp](Board_State::Fact fact) {
+        if (fact != Board_State::Fact::Version || tp->board.version() < 0) return;
+        board_known(interface_version(tp->board),
+                    QStringLiteral("COM%1").arg(tp->state.Com_Port) +
+                        (tp->port_device.isEmpty() ? QString()
+                                                   : QStringLiteral(" (%1)").arg(tp->port_device)));
+    });
+}
+
+void Site_Recorder::follow() {
     Loop_Record* r = &record_;
     follows_ = {
         connect(r, &Loop_Record::changed, this, [this](int address) { queue(address); }),
@@ -118,8 +197,6 @@ bool Site_Recorder::start(const Visit_Start& visit, QString* why) {
                     post();
                 }),
     };
-    post();
-    return true;
 }
 
 void Site_Recorder::queue(int address) {

@@ -45,7 +45,9 @@ int main(int argc, char** argv) {
                                QStringLiteral("M. Durand"),
                                QDateTime::currentDateTime(),
                                QStringLiteral("3.1"),
-                               QStringLiteral("COM1 (/dev/ttyUSB0)")};
+                               QStringLiteral("COM1 (/dev/ttyUSB0)"),
+                               {},
+                               {}};
     QElapsedTimer clock;
     clock.start();
     const Report_Rows rows = report_rows(record, plan);

@@ -52,7 +52,7 @@ int record_until_killed(int argc, char** argv) {
     Loop_Record r;
     Site_Recorder recorder(r);
     QString why;
-    if (!recorder.start({argv[2], true, "Lycée", "B2", "Durand"}, &why))
+    if (!recorder.start({argv[2], true, "Lycée", "B2", "Durand", {}, nullptr}, &why))
         qFatal("%s", qPrintable(why));
     r.search_started();
     r.set_found(3);
@@ -90,7 +90,7 @@ class Tst_Site : public QObject {
         row("text", "pas un fichier de site");
         row("header cut", "tronqué");
         row("another program's database", "autre programme");
-        row("newer schema", "plus récente du programme (schéma 2");
+        row("newer schema", "plus récente du programme (schéma 9");
         row("pages overwritten", "endommagé");
         row("cut after its first page", "endommagé");
         row("read-only", "lecture seule");
@@ -111,7 +111,7 @@ class Tst_Site : public QObject {
         if (kind == "text") bad = "adresse;type\n1;KOR\n";
         if (kind == "header cut") bad.truncate(60);
         if (kind == "another program's database") bad[68] = 0;
-        if (kind == "newer schema") bad[63] = 2;
+        if (kind == "newer schema") bad[63] = 9;
         if (kind == "pages overwritten") bad.replace(4096, 8192, QByteArray(8192, '\x5A'));
         if (kind == "cut after its first page") bad.truncate(4096 + 100);
         if (bad != good) QVERIFY(put(path, bad));

@@ -57,6 +57,7 @@ int report(Cli_Session& cli, const Cli_Options& o) {
                     .arg(shown, file_fault_text(f)));
         return Exit_File;
     }
+    if (cli.recorder().recording()) cli.recorder().report_written(o.report_file);
     cli.print({{"report", o.report_file}, {"detectors", int(rows.size())}},
               {QString::fromUtf8("Rapport écrit : %1").arg(shown)});
     return r;

@@ -1,5 +1,7 @@
 #include "app/cli/cli_session.h"
 
+#include "app/visits.h"
+
 #include "addresses/read_all.h"
 #include "addresses/search.h"
 #include "app/presenter.h"
@@ -41,6 +43,7 @@ QVariant Cli_Session::Quiet_Dialogs::msg_box(const QString& prompt, int, const Q
 }
 
 Cli_Session::Cli_Session(bool json) : json_(json) {
+    recorder_.follow_board(t_);
     t_.link.set_port(make_qt_serial_port());
     t_.dialogs = &dialogs_;
 }
@@ -80,10 +83,25 @@ int Cli_Session::board_lost() {
 int Cli_Session::record_into(const QString& path, const QString& loop, const QString& engineer) {
     const QFileInfo info(path);
     QString why;
-    if (recorder_.start(
-            {path, !info.exists() && !info.isSymLink(), info.completeBaseName(), loop, engineer},
-            &why))
+    site::Stored_Visit previous;
+    if (recorder_.start({path,
+                         !info.exists() && !info.isSymLink(),
+                         info.completeBaseName(),
+                         loop,
+                         engineer,
+                         {},
+                         &previous},
+                        &why)) {
+        if (previous.visit.id)
+            t_.earlier = {previous.visit.started,
+                          QString::fromUtf8("visite %1").arg(previous.visit.id), previous.detectors,
+                          previous.searched_to};
+        if (t_.planned.empty())
+            t_.planned.assign(previous.planned);
+        else
+            recorder_.plan_set(t_.planned);
         return Exit_Done;
+    }
     cli_say(why);
     return Exit_File;
 }
@@ -124,13 +142,22 @@ int Cli_Session::restore_visit(const QString& path, qint64 visit, Report_Header*
         return file ? Exit_Usage : Exit_File;
     }
     t_.record.restore(v.detectors, v.searched_to, file->events(visit));
+    t_.planned.assign(v.planned);
     // What the visit did not keep is said as such, not made up.
     *header = {file->site_name(),
                v.visit.loop,
                v.visit.engineer,
                v.visit.started,
-               QString::fromUtf8("non enregistrée"),
-               QString::fromUtf8("visite %1").arg(visit)};
+               v.visit.board.isEmpty() ? QString::fromUtf8("non enregistrée") : v.visit.board,
+               v.visit.port.isEmpty()
+                   ? QString::fromUtf8("visite %1").arg(visit)
+                   : QString::fromUtf8("%1, visite %2").arg(v.visit.port).arg(visit),
+               {},
+               {}};
+    site::Stored_Visit before;
+    if (file->load_visit(file->previous_visit(visit), &before))
+        add_visit_changes(*header, {before.visit.started, {}, before.detectors, before.searched_to},
+                          t_.record);
     // As the report written on site would end: a readout not complete is said by the status.
     const record::Readout_Counts c = t_.record.readout_counts();
     return c.partial + c.failed + c.unread ? Exit_Partial : Exit_Done;

@@ -82,6 +82,10 @@ class Cli_Session {
     Quiet_Dialogs dialogs_;
     bool json_;
     Site_Recorder recorder_{t_.record};
+
+  public:
+    // What the run did that the site file keeps besides the loop: a report, a plan.
+    Site_Recorder& recorder() { return recorder_; }
 };
 
 // A line on standard error.
