@@ -72,7 +72,33 @@ QString from_windows_1252(const QByteArray& bytes) {
     return text;
 }
 
+// Where a report's CSV keeps what a plan needs; all -1 for a plain list.
+struct Report_Columns {
+    int address = -1, type = -1, code = -1, location = -1, planned = -1;
+};
+
+Report_Columns report_columns(const QStringList& header) {
+    Report_Columns c;
+    const auto at = [&header](const char* name) {
+        return int(header.indexOf(QString::fromUtf8(name)));
+    };
+    if (header.size() <= 3 || at("Adresse") != 0 || at("Lieu") < 0 || at("Type prévu") < 0 ||
+        at("Code type") < 0 || at("Type") < 0)
+        return c;
+    return {0, at("Type"), at("Code type"), at("Lieu"), at("Type prévu")};
+}
+
 } // namespace
+
+void Planned_Loop::assign(const std::map<int, Entry>& entries) {
+    entries_.clear();
+    windows_1252_ = false;
+    for (const auto& [address, e] : entries) {
+        const int index = type_index_of(e.type_text), code = type_code_of(e.type_text);
+        if (address < 1 || address > 128 || index < 0 || (index == 0 && code < 0)) continue;
+        entries_[address] = {index, code, e.type_text, e.location};
+    }
+}
 
 bool Planned_Loop::read(const QByteArray& content, QString* error) {
     const auto fail = [error](int line, const QString& why) {
@@ -91,6 +117,7 @@ bool Planned_Loop::read(const QByteArray& content, QString* error) {
 
     std::map<int, Entry> entries;
     std::map<int, int> line_of;
+    Report_Columns report;
     QChar sep;
     bool first = true;
     // Lines end with CRLF, LF or a lone CR (older office software).
@@ -114,7 +141,18 @@ bool Planned_Loop::read(const QByteArray& content, QString* error) {
         // Only a first line whose address holds no digit is a header: "0x07" or "7.0" are
         // addresses written wrong, and are told so.
         static const QRegularExpression digit(QStringLiteral("\\d"));
-        if (std::exchange(first, false) && !f.value(0).contains(digit)) continue;
+        if (std::exchange(first, false) && !f.value(0).contains(digit)) {
+            report = report_columns(f);
+            continue;
+        }
+        if (report.address >= 0) {
+            const QString found =
+                f.value(report.code).isEmpty() || type_index_of(f.value(report.type)) > 0
+                    ? f.value(report.type)
+                    : f.value(report.code);
+            const QString type = found.isEmpty() ? f.value(report.planned) : found;
+            f = QStringList{f.value(report.address), type, f.value(report.location)};
+        }
         if (f.size() < 2 || f.size() > 3)
             return fail(n, QStringLiteral("%1 colonnes au lieu de 2 ou 3 (adresse%2type%2lieu).")
                                .arg(f.size())

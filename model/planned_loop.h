@@ -24,7 +24,12 @@ class Planned_Loop {
     // double quotes when they hold the separator, an optional header line (a first line whose
     // address holds no digit), UTF-8 with or without BOM, or else Windows-1252. On the first bad
     // line, returns false with a French message naming that line and why, and keeps what it had.
+    // A CSV report of this tool is read as a plan too: its address, the type found there (the
+    // planned one where nothing was found) and its location.
     bool read(const QByteArray& content, QString* error);
+    // Takes `entries` as the plan, each type read again from its text; those the tool cannot
+    // read are left out.
+    void assign(const std::map<int, Entry>& entries);
     // The file read was not UTF-8 and was read as Windows-1252.
     bool windows_1252() const { return windows_1252_; }
 
