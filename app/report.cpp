@@ -193,17 +193,20 @@ QByteArray report_json(const Report_Header& header, const Loop_Record& record,
                                        {"after", w.after},
                                        {"written", w.written},
                                        {"accepted", w.accepted}});
-    const QJsonObject doc{{"site", header.site},
-                          {"loop", header.loop},
-                          {"engineer", header.engineer},
-                          {"date", time_text(header.when)},
-                          {"interface_version", header.interface_version},
-                          {"port", header.port},
-                          {"simulated", record.simulated()},
-                          {"searched_to", record.searched_to()},
-                          {"detectors", report_detectors(record, plan)},
-                          {"board_silences", silences},
-                          {"mode_writes", mode_writes},
-                          {"events", events}};
+    QJsonObject doc{{"site", header.site},
+                    {"loop", header.loop},
+                    {"engineer", header.engineer},
+                    {"date", time_text(header.when)},
+                    {"interface_version", header.interface_version},
+                    {"port", header.port},
+                    {"simulated", record.simulated()},
+                    {"searched_to", record.searched_to()},
+                    {"detectors", report_detectors(record, plan)},
+                    {"board_silences", silences},
+                    {"mode_writes", mode_writes},
+                    {"events", events}};
+    if (!header.changes_title.isEmpty())
+        doc.insert("changes", QJsonObject{{"title", header.changes_title},
+                                          {"lines", QJsonArray::fromStringList(header.changes)}});
     return QJsonDocument(doc).toJson(QJsonDocument::Indented);
 }

@@ -17,6 +17,10 @@ struct Report_Header {
     QDateTime when;
     QString interface_version; // as the interface panel shows it, e.g. "3.1"
     QString port;
+    // The section of the changes since the earlier visit: its title, one line per address;
+    // no section when the title is empty.
+    QString changes_title;
+    QStringList changes;
 };
 
 using Report_Rows = QList<QStringList>;

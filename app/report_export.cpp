@@ -1,6 +1,8 @@
 #include "app/report_export.h"
 
 #include "app/presenter.h"
+#include "app/site_recorder.h"
+#include "app/visits.h"
 #include "link/regular_file.h"
 #include "model/tool.h"
 
@@ -46,13 +48,18 @@ QStringList base_names(const QString& stem, const QDateTime& when) {
 
 Report_Header report_header(const Tool& t, const QString& site, const QString& loop,
                             const QString& engineer) {
-    return {site,
-            loop,
-            engineer,
-            QDateTime::currentDateTime(),
-            interface_version(t.board),
-            QStringLiteral("COM%1").arg(t.state.Com_Port) +
-                (t.port_device.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(t.port_device))};
+    Report_Header h{
+        site,
+        loop,
+        engineer,
+        QDateTime::currentDateTime(),
+        interface_version(t.board),
+        QStringLiteral("COM%1").arg(t.state.Com_Port) +
+            (t.port_device.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(t.port_device)),
+        {},
+        {}};
+    add_visit_changes(h, t.earlier, t.record);
+    return h;
 }
 
 void Export_Report_Mnu_Click(Tool& t) {
@@ -130,6 +137,8 @@ void Export_Report_Mnu_Click(Tool& t) {
         return;
     }
     t.record.note(QString::fromUtf8("Rapport exporté : %1").arg(base));
+    if (auto* r = qobject_cast<Site_Recorder*>(t.site_recorder.get()); r && r->recording())
+        r->report_written(dir.filePath(base + QStringLiteral(".pdf")));
     t.dialogs->msg_box(QString::fromUtf8("Rapport écrit dans %1 :\n%2.pdf, .csv et .json")
                            .arg(QDir::toNativeSeparators(folder), base),
                        Msg_Information, Title);

@@ -87,6 +87,8 @@ QList<Shown> shown_columns() {
 struct Page {
     int first = 0, count = 0;
     bool tail = false;
+    int change_first = 0, change_count = 0; // the lines of the changes since the earlier visit
+    bool change_head = false;
 };
 
 } // namespace
@@ -180,6 +182,21 @@ QByteArray report_pdf(const Report_Header& header, const Report_Rows& rows, cons
         ++pages.last().count;
         y += row_h;
     }
+    // The changes since the earlier visit, a line each, between the table and the totals; their
+    // title never ends a page alone.
+    const qreal change_head_h = 9 * mm;
+    for (int i = 0; i < header.changes.size(); ++i) {
+        if (y + (i == 0 ? change_head_h : 0) + row_h > bottom) {
+            pages << Page{int(rows.size()), 0, false, i, 0, false};
+            y = 0;
+        }
+        if (i == 0) {
+            pages.last().change_head = true;
+            y += change_head_h;
+        }
+        ++pages.last().change_count;
+        y += row_h;
+    }
     if (y + tail_h > bottom) pages << Page{int(rows.size()), 0, false};
     pages.last().tail = true;
 
@@ -251,6 +268,21 @@ QByteArray report_pdf(const Report_Header& header, const Report_Rows& rows, cons
                 y += row_h;
             }
             p.drawLine(QPointF(0, y), QPointF(page_w, y));
+        }
+        if (page.change_count > 0) {
+            if (page.change_head) {
+                p.setFont(totals_head_font);
+                p.drawText(QRectF(0, y + 3 * mm, page_w, 6 * mm), Qt::AlignLeft | Qt::AlignVCenter,
+                           header.changes_title);
+                y += change_head_h;
+            }
+            p.setFont(cell_font);
+            for (int i = page.change_first; i < page.change_first + page.change_count; ++i) {
+                p.drawText(
+                    QRectF(pad, y, page_w - 2 * pad, row_h), Qt::AlignVCenter | Qt::AlignLeft,
+                    cell_m.elidedText(header.changes.at(i), Qt::ElideRight, page_w - 2 * pad));
+                y += row_h;
+            }
         }
         if (page.tail) {
             p.setFont(totals_head_font);

@@ -14,6 +14,7 @@
 #include "app/settings.h"
 #include "app/site_menu.h"
 #include "app/trace.h"
+#include "app/visits.h"
 #include "detector/mode.h"
 #include "detector/simulation.h"
 #include "engine/com_port.h"
@@ -77,6 +78,9 @@ void wire_handlers(Tool& t) {
     connect_click(t, f.Led_Walk_Mnu, Led_Walk_Mnu_Click);
     connect_click(t, f.Import_Plan_Mnu, Import_Plan_Mnu_Click);
     connect_click(t, f.Compare_Mnu, Compare_Mnu_Click);
+    connect_click(t, f.Visit_Compare_Mnu, Visit_Compare_Mnu_Click);
+    connect_click(t, f.Report_Visit_Mnu, Report_Visit_Mnu_Click);
+    connect_click(t, f.Visit_Marks_Mnu, Visit_Marks_Mnu_Click);
     connect_click(t, f.Site_New_Mnu, Site_New_Mnu_Click);
     connect_click(t, f.Site_Open_Mnu, Site_Open_Mnu_Click);
     for (int i = 1; i <= 4; ++i)
@@ -93,9 +97,8 @@ void wire_handlers(Tool& t) {
 
     // The cells' marks and tips follow what the record learns.
     Tool* tr = &t;
-    QObject::connect(&t.record, &Loop_Record::changed, &f, [tr](int address) {
-        show_cell_marks(tr->form, tr->record, tr->planned, address);
-    });
+    QObject::connect(&t.record, &Loop_Record::changed, &f,
+                     [tr](int address) { show_cell_marks(*tr, address); });
 
     // However the window goes (close box, Quit, the bus task after Quit), the program ends.
     Tool* tp = &t;

@@ -57,6 +57,9 @@ Bus_Form::Bus_Form()
       Led_Walk_Mnu(K::Menu, "Led_Walk_Mnu", -1, &Utilitaires_Mnu),
       Import_Plan_Mnu(K::Menu, "Import_Plan_Mnu", -1, &Utilitaires_Mnu),
       Compare_Mnu(K::Menu, "Compare_Mnu", -1, &Utilitaires_Mnu),
+      Visit_Compare_Mnu(K::Menu, "Visit_Compare_Mnu", -1, &Utilitaires_Mnu),
+      Report_Visit_Mnu(K::Menu, "Report_Visit_Mnu", -1, &Utilitaires_Mnu),
+      Visit_Marks_Mnu(K::Menu, "Visit_Marks_Mnu", -1, &Utilitaires_Mnu),
       Site_New_Mnu(K::Menu, "Site_New_Mnu", -1, &Utilitaires_Mnu),
       Site_Open_Mnu(K::Menu, "Site_Open_Mnu", -1, &Utilitaires_Mnu), Site_Recent_Mnu([this](int i) {
           return std::make_unique<Control>(K::Menu, "Site_Recent_Mnu", i, &Utilitaires_Mnu);
@@ -205,6 +208,10 @@ Bus_Form::Bus_Form()
     Led_Walk_Mnu.set_caption(QString::fromUtf8("Allumer les LED &une à une..."));
     Import_Plan_Mnu.set_caption(QString::fromUtf8("&Importer la liste prévue..."));
     Compare_Mnu.set_caption(QString::fromUtf8("&Comparer avec la liste prévue..."));
+    Visit_Compare_Mnu.set_caption(QString::fromUtf8("Comparer avec la &visite précédente..."));
+    Report_Visit_Mnu.set_caption(QString::fromUtf8("Comparer avec un rapport &JSON..."));
+    Visit_Marks_Mnu.set_caption(QString::fromUtf8("&Repères de la visite précédente"));
+    Visit_Marks_Mnu.set_value(2);
     Site_New_Mnu.set_caption(QStringLiteral("&Nouveau site..."));
     Site_Open_Mnu.set_caption(QStringLiteral("&Ouvrir un site..."));
     for (int i = 1; i <= 4; ++i)
@@ -241,7 +248,8 @@ QList<Control*> Bus_Form::all_controls() const {
     all << &self->Led_On_Cde << &self->Led_Off_Cde << &self->Opto_Check << &self->Thermo_Check
         << &self->Picture2 << &self->Picture1 << &self->Close_Cmd << &self->Utilitaires_Mnu
         << &self->Serial_Com_Port_Mnu << &self->Read_All_Mnu << &self->Led_Walk_Mnu
-        << &self->Import_Plan_Mnu << &self->Compare_Mnu << &self->Site_New_Mnu
+        << &self->Import_Plan_Mnu << &self->Compare_Mnu << &self->Visit_Compare_Mnu
+        << &self->Report_Visit_Mnu << &self->Visit_Marks_Mnu << &self->Site_New_Mnu
         << &self->Site_Open_Mnu;
     for (int i = 1; i <= 4; ++i)
         all << &self->Site_Recent_Mnu(i);

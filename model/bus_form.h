@@ -72,6 +72,9 @@ class Bus_Form : public QObject {
     Control Led_Walk_Mnu;
     Control Import_Plan_Mnu;
     Control Compare_Mnu;
+    Control Visit_Compare_Mnu; // the record against the earlier visit, in a table
+    Control Report_Visit_Mnu;  // a JSON report from elsewhere taken as the earlier visit
+    Control Visit_Marks_Mnu;   // ticked: the cells' marks follow the earlier visit, not the plan
     Control Site_New_Mnu;
     Control Site_Open_Mnu;
     Control_Array<1, 4> Site_Recent_Mnu; // the sites opened last, hidden until there are some

@@ -104,7 +104,8 @@ class Control : public QObject {
     void set_shape(int s);
 
     // Check boxes: 0 cleared, 1 ticked. Option buttons: 1 selected, 0 not. Setting a different
-    // value raises Click; an option that becomes selected clears the others of its group.
+    // value raises Click; an option that becomes selected clears the others of its group. Menu
+    // items: 0 an ordinary item, 1 ticked, 2 one that can be ticked but is not.
     int Value() const { return value_; }
     void set_value(int v);
     // Progress bars: Value runs from 0 to Max.

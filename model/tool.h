@@ -8,6 +8,7 @@
 #include "model/planned_loop.h"
 #include "model/program_state.h"
 #include "model/runs.h"
+#include "model/visit_compare.h"
 
 #include <QDeadlineTimer>
 #include <QString>
@@ -101,6 +102,10 @@ struct Tool {
     // The recorder that writes the record into it (made by the application), gone before the
     // record it follows.
     std::unique_ptr<QObject> site_recorder;
+    // The visit the record is compared with, and whether the grid's marks follow it rather than
+    // the plan.
+    Earlier_Visit earlier;
+    bool visit_marks = false;
 
     // The runs over the whole loop, each driven by its own file (model/runs.h).
     Read_All_Run read_all{*this};

@@ -1,6 +1,7 @@
 #pragma once
 #include "model/loop_record.h"
 
+#include <QDateTime>
 #include <QString>
 #include <array>
 
@@ -19,6 +20,16 @@ enum class Visit_Change {
 };
 
 using Visit_Detectors = std::array<record::Detector, Loop_Record::Last>; // element n-1: address n
+
+// The visit the record is set against: the loop's last visit in the site file, or a report this
+// tool wrote elsewhere.
+struct Earlier_Visit {
+    QDateTime when; // invalid: none
+    QString from;   // where it comes from, for the comparison window
+    Visit_Detectors detectors;
+    int searched_to = 0;
+    bool known() const { return when.isValid(); }
+};
 
 // `searched_to`: how far the later visit's search went; past it nothing is missing.
 Visit_Change compare_visit_detector(const record::Detector& before, const record::Detector& now,

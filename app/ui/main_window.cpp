@@ -364,6 +364,8 @@ void Main_Window::build_menus() {
         auto update = [&c, a] {
             a->setText(c.Caption());
             a->setVisible(c.Visible());
+            a->setCheckable(c.Value() != 0);
+            a->setChecked(c.Value() == 1);
         };
         update();
         connect(&c, &Control::changed, a, update);
