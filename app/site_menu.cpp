@@ -1,6 +1,8 @@
 #include "app/site_menu.h"
 
+#include "app/plan.h"
 #include "app/site_recorder.h"
+#include "app/visits.h"
 #include "model/tool.h"
 
 #include <QDir>
@@ -33,15 +35,20 @@ void show_recent(Tool& t) {
     }
 }
 
-// Begins the visit; says why not in a box.
+// Begins the visit; says why not in a box, and the record goes on where it went.
 void open_site(Tool& t, const QString& path, bool create, const QString& name, const QString& loop,
                const QString& engineer) {
     Site_Recorder* r = recorder(t);
     QString why;
-    if (!r || !r->start({path, create, name, loop, engineer}, &why)) {
-        // The visit recorded before ended with the attempt: nothing is recorded now.
-        t.site = {};
-        t.form.set_caption(Window_Caption);
+    site::Stored_Visit previous;
+    // A session's record goes with it into the site; the session says where it went.
+    const QString hand_over =
+        t.site.path.isEmpty() ? QFileInfo(path).absoluteFilePath() : QString();
+    if (!r || !r->start({path, create, name, loop, engineer, hand_over, &previous}, &why)) {
+        if (!r || !r->recording()) {
+            t.site = {};
+            t.form.set_caption(Window_Caption);
+        }
         t.dialogs->msg_box(why, Msg_Exclamation, Title);
         return;
     }
@@ -57,6 +64,24 @@ void open_site(Tool& t, const QString& path, bool create, const QString& name, c
         QString::fromUtf8("%1 — %2, boucle %3").arg(Window_Caption, t.site.name, t.site.loop));
     t.record.note(QString::fromUtf8("Site %1, boucle %2 : visite enregistrée dans %3")
                       .arg(t.site.name, t.site.loop, QDir::toNativeSeparators(t.site.path)));
+    // The loop's last visit is what this one is compared with; a plan kept in the site comes
+    // back when none is loaded.
+    Earlier_Visit earlier;
+    if (previous.visit.id) {
+        earlier = {previous.visit.started,
+                   QString::fromUtf8("visite %1 du site").arg(previous.visit.id),
+                   previous.detectors, previous.searched_to};
+        t.record.note(
+            QString::fromUtf8("Visite précédente de la boucle : %1")
+                .arg(previous.visit.started.toString(QStringLiteral("dd/MM/yyyy HH:mm"))));
+    }
+    set_earlier_visit(t, earlier);
+    if (t.planned.empty() && !previous.planned.empty()) {
+        t.planned.assign(previous.planned);
+        show_cell_marks(t, 0);
+    } else if (!t.planned.empty()) {
+        r->plan_set(t.planned);
+    }
 }
 
 // The loop and the engineer of the visit, the site's last loop offered.
@@ -85,6 +110,7 @@ void wire_site(Tool& t) {
     if (!t.site_recorder) {
         auto* r = new Site_Recorder(t.record);
         t.site_recorder.reset(r);
+        r->follow_board(t);
         // Said once; what could not be written is kept and goes with the next facts.
         Tool* tp = &t;
         QObject::connect(r, &Site_Recorder::failed, &t.form, [tp](const QString& why) {

@@ -36,6 +36,8 @@ class Dialogs {
                             QStringList* /*values*/) {
         return false;
     }
+    // Asks a question answered "Oui" or "Non"; true for "Oui".
+    virtual bool ask_yes_no(const QString& /*prompt*/, const QString& /*title*/) { return false; }
     // Shows rows under their column headers, with a line of text above, modally.
     virtual void show_table(const QString& /*title*/, const QString& /*text*/,
                             const QStringList& /*headers*/, const QList<QStringList>& /*rows*/) {}

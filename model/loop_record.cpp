@@ -137,6 +137,7 @@ void Loop_Record::search_started() {
     search_stop_.clear();
     for (Detector& d : detectors_) {
         d.found = false;
+        d.earlier = false;
         d.found_at = {};
         d.type_code = -1;
         d.type_name.clear();
@@ -157,6 +158,7 @@ void Loop_Record::set_found(int address) {
     Detector* d = edit(address);
     if (!d) return;
     d->found = true;
+    d->earlier = false;
     d->found_at = now_();
     emit changed(address);
 }

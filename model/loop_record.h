@@ -40,6 +40,8 @@ struct Detector {
     bool led_on = false;
     QDateTime led_on_at;
     bool led_seen = false;
+    // Found in a session taken up again, and not confirmed by a search since.
+    bool earlier = false;
 
     int mode() const;
 };

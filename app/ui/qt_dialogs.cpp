@@ -44,6 +44,17 @@ QVariant Qt_Dialogs::msg_box(const QString& prompt, int style, const QString& ti
     return Ok_Pressed;
 }
 
+bool Qt_Dialogs::ask_yes_no(const QString& prompt, const QString& title) {
+    QMessageBox box(QMessageBox::Question, title, prompt, QMessageBox::NoButton, owner_);
+    box.setObjectName(QStringLiteral("yes_no_box"));
+    box.setTextFormat(Qt::PlainText);
+    QPushButton* yes = box.addButton(QStringLiteral("Oui"), QMessageBox::YesRole);
+    box.addButton(QStringLiteral("Non"), QMessageBox::NoRole);
+    box.setDefaultButton(yes);
+    run(box);
+    return box.clickedButton() == yes;
+}
+
 QString Qt_Dialogs::input_box(const QString& prompt, const QString& title, const QString& preset) {
     QInputDialog box(owner_);
     box.setObjectName(QStringLiteral("input_box"));

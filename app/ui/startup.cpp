@@ -2,6 +2,7 @@
 
 #include "app/command_line.h"
 #include "app/quit_signals.h"
+#include "app/session_file.h"
 #include "app/shell.h"
 #include "app/trace.h"
 #include "app/ui/about_dialog.h"
@@ -40,6 +41,8 @@ void Session::start() {
     window_ = std::make_unique<Main_Window>(*t_);
     dialogs_->set_owner(window_.get());
     if (!t_->state.Quit_Flag) window_->show_centred();
+    // With the window up, so that the offer to take up the last session has its owner.
+    if (!t_->state.Quit_Flag) begin_session_file(*t_);
 }
 
 int Session::run() {

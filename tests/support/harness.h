@@ -33,6 +33,11 @@ class Test_Dialogs : public Dialogs {
         return input_box({}, {}, {});
     }
     QString choose_folder(const QString&, const QString&) override { return input_box({}, {}, {}); }
+    // Answered "oui" or not, as an input box is.
+    bool ask_yes_no(const QString& prompt, const QString& title) override {
+        messages.append({prompt, title, -1});
+        return input_box({}, {}, {}) == QLatin1String("oui");
+    }
     bool ask_fields(const QString&, const QStringList&, QStringList* values) override {
         for (QString& v : *values)
             v = input_box({}, {}, v);
