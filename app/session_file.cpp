@@ -20,6 +20,12 @@ const QString Set_Aside = QString::fromUtf8("écartée");
 // A detector from a session taken up: found then, not confirmed by a search since.
 constexpr Bgr_Colour Cell_Earlier = RGB(200, 200, 255);
 
+// "1 détecteur trouvé", "20 détecteurs trouvés".
+QString found_text(int n) {
+    return n > 1 ? QString::fromUtf8("%1 détecteurs trouvés").arg(n)
+                 : QString::fromUtf8("%1 détecteur trouvé").arg(n);
+}
+
 QString when_text(const QDateTime& when) {
     return when.toString(QStringLiteral("dd/MM/yyyy HH:mm"));
 }
@@ -47,11 +53,12 @@ void offer_last_session(Tool& t, site::File& file) {
     const auto planned = file.planned(last.id);
     if (last.found == 0 && planned.empty()) return;
     const bool yes = t.dialogs->ask_yes_no(
-        QString::fromUtf8("La session du %1 s'est terminée sans rapport (%2, %3 lus).\n\nLa "
+        QString::fromUtf8("La session du %1 s'est terminée sans rapport (%2, %3 en "
+                          "entier).\n\nLa "
                           "reprendre ? Le relevé, la liste prévue et le journal reviennent ; les "
                           "détecteurs restent à confirmer par une nouvelle recherche.")
-            .arg(when_text(last.started), record::count_text(last.found, "détecteur trouvé"))
-            .arg(last.read),
+            .arg(when_text(last.started), found_text(last.found),
+                 QString::fromUtf8(last.read > 1 ? "%1 lus" : "%1 lu").arg(last.read)),
         Title);
     site::Batch mark;
     mark.handed_to = yes ? Taken_Up : Set_Aside;
@@ -66,7 +73,7 @@ void offer_last_session(Tool& t, site::File& file) {
     show_taken_up(t);
     t.record.note(
         QString::fromUtf8("Session du %1 reprise : %2 à confirmer par une recherche")
-            .arg(when_text(last.started), record::count_text(last.found, "détecteur trouvé")));
+            .arg(when_text(last.started), found_text(last.found)));
 }
 
 } // namespace
