@@ -76,8 +76,15 @@ Command_Line parse_command_line(const QStringList& args) {
         args, {{"--port", "--trace"}, {"--help", "-h", "--version", "--list-ports"}}, true);
     Command_Line c;
     c.error = r.error;
-    if (c.error.isEmpty() && !r.rest.isEmpty())
-        c.error = QString::fromUtf8("argument inattendu : %1").arg(r.rest.first());
+    c.site = r.rest.value(0);
+    if (c.error.isEmpty() && r.rest.size() == 1 && c.site.isEmpty())
+        c.error = QString::fromUtf8("le nom du fichier de site est vide");
+    else if (c.error.isEmpty() && r.rest.size() > 1)
+        c.error = r.rest.at(1).startsWith(QLatin1Char('-'))
+                      ? QString::fromUtf8("les options viennent avant le fichier de site : %1")
+                            .arg(r.rest.at(1))
+                      : QString::fromUtf8("un seul fichier de site à la fois : « %1 » en trop")
+                            .arg(r.rest.at(1));
     c.help = r.has("--help") || r.has("-h");
     c.version = r.has("--version");
     c.list_ports = r.has("--list-ports");
@@ -94,7 +101,7 @@ QString version_text(const QString& program) {
 
 QString usage_text() {
     return QString::fromUtf8(
-        "Usage : kalvenor [OPTION]...\n"
+        "Usage : kalvenor [OPTION]... [SITE.kalsite]\n"
         "Outil de mise en service d'une boucle de détection incendie adressable.\n"
         "\n"
         "  --port COMn|CHEMIN  port de cette séance seulement (COM1 à COM16, ou le chemin\n"
@@ -104,6 +111,10 @@ QString usage_text() {
         "  --list-ports        liste les ports série trouvés et s'arrête\n"
         "  --version           affiche la version et s'arrête\n"
         "  -h, --help          affiche cette aide et s'arrête\n"
+        "\n"
+        "SITE.kalsite, un fichier de site, est ouvert dès que la fenêtre s'affiche, comme par\n"
+        "« Ouvrir un site... » : la boucle et le technicien sont demandés, puis la visite y\n"
+        "est enregistrée.\n"
         "\n"
         "Sans option, le port et le protocole sont ceux de Kalvenor-2.cfg dans le dossier\n"
         "courant. Code de sortie : 0 fin normale, 2 option incorrecte.\n");

@@ -3,7 +3,8 @@
 #include <QString>
 #include <QStringList>
 
-// The options of the window program. Without any, it starts as it always has.
+// The options of the window program, and the site file it opens once its window shows. Without
+// any, it starts as it always has.
 struct Command_Line {
     bool help = false;
     bool version = false;
@@ -11,6 +12,7 @@ struct Command_Line {
     int port_number = 0; // --port COMn: this run only, the settings file keeps its own
     QString port_path;   // --port PATH: the device itself, this run only
     QString trace;       // --trace FILE
+    QString site;        // the one argument after the options: the site file opened at start
     QString error;       // in French; set when the arguments cannot be used
 };
 

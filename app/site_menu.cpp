@@ -158,3 +158,8 @@ void Site_Recent_Mnu_Click(Tool& t, int index) {
     if (!t.dialogs || path.isEmpty()) return;
     ask_visit(t, path);
 }
+
+void open_site_at_start(Tool& t, const QString& path) {
+    if (!t.dialogs || path.isEmpty() || t.state.Quit_Flag) return;
+    ask_visit(t, path);
+}

@@ -9,3 +9,8 @@ void Site_Open_Mnu_Click(Tool& t);
 void Site_Recent_Mnu_Click(Tool& t, int index);
 // The recorder and the list of recent sites, at load.
 void wire_site(Tool& t);
+class QString;
+// The site file named on the command line, once the window shows: as "Ouvrir un site..." does
+// once the file is chosen (the loop and the engineer asked, a file that cannot be used said in a
+// box).
+void open_site_at_start(Tool& t, const QString& path);

@@ -20,7 +20,7 @@ class Tst_Options : public QObject {
         row("--version --list-ports", "version list port 0  trace ");
         row("--port COM3", "port 3  trace ");
         row("--port=com16 --trace t.txt", "port 16  trace t.txt");
-        row("--port /dev/ttyUSB0 --trace=/tmp/a b", "error"); // "b" is a stray argument
+        row("--port /dev/ttyUSB0 --trace=/tmp/a b", "port 0 /dev/ttyUSB0 trace /tmp/a site b");
         row("--port COM3 --port /dev/serial/by-id/x", "port 0 /dev/serial/by-id/x trace ");
         row("--port COM0", "error");
         row("--port COM17", "error");
@@ -28,7 +28,11 @@ class Tst_Options : public QObject {
         row("--port", "error");
         row("--trace=", "error");
         row("--bogus", "error");
-        row("COM3", "error");
+        row("COM3", "port 0  trace  site COM3"); // a site file, whatever its name
+        row("/tmp/x.kalsite", "port 0  trace  site /tmp/x.kalsite");
+        row("--port COM2 -platform offscreen x.kalsite", "port 2  trace  site x.kalsite");
+        row("a.kalsite b.kalsite", "error");   // one site file at a time
+        row("a.kalsite --port COM3", "error"); // options come first
     }
     void parse() {
         QFETCH(QString, args);
@@ -44,6 +48,7 @@ class Tst_Options : public QObject {
                                c.list_ports ? "list " : "")
                           .arg(c.port_number)
                           .arg(c.port_path, c.trace);
+        if (!c.site.isEmpty()) got += QStringLiteral(" site ") + c.site;
         QCOMPARE(got, want);
     }
 

@@ -67,6 +67,50 @@ QImage app_icon_image() {
     return to_16_colours(img);
 }
 
+// Every shape but the LED's glint at least two pixels across, so that it still shows in the
+// 16-pixel icon, which keeps one pixel of every two.
+QImage site_icon_image() {
+    QImage img = canvas(32, 32);
+    QPainter p(&img);
+    p.setCompositionMode(QPainter::CompositionMode_Source);
+
+    // The sheet: a black edge lined with grey, its top right corner folded down.
+    p.fillRect(QRect(3, 0, 26, 32), Black);
+    p.fillRect(QRect(4, 1, 24, 30), Grey);
+    p.fillRect(QRect(5, 2, 22, 28), White);
+    for (int y = 0; y < 8; ++y)
+        for (int x = 21; x < 29; ++x) {
+            const int d = x - 21 - y; // 0 on the fold's edge
+            px(p, x, y,
+               d > 1                         ? QColor(Qt::transparent)
+               : d >= 0 || x == 21 || y == 7 ? Black
+                                             : Silver);
+        }
+    // Two lines of text.
+    p.fillRect(QRect(7, 4, 11, 2), Grey);
+    p.fillRect(QRect(7, 8, 14, 2), Grey);
+
+    // The app's mark, at half its size: the loop, a cyan ring with its corners rounded round a
+    // dark ceiling, and the interface board on its left side.
+    p.fillRect(QRect(9, 12, 16, 16), Aqua);
+    for (const QPoint& corner : {QPoint(9, 12), QPoint(23, 12), QPoint(9, 26), QPoint(23, 26)})
+        p.fillRect(QRect(corner, QSize(2, 2)), White);
+    p.fillRect(QRect(11, 14, 12, 12), Navy);
+    for (const QPoint& corner : {QPoint(11, 14), QPoint(21, 14), QPoint(11, 24), QPoint(21, 24)})
+        p.fillRect(QRect(corner, QSize(2, 2)), Aqua);
+    p.fillRect(QRect(6, 17, 5, 6), Grey);
+    p.fillRect(QRect(7, 18, 2, 2), Lime);
+    // The detector head: base against the ceiling, dome, LED.
+    p.fillRect(QRect(13, 14, 8, 2), Silver);
+    p.fillRect(QRect(13, 16, 8, 2), White);
+    p.fillRect(QRect(14, 18, 6, 2), White);
+    p.fillRect(QRect(15, 20, 4, 1), White);
+    p.fillRect(QRect(16, 18, 2, 2), Red);
+    px(p, 16, 18, Yellow);
+    p.end();
+    return to_16_colours(img);
+}
+
 QImage thermometer_image() {
     QImage img = canvas(20, 30);
     QPainter p(&img);

@@ -7,6 +7,7 @@
 namespace artwork {
 
 QImage app_icon_image();      // 32 x 32: a detector head on its loop
+QImage site_icon_image();     // 32 x 32: a site file, a sheet carrying the loop and its detector
 QImage thermometer_image();   // 20 x 30, beside the thermal element's check box (Picture1)
 QImage smoke_chamber_image(); // 20 x 30, beside the optical element's check box (Picture2)
 

@@ -4,6 +4,7 @@
 #include "app/quit_signals.h"
 #include "app/session_file.h"
 #include "app/shell.h"
+#include "app/site_menu.h"
 #include "app/trace.h"
 #include "app/ui/about_dialog.h"
 #include "app/ui/artwork.h"
@@ -101,5 +102,7 @@ int kalvenor_main(int argc, char** argv) {
         return 2;
     }
     session.start();
+    // A site file named on the command line (a double-click on it), once the window shows.
+    open_site_at_start(session.tool(), options.site);
     return session.run();
 }

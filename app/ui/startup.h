@@ -40,5 +40,6 @@ class Session {
     std::unique_ptr<Quit_Signals> signals_;
 };
 
-// The whole program: QApplication, Session with the Qt serial port, start, main loop.
+// The whole program: QApplication, Session with the Qt serial port, start, the site file named
+// on the command line, main loop.
 int kalvenor_main(int argc, char** argv);
