@@ -51,7 +51,7 @@ void offer_last_session(Tool& t, site::File& file) {
     site::Stored_Visit stored;
     if (!last.handed_to.isEmpty() || last.reports > 0 || !file.load_visit(last.id, &stored)) return;
     const auto planned = file.planned(last.id);
-    if (last.found == 0 && planned.empty()) return;
+    if (last.found == 0) return; // nothing learned of the loop itself
     const bool yes = t.dialogs->ask_yes_no(
         QString::fromUtf8("La session du %1 s'est terminée sans rapport (%2, %3 en "
                           "entier).\n\nLa "
@@ -71,9 +71,8 @@ void offer_last_session(Tool& t, site::File& file) {
     t.record.restore(stored.detectors, stored.searched_to, file.events(last.id));
     t.planned.assign(planned);
     show_taken_up(t);
-    t.record.note(
-        QString::fromUtf8("Session du %1 reprise : %2 à confirmer par une recherche")
-            .arg(when_text(last.started), found_text(last.found)));
+    t.record.note(QString::fromUtf8("Session du %1 reprise : %2 à confirmer par une recherche")
+                      .arg(when_text(last.started), found_text(last.found)));
 }
 
 } // namespace

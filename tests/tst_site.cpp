@@ -1,9 +1,16 @@
 // Site files: what opening does with files that are not ours, damaged or held elsewhere (a French
 // reason, the file left as it was), and what a visit written is when the file is opened again.
+#include "app/plan.h"
+#include "app/report.h"
+#include "app/session_file.h"
 #include "app/site_file.h"
 #include "app/site_menu.h"
 #include "app/site_recorder.h"
+#include "app/visits.h"
 #include "support/harness.h"
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
 
 #include <QtTest>
 #include <csignal>
@@ -275,6 +282,136 @@ class Tst_Site : public QObject {
         QCOMPARE(h.dialogs.messages.size(), 1);
     }
 
+    // A session that ended without a report is offered once at the next start: set aside, it is
+    // not offered again; taken up, its detectors come back as from the earlier session (not
+    // found for the bus until a search confirms them), with its plan and its journal.
+    void session_taken_up() {
+        QTemporaryDir data;
+        qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
+        int offers = 0;
+        const auto run = [&offers](const QString& answer, const std::function<void(Harness&)>& go) {
+            Harness h(loopsim::default_loop(), 1, true);
+            QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, h.dir.path());
+            wire_site(h.t);
+            h.dialogs.answers << answer;
+            begin_session_file(h.t);
+            for (const Test_Dialogs::Message& m : h.dialogs.messages)
+                offers += m.style == -1;
+            go(h);
+            QVERIFY(qobject_cast<Site_Recorder*>(h.t.site_recorder.get())->sync());
+        };
+        const auto learn = [](Harness& h) {
+            QString why;
+            QVERIFY(put(h.dir.filePath("plan.csv"), "3;KOR;Hall\n"));
+            QVERIFY(import_plan(h.t.planned, h.t.record, h.dir.filePath("plan.csv"), &why));
+            qobject_cast<Site_Recorder*>(h.t.site_recorder.get())->plan_set(h.t.planned);
+            h.t.record.search_started();
+            h.t.record.set_found(3);
+            h.t.record.set_type(3, 0x19, "KOR");
+            h.t.record.search_ended(128, 1, {});
+        };
+        run("oui", learn); // nothing to offer yet
+        run("non", [](Harness& h) { QVERIFY(!h.t.record.at(3).found && h.t.planned.empty()); });
+        run("oui", learn); // the session set aside is not offered again
+        QCOMPARE(offers, 1);
+        run("oui", [](Harness& h) {
+            const record::Detector& d = h.t.record.at(3);
+            QVERIFY(d.found && d.earlier && d.type_code == 0x19);
+            QCOMPARE(int(h.t.state.Adr_Type[2]), 0);
+            QVERIFY(h.t.planned.at(3) && h.t.planned.at(3)->location == "Hall");
+            QVERIFY(std::any_of(h.t.record.events().begin(), h.t.record.events().end(),
+                                [](const record::Event& e) { return e.text.contains("prévue"); }));
+            h.t.record.search_started();
+            h.t.record.set_found(3);
+            QVERIFY(!h.t.record.at(3).earlier);
+        });
+        QCOMPARE(offers, 2);
+    }
+
+    // A file of the first version is brought to this one when opened, its visits kept.
+    void upgrade_from_version_1() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("site.kalsite");
+        good_site(path);
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "old");
+            db.setDatabaseName(path);
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            for (const char* sql :
+                 {"ALTER TABLE visits DROP COLUMN board", "ALTER TABLE visits DROP COLUMN port",
+                  "ALTER TABLE visits DROP COLUMN handed_to", "DROP INDEX reports_of_visit",
+                  "PRAGMA user_version = 1"})
+                QVERIFY2(q.exec(sql), sql);
+            db.close();
+        }
+        QSqlDatabase::removeDatabase("old");
+        QString why;
+        auto file = site::File::open(path, &why);
+        QVERIFY2(file, qPrintable(why));
+        const qint64 visit = file->visits().value(0).id;
+        site::Batch b;
+        b.board = "3.1";
+        QVERIFY(file->write(visit, b));
+        QCOMPARE(file->visits().value(0).board + file->visits().value(0).engineer, "3.1Durand");
+        file.reset();
+        QCOMPARE(bytes_of(path).at(63), char(site::Schema_Version));
+    }
+
+    // A report written by this tool elsewhere: as the earlier visit, every detector is itself
+    // again; as a plan, from its JSON or its CSV, each address keeps its type and location.
+    void reports_from_elsewhere() {
+        Loop_Record r;
+        r.search_started();
+        r.set_found(2);
+        r.set_type(2, 0x19, "KOR");
+        r.set_serial(2, "071200300");
+        r.set_param(2, 1, 40);
+        r.set_found(9);
+        r.set_type(9, 0x55, "???");
+        r.search_ended(128, 2, {});
+        Planned_Loop plan;
+        QString why;
+        QVERIFY(plan.read("2;KOR;Hall\n3;ZEPHA;Cuisine\n", &why));
+        const Report_Header header{"S",   "B",    "T", QDateTime(QDate(2026, 3, 4), QTime(9, 30)),
+                                   "3.1", "COM1", {},  {}};
+        const QByteArray json = report_json(header, r, plan);
+        Earlier_Visit v;
+        QVERIFY2(read_report_visit(json, &v, &why), qPrintable(why));
+        QCOMPARE(v.when, header.when);
+        QCOMPARE(visit_differences(v, r).size(), 0);
+        QCOMPARE(int(compare_visit_detector(v.detectors[1], r.at(2), 2, 128)),
+                 int(Visit_Change::Same));
+        std::map<int, Planned_Loop::Entry> entries;
+        QVERIFY2(read_report_plan(json, &entries, &why), qPrintable(why));
+        Planned_Loop from_csv;
+        QVERIFY2(from_csv.read(report_csv(report_rows(r, plan)), &why), qPrintable(why));
+        for (const std::map<int, Planned_Loop::Entry>* got :
+             {&std::as_const(entries), &from_csv.entries()}) {
+            QStringList seen;
+            for (const auto& [a, e] : *got)
+                seen << QStringLiteral("%1 %2 %3").arg(a).arg(e.type_text, e.location);
+            QCOMPARE(seen, QStringList({"2 KOR Hall", "3 ZEPHA Cuisine", "9 0x55 "}));
+        }
+        for (const char* bad : {"[]", "{\"detectors\": []}",
+                                "{\"date\": \"2026-03-04 09:30:00\", \"detectors\": [{}]}"})
+            QVERIFY2(!read_report_visit(bad, &v, &why) && !why.isEmpty(), bad);
+        // Every address changed: the section runs over pages of its own, whole.
+        Earlier_Visit all;
+        all.when = header.when;
+        Loop_Record now;
+        for (int a = 1; a <= 128; ++a) {
+            all.detectors[size_t(a - 1)] = r.at(2);
+            now.set_found(a);
+            now.set_serial(a, QString::number(a));
+        }
+        Report_Header with = header;
+        add_visit_changes(with, all, now);
+        QCOMPARE(with.changes.size(), 128);
+        QVERIFY(report_pdf(with, {}, {}).count("/Type /Page\n") >=
+                report_pdf(header, {}, {}).count("/Type /Page\n") + 3);
+    }
+
     void visit_read_back() {
         QTemporaryDir dir;
         const QString path = dir.filePath("site.kalsite");
@@ -300,7 +437,7 @@ class Tst_Site : public QObject {
 
 int main(int argc, char** argv) {
     if (argc == 3 && qstrcmp(argv[1], Child_Flag) == 0) return record_until_killed(argc, argv);
-    QCoreApplication app(argc, argv);
+    QGuiApplication app(argc, argv); // the report's PDF lays out text
     Tst_Site test;
     return QTest::qExec(&test, argc, argv);
 }
