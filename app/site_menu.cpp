@@ -88,6 +88,7 @@ void open_site(Tool& t, const QString& path, bool create, const QString& name, c
 void ask_visit(Tool& t, const QString& path) {
     QString why;
     QStringList values{t.site.loop, remembered().value(Engineer_Key).toString()};
+    QStringList loops{t.site.loop};
     // The site open now is held by this window: its loop is offered as it is.
     if (QFileInfo(path).absoluteFilePath() != t.site.path) {
         const auto file = site::File::open(path, &why);
@@ -95,10 +96,12 @@ void ask_visit(Tool& t, const QString& path) {
             t.dialogs->msg_box(why, Msg_Exclamation, Title);
             return;
         }
-        values[0] = file->loops().value(file->loops().size() - 1, QStringLiteral("1"));
+        loops = file->loops();
+        values[0] = loops.value(loops.size() - 1, QStringLiteral("1"));
     }
     if (!t.dialogs->ask_fields(QString::fromUtf8("Visite du site"),
-                               {QStringLiteral("Boucle"), QStringLiteral("Technicien")}, &values) ||
+                               {QStringLiteral("Boucle"), QStringLiteral("Technicien")}, &values,
+                               {loops, {}}) ||
         t.state.Quit_Flag)
         return;
     open_site(t, path, false, {}, values.value(0).trimmed(), values.value(1).trimmed());

@@ -31,9 +31,9 @@ class Dialogs {
     // Asks for a folder; an empty text for Cancel.
     virtual QString choose_folder(const QString& /*title*/, const QString& /*start*/) { return {}; }
     // Asks for several texts in one form, `values` holding the presets and then the answers;
-    // false for Cancel.
+    // false for Cancel. A field with `choices` offers them, and takes a new text too.
     virtual bool ask_fields(const QString& /*title*/, const QStringList& /*labels*/,
-                            QStringList* /*values*/) {
+                            QStringList* /*values*/, const QList<QStringList>& /*choices*/ = {}) {
         return false;
     }
     // Asks a question answered "Oui" or "Non"; true for "Oui".

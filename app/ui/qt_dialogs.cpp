@@ -3,6 +3,9 @@
 #include "app/ui/about_dialog.h"
 #include "app/ui/journal_window.h"
 
+#include <functional>
+
+#include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -103,17 +106,31 @@ QString Qt_Dialogs::choose_folder(const QString& title, const QString& start) {
     return box.selectedFiles().constFirst();
 }
 
-bool Qt_Dialogs::ask_fields(const QString& title, const QStringList& labels, QStringList* values) {
+bool Qt_Dialogs::ask_fields(const QString& title, const QStringList& labels, QStringList* values,
+                            const QList<QStringList>& choices) {
     QDialog box(owner_);
     box.setObjectName(QStringLiteral("fields_box"));
     box.setWindowTitle(title);
     auto* form = new QFormLayout(&box);
-    QList<QLineEdit*> edits;
+    QList<std::function<QString()>> answers;
     for (int i = 0; i < labels.size(); ++i) {
-        auto* edit = new QLineEdit(values->value(i), &box);
-        edit->setMinimumWidth(320);
-        form->addRow(labels.at(i) + QStringLiteral(" :"), edit);
-        edits << edit;
+        QWidget* field = nullptr;
+        // A field with values to choose from takes one of them, or a new one typed in.
+        if (const QStringList offered = choices.value(i); !offered.isEmpty()) {
+            auto* combo = new QComboBox(&box);
+            combo->setEditable(true);
+            combo->setInsertPolicy(QComboBox::NoInsert);
+            combo->addItems(offered);
+            combo->setCurrentText(values->value(i));
+            answers << [combo] { return combo->currentText(); };
+            field = combo;
+        } else {
+            auto* edit = new QLineEdit(values->value(i), &box);
+            answers << [edit] { return edit->text(); };
+            field = edit;
+        }
+        field->setMinimumWidth(320);
+        form->addRow(labels.at(i) + QStringLiteral(" :"), field);
     }
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &box);
     buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Annuler"));
@@ -122,8 +139,8 @@ bool Qt_Dialogs::ask_fields(const QString& title, const QStringList& labels, QSt
     form->addRow(buttons);
     if (run(box) != QDialog::Accepted) return false;
     values->clear();
-    for (QLineEdit* edit : edits)
-        *values << edit->text();
+    for (const auto& answer : answers)
+        *values << answer();
     return true;
 }
 

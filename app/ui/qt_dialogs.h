@@ -21,7 +21,8 @@ class Qt_Dialogs : public Dialogs {
                       const QString& filter) override;
     QString choose_folder(const QString& title, const QString& start) override;
     bool ask_yes_no(const QString& prompt, const QString& title) override;
-    bool ask_fields(const QString& title, const QStringList& labels, QStringList* values) override;
+    bool ask_fields(const QString& title, const QStringList& labels, QStringList* values,
+                    const QList<QStringList>& choices) override;
     void show_journal(const Loop_Record& record) override;
     void show_table(const QString& title, const QString& text, const QStringList& headers,
                     const QList<QStringList>& rows) override;

@@ -38,7 +38,8 @@ class Test_Dialogs : public Dialogs {
         messages.append({prompt, title, -1});
         return input_box({}, {}, {}) == QLatin1String("oui");
     }
-    bool ask_fields(const QString&, const QStringList&, QStringList* values) override {
+    bool ask_fields(const QString&, const QStringList&, QStringList* values,
+                    const QList<QStringList>&) override {
         for (QString& v : *values)
             v = input_box({}, {}, v);
         return true;
