@@ -19,6 +19,7 @@ const QString Taken_Up = QStringLiteral("reprise");
 const QString Set_Aside = QString::fromUtf8("écartée");
 // A detector from a session taken up: found then, not confirmed by a search since.
 constexpr Bgr_Colour Cell_Earlier = RGB(200, 200, 255);
+constexpr int Sessions_Kept = 10;
 
 // "1 détecteur trouvé", "20 détecteurs trouvés".
 QString found_text(int n) {
@@ -109,7 +110,10 @@ void begin_session_file(Tool& t) {
         }
         if (file) {
             offer_last_session(t, *file);
+            // A session file is a scratch pad, not an archive: the last sessions stay, for
+            // whoever needs one back, and the file stays small enough to open at once.
             file->forget_empty_visits(0);
+            file->forget_old_visits(Sessions_Kept);
         } else {
             // Ours, but unusable: kept aside as it is, for whoever wants to look at it, and a new
             // one begins. Its log goes with it, under the same new name.

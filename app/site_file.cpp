@@ -453,21 +453,33 @@ std::map<int, Planned_Loop::Entry> File::planned(qint64 visit) const {
 }
 
 bool File::forget_empty_visits(qint64 keep) {
+    return drop_visits(
+        QStringLiteral("SELECT id FROM visits v WHERE id <> %1 AND NOT EXISTS (SELECT 1 FROM "
+                       "detectors d WHERE d.visit = v.id) AND NOT EXISTS (SELECT 1 FROM "
+                       "searches s WHERE s.visit = v.id) AND NOT EXISTS (SELECT 1 FROM reports "
+                       "r WHERE r.visit = v.id) AND NOT EXISTS (SELECT 1 FROM mode_writes w "
+                       "WHERE w.visit = v.id)")
+            .arg(keep));
+}
+
+bool File::forget_old_visits(int keep_last) {
+    return drop_visits(
+        QStringLiteral("SELECT id FROM visits ORDER BY id DESC LIMIT -1 OFFSET %1").arg(keep_last));
+}
+
+// The visits `select` names go, with everything recorded in them, in one transaction.
+bool File::drop_visits(const QString& select) {
     QSqlDatabase db = QSqlDatabase::database(connection_, false);
-    const QString empty =
-        QStringLiteral(
-            "SELECT id FROM visits v WHERE id <> %1 AND NOT EXISTS (SELECT 1 FROM detectors d "
-            "WHERE "
-            "d.visit = v.id) AND NOT EXISTS (SELECT 1 FROM searches s WHERE s.visit = v.id) AND "
-            "NOT "
-            "EXISTS (SELECT 1 FROM reports r WHERE r.visit = v.id) AND NOT EXISTS (SELECT 1 FROM "
-            "mode_writes w WHERE w.visit = v.id)")
-            .arg(keep);
-    bool ok = db.transaction();
-    for (const char* table : {"events", "silences"})
-        ok = ok && exec(QStringLiteral("DELETE FROM %1 WHERE visit IN (%2)")
-                            .arg(QLatin1String(table), empty));
-    ok = ok && exec(QStringLiteral("DELETE FROM visits WHERE id IN (%1)").arg(empty));
+    bool ok =
+        db.transaction() &&
+        exec(QStringLiteral("CREATE TEMP TABLE IF NOT EXISTS gone (id INTEGER PRIMARY KEY)")) &&
+        exec(QStringLiteral("DELETE FROM gone")) &&
+        exec(QStringLiteral("INSERT INTO gone %1").arg(select));
+    for (const char* table :
+         {"detectors", "params", "events", "searches", "mode_writes", "silences", "reports"})
+        ok = ok && exec(QStringLiteral("DELETE FROM %1 WHERE visit IN (SELECT id FROM gone)")
+                            .arg(QLatin1String(table)));
+    ok = ok && exec(QStringLiteral("DELETE FROM visits WHERE id IN (SELECT id FROM gone)"));
     if (ok && db.commit()) return true;
     db.rollback();
     return false;

@@ -105,6 +105,8 @@ class File {
     std::map<int, Planned_Loop::Entry> planned(qint64 visit) const;
     // Removes the visits that learned nothing, but `keep`; false on a fault.
     bool forget_empty_visits(qint64 keep);
+    // Removes all visits but the `keep_last` most recent; false on a fault.
+    bool forget_old_visits(int keep_last);
 
     // Writes `batch` into the visit, in one transaction; false, with last_error(), and nothing
     // written when it cannot (a full disk).
@@ -118,6 +120,7 @@ class File {
     bool connect_database(QString* why, bool* busy = nullptr);
     bool exec(const QString& sql);
     bool upgrade_steps(int from);
+    bool drop_visits(const QString& select);
     bool save_detector(qint64 visit, int address, const record::Detector& d);
     bool insert(const QString& sql, const QVariantList& values);
 

@@ -126,8 +126,6 @@ int run_child(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     QTemporaryDir dir;
     QDir::setCurrent(dir.path());
-    // The session file goes with the rest, not into the user's own data.
-    qputenv("XDG_DATA_HOME", QFile::encodeName(dir.path()));
     loopsim::Board board;
     if (wait == "port error") // COM1 names a device that is gone.
         QFile::link(dir.filePath(QStringLiteral("absent")), dir.filePath(QStringLiteral("COM1")));

@@ -18,6 +18,7 @@
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QTimer>
 #include <QTranslator>
 #include <cstdio>
 
@@ -42,8 +43,6 @@ void Session::start() {
     window_ = std::make_unique<Main_Window>(*t_);
     dialogs_->set_owner(window_.get());
     if (!t_->state.Quit_Flag) window_->show_centred();
-    // With the window up, so that the offer to take up the last session has its owner.
-    if (!t_->state.Quit_Flag) begin_session_file(*t_);
 }
 
 int Session::run() {
@@ -102,7 +101,17 @@ int kalvenor_main(int argc, char** argv) {
         return 2;
     }
     session.start();
-    // A site file named on the command line (a double-click on it), once the window shows.
-    open_site_at_start(session.tool(), options.site);
+    Tool* t = &session.tool();
+    if (!options.site.isEmpty()) {
+        // A site file named on the command line (a double-click on it), once the window shows;
+        // the record goes there, and no session begins.
+        open_site_at_start(*t, options.site);
+    } else {
+        // The session file once the window has painted, so that the offer to take up the last
+        // session has its owner and the file's opening never delays the first paint.
+        QTimer::singleShot(0, &t->form, [t] {
+            if (!t->state.Quit_Flag) begin_session_file(*t);
+        });
+    }
     return session.run();
 }
