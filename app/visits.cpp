@@ -69,8 +69,10 @@ QList<Visit_Difference> visit_differences(const Earlier_Visit& earlier, const Lo
         const Visit_Change c = compare_visit_detector(before, now, a, record.searched_to());
         if (c == Visit_Change::None || c == Visit_Change::Same || c == Visit_Change::Found_Again)
             continue;
+        QStringList detail{visit_change_detail(before, now), moved_from(earlier.detectors, now, a)};
+        detail.removeAll(QString());
         out.append({a, c, before.found ? before.type_name : QString(),
-                    now.found ? now.type_name : QString(), visit_change_detail(before, now)});
+                    now.found ? now.type_name : QString(), detail.join(QStringLiteral(", "))});
     }
     return out;
 }

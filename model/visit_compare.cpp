@@ -67,3 +67,11 @@ QString visit_change_detail(const record::Detector& before, const record::Detect
     out << settings_changed(before, now);
     return out.join(QStringLiteral(", "));
 }
+
+QString moved_from(const Visit_Detectors& earlier, const record::Detector& now, int address) {
+    if (now.serial.isEmpty()) return {};
+    for (int a = Loop_Record::First; a <= Loop_Record::Last; ++a)
+        if (a != address && earlier[size_t(a - 1)].serial == now.serial)
+            return QString::fromUtf8("était en %1").arg(a, 3, 10, QLatin1Char('0'));
+    return {};
+}

@@ -38,3 +38,7 @@ QString visit_change_text(Visit_Change c);
 // What differs in detail, for the comparison window and the report: "série 071200300 →
 // 091100258", "paramètre 3 : 12 → 14"...
 QString visit_change_detail(const record::Detector& before, const record::Detector& now);
+// Where the detector now at `address` stood in the earlier visit, told by its serial, when that
+// was elsewhere: "était en 006". A loop whose addresses are given in the order of its wiring
+// moves every detector after one taken out or put in; empty otherwise.
+QString moved_from(const Visit_Detectors& earlier, const record::Detector& now, int address);

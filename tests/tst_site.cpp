@@ -408,6 +408,11 @@ class Tst_Site : public QObject {
         Report_Header with = header;
         add_visit_changes(with, all, now);
         QCOMPARE(with.changes.size(), 128);
+        // A detector taken out moves those after it: each is told where it stood.
+        all.detectors[5].serial = "42";
+        QVERIFY(visit_differences(all, now).value(41).detail.endsWith(
+            QString::fromUtf8("était en 006")));
+        QCOMPARE(moved_from(v.detectors, r.at(2), 2), QString());
         QVERIFY(report_pdf(with, {}, {}).count("/Type /Page\n") >=
                 report_pdf(header, {}, {}).count("/Type /Page\n") + 3);
     }

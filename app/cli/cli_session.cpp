@@ -203,7 +203,9 @@ int Cli_Session::compare_visits(const QString& path, qint64 visit) {
         const record::Detector& n = now.detectors[size_t(a - 1)];
         const Visit_Change c = compare_visit_detector(b, n, a, now.searched_to);
         if (c == Visit_Change::None || c == Visit_Change::Same) continue;
-        const QString detail = visit_change_detail(b, n);
+        QStringList parts{visit_change_detail(b, n), moved_from(before.detectors, n, a)};
+        parts.removeAll(QString());
+        const QString detail = parts.join(QStringLiteral(", "));
         changes << QJsonObject{
             {"address", a}, {"change", visit_change_text(c)}, {"detail", detail}};
         lines << QStringLiteral("%1 %2%3").arg(three_digits(a), visit_change_text(c),
