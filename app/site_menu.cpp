@@ -66,16 +66,15 @@ void open_site(Tool& t, const QString& path, bool create, const QString& name, c
                       .arg(t.site.name, t.site.loop, QDir::toNativeSeparators(t.site.path)));
     // The loop's last visit is what this one is compared with; a plan kept in the site comes
     // back when none is loaded.
-    Earlier_Visit earlier;
+    // A report taken as the earlier visit stays so when the site has no visit of the loop yet.
     if (previous.visit.id) {
-        earlier = {previous.visit.started,
-                   QString::fromUtf8("visite %1 du site").arg(previous.visit.id),
-                   previous.detectors, previous.searched_to};
+        set_earlier_visit(t, {previous.visit.started,
+                              QString::fromUtf8("visite %1 du site").arg(previous.visit.id),
+                              previous.detectors, previous.searched_to});
         t.record.note(
             QString::fromUtf8("Visite précédente de la boucle : %1")
                 .arg(previous.visit.started.toString(QStringLiteral("dd/MM/yyyy HH:mm"))));
     }
-    set_earlier_visit(t, earlier);
     if (t.planned.empty() && !previous.planned.empty()) {
         t.planned.assign(previous.planned);
         show_cell_marks(t, 0);
