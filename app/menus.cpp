@@ -1,5 +1,7 @@
 #include "app/menus.h"
 
+#include "app/adapters.h"
+
 #include "addresses/led_walk.h"
 #include "addresses/read_all.h"
 #include "addresses/search.h"
@@ -39,8 +41,10 @@ void Serial_Com_Port_Mnu_Click(Tool& t) {
         if (t.state.Quit_Flag) return;
     }
     t.state.Com_Port = static_cast<uint8_t>(port);
-    // A port chosen here replaces the one given on the command line, and is kept.
+    // A port chosen here replaces the one given on the command line or the adapter chosen by
+    // name, and is kept.
     t.port_for_run = {};
+    forget_adapter();
     if (Serial_Port* p = t.link.Comm1()) p->set_device({});
     Write_Config(t);
     // Reopening the port in the middle of an exchange would hand that exchange the new port's

@@ -4,6 +4,7 @@
 #include "addresses/led_walk.h"
 #include "addresses/read_all.h"
 #include "addresses/search.h"
+#include "app/adapters.h"
 #include "app/bus_task.h"
 #include "app/journal.h"
 #include "app/link_events.h"
@@ -78,6 +79,7 @@ void wire_handlers(Tool& t) {
     connect_click(t, f.Led_Walk_Mnu, Led_Walk_Mnu_Click);
     connect_click(t, f.Import_Plan_Mnu, Import_Plan_Mnu_Click);
     connect_click(t, f.Compare_Mnu, Compare_Mnu_Click);
+    connect_click(t, f.Adapters_Mnu, Adapters_Mnu_Click);
     connect_click(t, f.Visit_Compare_Mnu, Visit_Compare_Mnu_Click);
     connect_click(t, f.Report_Visit_Mnu, Report_Visit_Mnu_Click);
     connect_click(t, f.Visit_Marks_Mnu, Visit_Marks_Mnu_Click);

@@ -53,6 +53,7 @@ Bus_Form::Bus_Form()
       Close_Cmd(K::Button, "Close_Cmd", -1, &Status_Frame),
       Utilitaires_Mnu(K::Menu, "Utilitaires_Mnu"),
       Serial_Com_Port_Mnu(K::Menu, "Serial_Com_Port_Mnu", -1, &Utilitaires_Mnu),
+      Adapters_Mnu(K::Menu, "Adapters_Mnu", -1, &Utilitaires_Mnu),
       Read_All_Mnu(K::Menu, "Read_All_Mnu", -1, &Utilitaires_Mnu),
       Led_Walk_Mnu(K::Menu, "Led_Walk_Mnu", -1, &Utilitaires_Mnu),
       Import_Plan_Mnu(K::Menu, "Import_Plan_Mnu", -1, &Utilitaires_Mnu),
@@ -204,6 +205,7 @@ Bus_Form::Bus_Form()
 
     Utilitaires_Mnu.set_caption("&Utilitaires");
     Serial_Com_Port_Mnu.set_caption(QString::fromUtf8("&Port Série"));
+    Adapters_Mnu.set_caption(QString::fromUtf8("A&daptateurs série..."));
     Read_All_Mnu.set_caption(QString::fromUtf8("&Lire tous les détecteurs"));
     Led_Walk_Mnu.set_caption(QString::fromUtf8("Allumer les LED &une à une..."));
     Import_Plan_Mnu.set_caption(QString::fromUtf8("&Importer la liste prévue..."));
@@ -247,10 +249,10 @@ QList<Control*> Bus_Form::all_controls() const {
         all << &self->Param_Lbl(i) << &self->Value_Lbl(i);
     all << &self->Led_On_Cde << &self->Led_Off_Cde << &self->Opto_Check << &self->Thermo_Check
         << &self->Picture2 << &self->Picture1 << &self->Close_Cmd << &self->Utilitaires_Mnu
-        << &self->Serial_Com_Port_Mnu << &self->Read_All_Mnu << &self->Led_Walk_Mnu
-        << &self->Import_Plan_Mnu << &self->Compare_Mnu << &self->Visit_Compare_Mnu
-        << &self->Report_Visit_Mnu << &self->Visit_Marks_Mnu << &self->Site_New_Mnu
-        << &self->Site_Open_Mnu;
+        << &self->Serial_Com_Port_Mnu << &self->Adapters_Mnu << &self->Read_All_Mnu
+        << &self->Led_Walk_Mnu << &self->Import_Plan_Mnu << &self->Compare_Mnu
+        << &self->Visit_Compare_Mnu << &self->Report_Visit_Mnu << &self->Visit_Marks_Mnu
+        << &self->Site_New_Mnu << &self->Site_Open_Mnu;
     for (int i = 1; i <= 4; ++i)
         all << &self->Site_Recent_Mnu(i);
     all << &self->Export_Report_Mnu << &self->Trace_Mnu << &self->Journal_Mnu << &self->Quit_Mnu

@@ -68,6 +68,7 @@ class Bus_Form : public QObject {
     // Menu bar
     Control Utilitaires_Mnu;
     Control Serial_Com_Port_Mnu;
+    Control Adapters_Mnu; // the serial adapters present, one chosen by its stable name
     Control Read_All_Mnu;
     Control Led_Walk_Mnu;
     Control Import_Plan_Mnu;

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+#include <functional>
 
 class Loop_Record;
 
@@ -38,6 +39,13 @@ class Dialogs {
     }
     // Asks a question answered "Oui" or "Non"; true for "Oui".
     virtual bool ask_yes_no(const QString& /*prompt*/, const QString& /*title*/) { return false; }
+    // Shows the rows `rows()` gives under their headers, asked again every second while the box
+    // is open, and returns the row chosen, or -1 for Cancel.
+    virtual int choose_row(const QString& /*title*/, const QString& /*text*/,
+                           const QStringList& /*headers*/,
+                           const std::function<QList<QStringList>()>& /*rows*/) {
+        return -1;
+    }
     // Shows rows under their column headers, with a line of text above, modally.
     virtual void show_table(const QString& /*title*/, const QString& /*text*/,
                             const QStringList& /*headers*/, const QList<QStringList>& /*rows*/) {}

@@ -68,7 +68,11 @@ class Tst_Cli : public QObject {
         row("--site s.kalsite --loop B2 --engineer Durand read all then --site s.kalsite report "
             "--json r.json --visit 1",
             "silent after the first", 0, R"x("engineer": "Durand",)x");
+        row("--site s.kalsite read all then --site s.kalsite read all then --site s.kalsite report "
+            "--json r.json --visit 2",
+            "", 0, "Changements depuis la visite du");
         row("visits", "", 2, "visits attend --site FICHIER");
+        row("ports", "silent", 0, "\"ports\": [");
         row("--site plan.csv probe", "", 1, "plan.csv : ce n'est pas un fichier de site");
     }
     void commands() {

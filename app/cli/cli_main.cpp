@@ -9,6 +9,7 @@
 #include "app/quit_signals.h"
 #include "app/report_export.h"
 #include "app/trace.h"
+#include "link/port_list.h"
 #include "link/regular_file.h"
 #include "model/detector_types.h"
 
@@ -63,6 +64,22 @@ int report(Cli_Session& cli, const Cli_Options& o) {
     return r;
 }
 
+// The serial adapters present, as "Adaptateurs série..." lists them; no port is opened.
+int list_ports(const Cli_Session& cli) {
+    QJsonArray ports;
+    QStringList lines;
+    for (const Serial_Adapter& a : serial_adapters()) {
+        ports << QJsonObject{{"name", a.name()},   {"device", a.device},
+                             {"stable", a.stable}, {"description", a.description},
+                             {"maker", a.maker},   {"usb", a.usb_ids()},
+                             {"held", a.held}};
+        lines << a.line();
+    }
+    if (lines.isEmpty()) lines << QString::fromUtf8("Aucun port série trouvé.");
+    cli.print({{"ports", ports}}, lines);
+    return Exit_Done;
+}
+
 int run(Cli_Session& cli, const Cli_Options& o) {
     Tool& t = cli.tool();
     if (o.port_given) parse_port(o.port, &t.port_for_run.number, &t.port_for_run.path);
@@ -81,6 +98,7 @@ int run(Cli_Session& cli, const Cli_Options& o) {
         return Exit_Usage;
     }
     if (o.command == QLatin1String("visits")) return cli.list_visits(o.site_file);
+    if (o.command == QLatin1String("ports")) return list_ports(cli);
     if (o.command == QLatin1String("compare")) return cli.compare_visits(o.site_file, o.visit);
     if (o.command == QLatin1String("report") && o.visit) return report(cli, o);
     if (!o.site_file.isEmpty()) {

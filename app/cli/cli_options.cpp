@@ -18,6 +18,8 @@ const char Cli_Usage_Text[] =
     "  report ... --visit N      le rapport de la visite N du fichier de site, sans le port\n"
     "  visits                    les visites du fichier de site (--site)\n"
     "  compare [--visit N]       ce qui a changé depuis la visite précédente de la boucle\n"
+    "  ports                     les adaptateurs série branchés (nom stable, pilote, fabricant,\n"
+    "                            identifiants USB, occupé ou libre), sans ouvrir de port\n"
     "Avec --site, chaque commande enregistre ce qu'elle apprend dans le fichier de site (créé\n"
     "s'il n'existe pas), comme une visite de la boucle B par le technicien T.\n"
     "Sans --port, le port de Kalvenor-2.cfg du dossier courant. Une option prend sa valeur\n"
@@ -119,7 +121,7 @@ Cli_Options parse_cli_options(const QStringList& args) {
             error = visit_number(p.value("--visit"), &o.visit);
         if (error.isEmpty() && o.site_file.isEmpty())
             error = QString::fromUtf8("compare attend --site FICHIER");
-    } else if (QStringList{"probe", "search", "watch", "visits"}.contains(o.command)) {
+    } else if (QStringList{"probe", "search", "watch", "visits", "ports"}.contains(o.command)) {
         if (!rest.isEmpty()) error = QString::fromUtf8("argument de trop : %1").arg(rest.at(0));
         if (error.isEmpty() && o.command == QLatin1String("visits") && o.site_file.isEmpty())
             error = QString::fromUtf8("visits attend --site FICHIER");

@@ -18,6 +18,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -142,6 +143,65 @@ bool Qt_Dialogs::ask_fields(const QString& title, const QStringList& labels, QSt
     for (const auto& answer : answers)
         *values << answer();
     return true;
+}
+
+int Qt_Dialogs::choose_row(const QString& title, const QString& text, const QStringList& headers,
+                           const std::function<QList<QStringList>()>& rows) {
+    QDialog box(owner_);
+    box.setObjectName(QStringLiteral("choose_box"));
+    box.setWindowTitle(title);
+    box.resize(900, 320);
+    auto* layout = new QVBoxLayout(&box);
+    auto* label = new QLabel(text, &box);
+    label->setWordWrap(true);
+    layout->addWidget(label);
+    auto* table = new QTableWidget(&box);
+    table->setColumnCount(int(headers.size()));
+    table->setHorizontalHeaderLabels(headers);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->setSelectionMode(QAbstractItemView::SingleSelection);
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->verticalHeader()->hide();
+    table->horizontalHeader()->setStretchLastSection(true);
+    layout->addWidget(table);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &box);
+    buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Annuler"));
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &box, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &box, &QDialog::reject);
+    QObject::connect(table, &QTableWidget::cellDoubleClicked, &box, &QDialog::accept);
+    layout->addWidget(buttons);
+    QList<QStringList> shown;
+    // Refilled only when the list changed, so that the selection stays under the pointer.
+    const auto refresh = [&] {
+        const QList<QStringList> now = rows();
+        if (now == shown) return;
+        const int selected = table->currentRow();
+        const QString key = selected >= 0 ? shown.value(selected).value(0) : QString();
+        shown = now;
+        table->setRowCount(int(shown.size()));
+        for (int r = 0; r < shown.size(); ++r)
+            for (int c = 0; c < headers.size(); ++c)
+                table->setItem(r, c, new QTableWidgetItem(shown[r].value(c)));
+        int again = -1;
+        for (int r = 0; r < shown.size() && !key.isEmpty(); ++r)
+            if (shown[r].value(0) == key) again = r;
+        table->setCurrentCell(again >= 0 ? again : (shown.isEmpty() ? -1 : 0), 0);
+        table->resizeColumnsToContents();
+        buttons->button(QDialogButtonBox::Ok)->setEnabled(!shown.isEmpty());
+    };
+    refresh();
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &box, refresh);
+    poll.start(1000);
+    if (run(box) != QDialog::Accepted) return -1;
+    poll.stop();
+    // The caller's list is the one last asked for: ask once more so that both agree.
+    const int chosen = table->currentRow();
+    const QString key = shown.value(chosen).value(0);
+    const QList<QStringList> last = rows();
+    for (int r = 0; r < last.size(); ++r)
+        if (last[r].value(0) == key) return r;
+    return -1;
 }
 
 void Qt_Dialogs::show_table(const QString& title, const QString& text, const QStringList& headers,

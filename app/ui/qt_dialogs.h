@@ -21,6 +21,8 @@ class Qt_Dialogs : public Dialogs {
                       const QString& filter) override;
     QString choose_folder(const QString& title, const QString& start) override;
     bool ask_yes_no(const QString& prompt, const QString& title) override;
+    int choose_row(const QString& title, const QString& text, const QStringList& headers,
+                   const std::function<QList<QStringList>()>& rows) override;
     bool ask_fields(const QString& title, const QStringList& labels, QStringList* values,
                     const QList<QStringList>& choices) override;
     void show_journal(const Loop_Record& record) override;

@@ -1,5 +1,6 @@
 #include "app/ui/startup.h"
 
+#include "app/adapters.h"
 #include "app/command_line.h"
 #include "app/quit_signals.h"
 #include "app/session_file.h"
@@ -95,6 +96,9 @@ int kalvenor_main(int argc, char** argv) {
     Session session(make_qt_serial_port());
     session.tool().port_for_run.number = options.port_number;
     session.tool().port_for_run.path = options.port_path;
+    // The adapter chosen by name last time, unless the command line names a port.
+    if (!options.port_number && options.port_path.isEmpty())
+        session.tool().port_for_run.path = remembered_adapter();
     if (QString why;
         !options.trace.isEmpty() && !start_trace(session.tool(), options.trace, &why)) {
         std::fprintf(stderr, "kalvenor : --trace : %s\n", qPrintable(why));

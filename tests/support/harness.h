@@ -38,6 +38,14 @@ class Test_Dialogs : public Dialogs {
         messages.append({prompt, title, -1});
         return input_box({}, {}, {}) == QLatin1String("oui");
     }
+    // The row whose index is the next answer; -1 for none or Cancel.
+    int choose_row(const QString&, const QString&, const QStringList&,
+                   const std::function<QList<QStringList>()>& rows) override {
+        const int count = int(rows().size());
+        bool ok = false;
+        const int row = input_box({}, {}, {}).toInt(&ok);
+        return ok && row >= 0 && row < count ? row : -1;
+    }
     bool ask_fields(const QString&, const QStringList&, QStringList* values,
                     const QList<QStringList>&) override {
         for (QString& v : *values)
