@@ -73,7 +73,8 @@ Read_Options read_options(const QStringList& args, const Option_Set& set, bool s
 
 Command_Line parse_command_line(const QStringList& args) {
     const Read_Options r = read_options(
-        args, {{"--port", "--trace"}, {"--help", "-h", "--version", "--list-ports"}}, true);
+        args, {{"--port", "--trace"}, {"--help", "-h", "--version", "--list-ports", "--last-site"}},
+        true);
     Command_Line c;
     c.error = r.error;
     c.site = r.rest.value(0);
@@ -88,6 +89,9 @@ Command_Line parse_command_line(const QStringList& args) {
     c.help = r.has("--help") || r.has("-h");
     c.version = r.has("--version");
     c.list_ports = r.has("--list-ports");
+    c.last_site = r.has("--last-site");
+    if (c.last_site && !c.site.isEmpty() && c.error.isEmpty())
+        c.error = QString::fromUtf8("--last-site ou un fichier de site, pas les deux");
     c.trace = r.value("--trace");
     if (r.has("--port") && !parse_port(r.value("--port"), &c.port_number, &c.port_path) &&
         c.error.isEmpty())
@@ -108,6 +112,7 @@ QString usage_text() {
         "                      du périphérique, /dev/ttyUSB0) ; le fichier Kalvenor-2.cfg\n"
         "                      garde le sien\n"
         "  --trace FICHIER     enregistre la ligne série dans FICHIER dès le démarrage\n"
+        "  --last-site         ouvre le dernier fichier de site ouvert\n"
         "  --list-ports        liste les ports série trouvés et s'arrête\n"
         "  --version           affiche la version et s'arrête\n"
         "  -h, --help          affiche cette aide et s'arrête\n"

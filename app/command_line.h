@@ -9,6 +9,8 @@ struct Command_Line {
     bool help = false;
     bool version = false;
     bool list_ports = false;
+    // --last-site: the site file opened last, as if it were named after the options
+    bool last_site = false;
     int port_number = 0; // --port COMn: this run only, the settings file keeps its own
     QString port_path;   // --port PATH: the device itself, this run only
     QString trace;       // --trace FILE

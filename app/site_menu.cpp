@@ -165,3 +165,16 @@ void open_site_at_start(Tool& t, const QString& path) {
     if (!t.dialogs || path.isEmpty() || t.state.Quit_Flag) return;
     ask_visit(t, path);
 }
+
+bool open_last_site_at_start(Tool& t) {
+    const QString path = remembered().value(Recent_Key).toStringList().value(0);
+    if (path.isEmpty()) {
+        if (t.dialogs && !t.state.Quit_Flag)
+            t.dialogs->msg_box(QString::fromUtf8("Aucun site n'a encore été ouvert : la fenêtre "
+                                                 "démarre sans site."),
+                               Msg_Information, Title);
+        return false;
+    }
+    open_site_at_start(t, path);
+    return true;
+}

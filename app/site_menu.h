@@ -14,3 +14,6 @@ class QString;
 // once the file is chosen (the loop and the engineer asked, a file that cannot be used said in a
 // box).
 void open_site_at_start(Tool& t, const QString& path);
+// --last-site: the site file opened last, as open_site_at_start opens it. False, once a box has
+// said so, when no site has been opened yet.
+bool open_last_site_at_start(Tool& t);

@@ -33,6 +33,8 @@ class Tst_Options : public QObject {
         row("--port COM2 -platform offscreen x.kalsite", "port 2  trace  site x.kalsite");
         row("a.kalsite b.kalsite", "error");   // one site file at a time
         row("a.kalsite --port COM3", "error"); // options come first
+        row("--last-site --port COM2", "last-site port 2  trace ");
+        row("--last-site a.kalsite", "error"); // the last site or the one named, not both
     }
     void parse() {
         QFETCH(QString, args);
@@ -43,9 +45,9 @@ class Tst_Options : public QObject {
             return;
         }
         QVERIFY2(c.error.isEmpty(), qPrintable(c.error));
-        QString got = QStringLiteral("%1%2%3port %4 %5 trace %6")
+        QString got = QStringLiteral("%1%2%3%4port %5 %6 trace %7")
                           .arg(c.help ? "help " : "", c.version ? "version " : "",
-                               c.list_ports ? "list " : "")
+                               c.list_ports ? "list " : "", c.last_site ? "last-site " : "")
                           .arg(c.port_number)
                           .arg(c.port_path, c.trace);
         if (!c.site.isEmpty()) got += QStringLiteral(" site ") + c.site;

@@ -106,11 +106,14 @@ int kalvenor_main(int argc, char** argv) {
     }
     session.start();
     Tool* t = &session.tool();
-    if (!options.site.isEmpty()) {
-        // A site file named on the command line (a double-click on it), once the window shows;
-        // the record goes there, and no session begins.
+    // A site file named on the command line (a double-click on it, or the desktop's "last site"),
+    // once the window shows; the record goes there, and no session begins.
+    bool site_named = !options.site.isEmpty();
+    if (options.last_site)
+        site_named = open_last_site_at_start(*t);
+    else if (site_named)
         open_site_at_start(*t, options.site);
-    } else {
+    if (!site_named) {
         // The session file once the window has painted, so that the offer to take up the last
         // session has its owner and the file's opening never delays the first paint.
         QTimer::singleShot(0, &t->form, [t] {
