@@ -1,4 +1,5 @@
 // The window program's command line: what each option gives, and the mistakes it refuses.
+#include "app/adapters.h"
 #include "app/command_line.h"
 #include "app/menus.h"
 #include "app/settings.h"
@@ -69,6 +70,9 @@ class Tst_Options : public QObject {
         QFETCH(QString, menu_port);
         QFETCH(QByteArray, stored);
         Harness h(loopsim::default_loop(), 5);
+        // An adapter remembered by name is forgotten only by a port chosen by its number.
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, h.dir.path());
+        QSettings("kalvenor", "kalvenor").setValue("port/adapter", "/dev/serial/by-id/usb-x");
         QFile cfg(config_path());
         QVERIFY(cfg.open(QIODevice::WriteOnly) && cfg.write(" 2\r\n 1\r\n") > 0);
         cfg.close();
@@ -85,6 +89,7 @@ class Tst_Options : public QObject {
         }
         QVERIFY(cfg.open(QIODevice::ReadOnly));
         QCOMPARE(cfg.readAll(), stored);
+        QCOMPARE(remembered_adapter().isEmpty(), !menu_port.isEmpty());
     }
 };
 
