@@ -10,7 +10,6 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QVariant>
-#include <algorithm>
 #include <atomic>
 
 #ifdef Q_OS_UNIX
@@ -341,30 +340,41 @@ qint64 File::begin_visit(qint64 loop, const QString& engineer, const QDateTime& 
     return 0;
 }
 
+namespace {
+
+// A visit with its loop's name and its counts, for the list and for one visit alike.
+const char* const Visit_Columns =
+    "SELECT v.id, l.name, v.engineer, v.started, "
+    "(SELECT count(*) FROM detectors d WHERE d.visit = v.id AND d.found), "
+    "(SELECT count(*) FROM detectors d WHERE d.visit = v.id AND d.readout = 'complete') "
+    "FROM visits v JOIN loops l ON l.id = v.loop ";
+
+Visit visit_at(const QSqlQuery& q) {
+    return {q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toString(),
+            from_iso(q.value(3)),    q.value(4).toInt(),    q.value(5).toInt()};
+}
+
+} // namespace
+
 QList<Visit> File::visits() const {
     QList<Visit> out;
     QSqlQuery q(QSqlDatabase::database(connection_, false));
-    if (!q.exec(QStringLiteral(
-            "SELECT v.id, l.name, v.engineer, v.started, "
-            "(SELECT count(*) FROM detectors d WHERE d.visit = v.id AND d.found), "
-            "(SELECT count(*) FROM detectors d WHERE d.visit = v.id AND d.readout = 'complete') "
-            "FROM visits v JOIN loops l ON l.id = v.loop ORDER BY v.id")))
-        return out;
+    if (!q.exec(QLatin1String(Visit_Columns) + QLatin1String("ORDER BY v.id"))) return out;
     while (q.next())
-        out.append({q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toString(),
-                    from_iso(q.value(3)), q.value(4).toInt(), q.value(5).toInt()});
+        out.append(visit_at(q));
     return out;
 }
 
 bool File::load_visit(qint64 id, Stored_Visit* out) const {
-    const QList<Visit> all = visits();
-    const auto it =
-        std::find_if(all.begin(), all.end(), [id](const Visit& v) { return v.id == id; });
-    if (it == all.end()) return false;
-    *out = {};
-    out->visit = *it;
+    // The one visit asked for, not the list of all of them: a site's years of visits would make
+    // every opening and comparison slower.
     QSqlDatabase db = QSqlDatabase::database(connection_, false);
     QSqlQuery q(db);
+    q.prepare(QLatin1String(Visit_Columns) + QLatin1String("WHERE v.id = ?"));
+    q.addBindValue(id);
+    if (!q.exec() || !q.next()) return false;
+    *out = {};
+    out->visit = visit_at(q);
     q.prepare(QStringLiteral(
         "SELECT address, found, found_at, type_code, type_name, pcb_version, soft_version, serial, "
         "readout, readout_at, alarms, point_faults, com_faults, tested, led_seen FROM detectors "
