@@ -234,6 +234,10 @@ int creation_kills(const QString& cli, const QString& dir, int count, std::mt199
         p.setWorkingDirectory(dir);
         p.setStandardOutputFile(QProcess::nullDevice());
         p.setStandardErrorFile(QProcess::nullDevice());
+        // The scratch folder a kill leaves behind goes with the soak's.
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("TMPDIR"), dir);
+        p.setProcessEnvironment(env);
         p.start(cli, {QStringLiteral("--port"), QStringLiteral("/dev/null"),
                       QStringLiteral("--site"), path, QStringLiteral("probe")});
         if (!p.waitForStarted(5000)) return count;
