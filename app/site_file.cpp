@@ -8,8 +8,8 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTemporaryDir>
 #include <QVariant>
-#include <algorithm>
 #include <atomic>
 
 #ifdef Q_OS_UNIX
@@ -180,37 +180,71 @@ bool File::exec(const QString& sql) {
     return false;
 }
 
-std::unique_ptr<File> File::create(const QString& path, const QString& site_name, QString* why) {
-    // SQLite's files beside it that stand there already are not this call's to remove.
-    QStringList made;
-    for (const char* end : {"-wal", "-shm", "-journal"})
-        if (!QFileInfo::exists(path + QLatin1String(end))) made << path + QLatin1String(end);
-    if (const File_Fault f = create_new_file(path, QByteArray()); f != File_Fault::None) {
-        *why = in_file(path, file_fault_text(f));
-        return nullptr;
-    }
-    std::unique_ptr<File> file(new File(path));
-    bool ok = file->connect_database(why);
-    if (ok) {
-        // The mark, the version and the empty tables go into the file itself before it turns to
-        // WAL: its header says what it is from the start, whatever happens to the process.
-        ok = file->exec(QStringLiteral("PRAGMA application_id = %1").arg(Application_Id)) &&
-             file->exec(QStringLiteral("BEGIN IMMEDIATE"));
+namespace {
+
+// The file a new site starts as: the mark, the version, the empty tables and the site's row,
+// in WAL mode. Made whole in a scratch folder, so that what takes the site's name is complete.
+QByteArray initial_database(const QString& site_name, QString* why) {
+    QTemporaryDir scratch;
+    const QString path = scratch.filePath(QStringLiteral("new.kalsite"));
+    const QString connection = QStringLiteral("site-new-%1").arg(++connections);
+    bool ok = scratch.isValid();
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        db.setDatabaseName(path);
+        QSqlQuery q(db);
+        const auto exec = [&](const QString& sql) { return q.exec(sql); };
+        ok = ok && db.open() &&
+             exec(QStringLiteral("PRAGMA application_id = %1").arg(Application_Id)) &&
+             exec(QStringLiteral("BEGIN IMMEDIATE"));
         for (const char* sql : Schema)
-            ok = ok && file->exec(QString::fromLatin1(sql));
-        ok = ok && file->upgrade_steps(1);
-        QSqlQuery q(QSqlDatabase::database(file->connection_, false));
+            ok = ok && exec(QString::fromLatin1(sql));
+        // The steps an older file takes on opening, so that every file has gone the same way.
+        for (const char* sql : Upgrade_2)
+            ok = ok && exec(QString::fromLatin1(sql));
         ok = ok &&
              q.prepare(QStringLiteral("INSERT INTO site (id, name, created) VALUES (1, ?, ?)"));
         q.addBindValue(text(site_name));
         q.addBindValue(iso(QDateTime::currentDateTime()));
-        ok = ok && q.exec();
-        ok = ok && file->exec(QStringLiteral("PRAGMA user_version = %1").arg(Schema_Version)) &&
-             file->exec(QStringLiteral("COMMIT")) &&
-             file->exec(QStringLiteral("PRAGMA journal_mode = WAL"));
-        if (!ok) *why = in_file(path, file->error_.isEmpty() ? q.lastError().text() : file->error_);
+        ok = ok && q.exec() &&
+             exec(QStringLiteral("PRAGMA user_version = %1").arg(Schema_Version)) &&
+             exec(QStringLiteral("COMMIT")) && exec(QStringLiteral("PRAGMA journal_mode = WAL"));
+        if (!ok) *why = db.isOpen() ? q.lastError().text() : db.lastError().text();
+        q.finish();
+        db.close();
     }
-    if (ok) return file;
+    QSqlDatabase::removeDatabase(connection);
+    QByteArray content;
+    // Closed, the database holds everything in itself: its log is emptied into it and removed.
+    ok = ok && read_regular_file(path, 1 << 20, &content) == Read_Result::Done;
+    if (!ok && why->isEmpty())
+        *why = QString::fromUtf8("base neuve impossible à préparer dans %1")
+                   .arg(QDir::toNativeSeparators(QDir::tempPath()));
+    return ok ? content : QByteArray();
+}
+
+} // namespace
+
+std::unique_ptr<File> File::create(const QString& path, const QString& site_name, QString* why) {
+    // Made whole elsewhere, then given its name in one step that never replaces anything: a
+    // process killed meanwhile leaves either no file or a complete one, never a beginning that
+    // would be refused as damaged ever after.
+    QString fault;
+    const QByteArray content = initial_database(site_name, &fault);
+    if (content.isEmpty()) {
+        *why = in_file(path, fault);
+        return nullptr;
+    }
+    // SQLite's files beside it that stand there already are not this call's to remove.
+    QStringList made;
+    for (const char* end : {"-wal", "-shm", "-journal"})
+        if (!QFileInfo::exists(path + QLatin1String(end))) made << path + QLatin1String(end);
+    if (const File_Fault f = create_new_file(path, content); f != File_Fault::None) {
+        *why = in_file(path, file_fault_text(f));
+        return nullptr;
+    }
+    std::unique_ptr<File> file(new File(path));
+    if (file->connect_database(why)) return file;
     file.reset();
     // Only what this call made goes: it created the name new.
     for (const QString& name : made << path)
@@ -341,33 +375,44 @@ qint64 File::begin_visit(qint64 loop, const QString& engineer, const QDateTime& 
     return 0;
 }
 
+namespace {
+
+// A visit with its loop's name and its counts, for the list and for one visit alike.
+const char* const Visit_Columns =
+    "SELECT v.id, l.name, v.engineer, v.started, "
+    "(SELECT count(*) FROM detectors d WHERE d.visit = v.id AND d.found), "
+    "(SELECT count(*) FROM detectors d WHERE d.visit = v.id AND d.readout = 'complete'), "
+    "v.board, v.port, (SELECT count(*) FROM reports r WHERE r.visit = v.id), v.handed_to "
+    "FROM visits v JOIN loops l ON l.id = v.loop ";
+
+Visit visit_at(const QSqlQuery& q) {
+    return {q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toString(),
+            from_iso(q.value(3)),    q.value(4).toInt(),    q.value(5).toInt(),
+            q.value(6).toString(),   q.value(7).toString(), q.value(8).toInt(),
+            q.value(9).toString()};
+}
+
+} // namespace
+
 QList<Visit> File::visits() const {
     QList<Visit> out;
     QSqlQuery q(QSqlDatabase::database(connection_, false));
-    if (!q.exec(QStringLiteral(
-            "SELECT v.id, l.name, v.engineer, v.started, "
-            "(SELECT count(*) FROM detectors d WHERE d.visit = v.id AND d.found), "
-            "(SELECT count(*) FROM detectors d WHERE d.visit = v.id AND d.readout = 'complete'), "
-            "v.board, v.port, (SELECT count(*) FROM reports r WHERE r.visit = v.id), v.handed_to "
-            "FROM visits v JOIN loops l ON l.id = v.loop ORDER BY v.id")))
-        return out;
+    if (!q.exec(QLatin1String(Visit_Columns) + QLatin1String("ORDER BY v.id"))) return out;
     while (q.next())
-        out.append({q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toString(),
-                    from_iso(q.value(3)), q.value(4).toInt(), q.value(5).toInt(),
-                    q.value(6).toString(), q.value(7).toString(), q.value(8).toInt(),
-                    q.value(9).toString()});
+        out.append(visit_at(q));
     return out;
 }
 
 bool File::load_visit(qint64 id, Stored_Visit* out) const {
-    const QList<Visit> all = visits();
-    const auto it =
-        std::find_if(all.begin(), all.end(), [id](const Visit& v) { return v.id == id; });
-    if (it == all.end()) return false;
-    *out = {};
-    out->visit = *it;
+    // The one visit asked for, not the list of all of them: a site's years of visits would make
+    // every opening and comparison slower.
     QSqlDatabase db = QSqlDatabase::database(connection_, false);
     QSqlQuery q(db);
+    q.prepare(QLatin1String(Visit_Columns) + QLatin1String("WHERE v.id = ?"));
+    q.addBindValue(id);
+    if (!q.exec() || !q.next()) return false;
+    *out = {};
+    out->visit = visit_at(q);
     q.prepare(QStringLiteral(
         "SELECT address, found, found_at, type_code, type_name, pcb_version, soft_version, serial, "
         "readout, readout_at, alarms, point_faults, com_faults, tested, led_seen FROM detectors "

@@ -1,5 +1,6 @@
 #pragma once
 // What the benchmarks on the simulated board start from.
+#include "app/site_recorder.h"
 #include "support/harness.h"
 
 #include <QString>
@@ -23,3 +24,37 @@ inline void mark_found(Tool& t, int adr, int type_index, const QString& name) {
     t.form.Adr_Box(adr).set_caption(QStringLiteral("%1\n").arg(adr, 3, 10, QLatin1Char('0')) +
                                     name);
 }
+
+// What the tool learns written into a new site file in the harness's directory, as
+// `kalvenor-cli --site` does it: the recorder's own thread, a batch per pass of the event loop.
+class Bench_Site {
+  public:
+    explicit Bench_Site(Harness& h)
+        : recorder_(h.t.record), path_(h.dir.filePath(QStringLiteral("banc.kalsite"))) {
+        started_ = recorder_.start({path_,
+                                    true,
+                                    QStringLiteral("Banc"),
+                                    QStringLiteral("1"),
+                                    QStringLiteral("Banc"),
+                                    {},
+                                    nullptr},
+                                   &why_);
+    }
+    bool started() const { return started_; }
+    const QString& why() const { return why_; }
+    // Everything written, the file closed; then the last visit as the file holds it (its counts
+    // at -1 when it cannot be read).
+    site::Stored_Visit stored() {
+        recorder_.stop();
+        site::Stored_Visit v;
+        v.visit.found = v.visit.read = -1;
+        auto file = site::File::open(path_, &why_);
+        if (file && !file->visits().isEmpty()) file->load_visit(file->visits().last().id, &v);
+        return v;
+    }
+
+  private:
+    Site_Recorder recorder_;
+    QString path_, why_;
+    bool started_ = false;
+};
