@@ -83,14 +83,27 @@ bool Replay::parse(const QByteArray& text, const QString& name, QString* error) 
     bool has_request = false, written = false, has_reply = false;
     qint64 request_ns = 0;
     int incomplete = -1; // the exchange whose short reply is the next stale bytes
+    int frame_pos = 0;   // frame bytes (header, P0, P1) echoed so far
 
     const auto finish = [&](const QByteArray& outcome, qint64 at_ns) {
         open = false;
         if (!written) return; // the board never had the byte
         if (outcome.startsWith("port perdu")) current.out.append({at_ns - request_ns, {}, true});
-        if (outcome.startsWith("réponse incomplète")) incomplete = int(exchanges_.size());
+        if (outcome.startsWith("réponse incomplète")) {
+            // The bytes of a reply cut short are thrown away at the next request: in the trace,
+            // the stale bytes that follow, unless it stopped before. Something came in time.
+            incomplete = int(exchanges_.size());
+            current.out.append({0, QByteArray(1, '\0'), false});
+        }
+        // Where the request stands in a frame: an echoed header opens one, an echo that fails
+        // ends it (the tool starts again with a header), P2 closes it.
+        const bool echoed = has_reply && outcome == "réponse" &&
+                            quint8(current.out.first().bytes.at(0)) == current.request;
+        const bool command = frame_pos == 0 && (current.request & 0xFC) != 0x40;
+        frame_pos = frame_pos == 0 ? ((current.request & 0xFC) == 0x40 && echoed ? 1 : 0)
+                                   : (frame_pos < 3 && echoed ? frame_pos + 1 : 0);
         // The first answers to the connection's requests, for a tool started before the trace.
-        if (has_reply && outcome == "réponse" && !lead_in_.count(current.request))
+        if (command && has_reply && outcome == "réponse" && !lead_in_.count(current.request))
             lead_in_[current.request] = current.out.first().bytes;
         exchanges_.append(current);
     };
@@ -160,7 +173,7 @@ bool Replay::parse(const QByteArray& text, const QString& name, QString* error) 
                 if (incomplete == int(exchanges_.size()) - 1) {
                     // The start of a reply that came short: the tool found it there at its
                     // time-out, so it comes at once; the rest as the trace saw it.
-                    after.out.append({0, bytes.left(1), false});
+                    after.out.last().bytes = bytes.left(1);
                     bytes.remove(0, 1);
                 }
                 incomplete = -1;
