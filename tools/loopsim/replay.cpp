@@ -88,7 +88,8 @@ bool Replay::parse(const QByteArray& text, const QString& name, QString* error) 
     const auto finish = [&](const QByteArray& outcome, qint64 at_ns) {
         open = false;
         if (!written) return; // the board never had the byte
-        if (outcome.startsWith("port perdu")) current.out.append({at_ns - request_ns, {}, true});
+        if (outcome.startsWith("port perdu"))
+            current.out.append({std::max<qint64>(at_ns - request_ns, 0), {}, true});
         if (outcome.startsWith("réponse incomplète")) {
             // The bytes of a reply cut short are thrown away at the next request: in the trace,
             // the stale bytes that follow, unless it stopped before. Something came in time.
@@ -198,13 +199,13 @@ bool Replay::parse(const QByteArray& text, const QString& name, QString* error) 
                 return fail(
                     n,
                     QStringLiteral("the exchange begun on line %1 has no request").arg(begun_at));
-            finish(rest, std::max<qint64>(at_ns - request_ns, 0));
+            finish(rest, at_ns);
             continue;
         }
         return fail(n, QStringLiteral("not a line of a trace: %1").arg(excerpt(line)));
     }
     // A trace stopped in the middle of an exchange keeps what it saw of it.
-    if (open && has_request) finish(QByteArray(), 0);
+    if (open && has_request) finish(QByteArray(), request_ns);
     if (exchanges_.isEmpty()) {
         *error = name + QStringLiteral(": no request to the board in this trace");
         return false;
