@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <deque>
 #include <fcntl.h>
@@ -346,7 +347,7 @@ struct Board::Impl {
         replay_drop.stop();
         for (const Replay::Out& out : outs) {
             if (out.hang_up) {
-                replay_drop.start(int(out.after_ns / 1000000));
+                replay_drop.start(int(std::min<qint64>(out.after_ns / 1000000, INT_MAX)));
                 continue;
             }
             qint64 first_due = 0;
