@@ -14,7 +14,7 @@ namespace loopsim {
 // board answers nothing from then on.
 class Replay {
   public:
-    // A trace holds at most two parts of the tool's 8 MB (FILE.1 and FILE joined), with room.
+    // A rotated trace is two files of the tool's 8 MB (FILE.1 and FILE joined), with room.
     static constexpr qint64 Max_Bytes = 24 << 20;
 
     // Reads the trace at `path` (a regular file only); false with a message naming the file and
