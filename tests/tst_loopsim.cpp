@@ -1,11 +1,17 @@
 // The simulated board, driven through its published link with plain POSIX calls, as a serial
-// port would see it.
+// port would see it; and the replay of a trace, in-process, with the tool.
+#include "app/trace.h"
+#include "engine/tempo.h"
+#include "support/harness.h"
 #include "tools/loopsim/board.h"
+#include "tools/loopsim/console.h"
 #include "tools/loopsim/loop.h"
+#include "tools/loopsim/replay.h"
 
 #include <QtTest>
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -15,6 +21,65 @@ const QByteArray Test_Loop = R"({"detectors": [{"address": 1, "type": "0x1A", "p
 QByteArray hex(const char* text) {
     return QByteArray::fromHex(text);
 }
+
+const char* const Replay_Loop = R"({"detectors": [{"address": 1, "type": "0x1A", "params":
+    {"1": 40}}, {"address": 2, "type": "0x21", "silent": ["0x15"]}, {"address": 3}]})";
+
+// The tool in memory on the clocks of the bus scenarios, a trace of its line going to
+// trace.txt from the start or once connected; the board plays `replay` when given.
+struct Traced_Tool {
+    Harness h;
+    explicit Traced_Tool(bool from_start, loopsim::Replay* replay = nullptr)
+        : h(loopsim::Loop(), 1, true) {
+        QVERIFY(loopsim::parse_loop(QJsonDocument::fromJson(Replay_Loop).object(), &h.board.loop(),
+                                    nullptr));
+        set_clock_divider(h.t, 10);
+        h.board.set_clock_divider(10);
+        if (replay) h.board.set_replay(replay);
+        QString why;
+        QVERIFY(!from_start || start_trace(h.t, QStringLiteral("trace.txt"), &why));
+        h.load();
+        QVERIFY(h.run_until(
+            [&] { return h.t.state.Connected && h.t.state.Task_State == Task::Idle_Status; },
+            5000));
+        QVERIFY(from_start || start_trace(h.t, QStringLiteral("trace.txt"), &why));
+    }
+    // "search", then the readouts of the addresses given, each to its end or until `stop`.
+    void act(const QString& actions, const std::function<bool()>& stop) {
+        Bus_Form& f = h.t.form;
+        for (const QString& a : actions.split(' ')) {
+            const bool search = a == QLatin1String("search");
+            (search ? f.Start_Bus_Cmd : f.Adr_Box(a.toInt())).click();
+            h.run_until([&] { return stop() || search || h.t.state.Sel_Adr == a.toInt(); }, 2000);
+            h.run_until(
+                [&] {
+                    return stop() ||
+                           (f.Start_Bus_Cmd.Visible() && h.t.link.bus_free() &&
+                            (search || (f.Led_On_Cde.Visible() &&
+                                        h.t.screen.MousePointer() == Screen_Pointer::Default)));
+                },
+                9000);
+        }
+        h.t.link.trace.close();
+    }
+    // The bytes each way and the outcome of each exchange, the search's result, the journal and
+    // what the record learned of each detector.
+    QString outcome() const {
+        QFile trace(QStringLiteral("trace.txt"));
+        trace.open(QIODevice::ReadOnly);
+        QStringList out;
+        for (const QByteArray& line : trace.readAll().split('\n'))
+            if (line.size() > 13 && QByteArray("<>]").contains(line.at(13))) out << line.mid(13);
+        out << h.t.form.Cur_Adr_Lbl.Caption() << h.t.form.Search_Stop_Lbl.Caption();
+        for (const record::Event& e : h.t.record.events())
+            out << QString::number(e.address) + e.text.section(QStringLiteral("après"), 0, 0);
+        for (int a = 1; a <= 3; ++a) {
+            const record::Detector& d = h.t.record.at(a);
+            out << d.type_name + record::readout_text(d.readout) + d.serial;
+        }
+        return out.join('\n');
+    }
+};
 
 } // namespace
 
@@ -107,6 +172,100 @@ class Tst_Loopsim : public QObject {
         QCOMPARE(talk(hex("01 40 13 01 00")), hex("01 40 13 01 00 1A"));
         board_.reset();
         QVERIFY(!QFileInfo(link).isSymLink());
+    }
+
+    // The tool against a faulty board, its trace played back to it doing the same: the same
+    // requests and outcomes; doing something else stops the replay at the trace's request.
+    void replay_data() {
+        QTest::addColumn<QString>("faults");  // console commands, once connected
+        QTest::addColumn<bool>("from_start"); // or the trace begun from the menu
+        QTest::addColumn<QString>("actions");
+        QTest::addColumn<QString>("replayed"); // what the user does then
+        const auto row = [](const char* name, const char* faults, bool from_start,
+                            const char* actions, const char* replayed) {
+            QTest::newRow(name) << faults << from_start << actions << replayed;
+        };
+        row("silent detector, wrong echo", "wrongecho 3", true, "search", "search");
+        row("late re-arm, stale bytes", "delay 260", true, "search search", "search search");
+        row("slow, garbage", "delay 30;garbage e5 e6", false, "search", "search");
+        row("short replies", "shortreply on", true, "search", "search");
+        row("silent parameter, begun mid-run", "", false, "search 2", "search 2");
+        row("another detector read", "", true, "search 1", "search 2");
+    }
+    void replay() {
+        QFETCH(QString, faults);
+        QFETCH(bool, from_start);
+        QFETCH(QString, actions);
+        QFETCH(QString, replayed);
+        const QString path = dir_.filePath(QStringLiteral("trace.txt"));
+        QString recorded, error;
+        {
+            Traced_Tool site(from_start);
+            loopsim::Console console(site.h.board, [](const QString&) {});
+            for (const QString& c : faults.split(';', Qt::SkipEmptyParts))
+                console.execute(c);
+            site.act(actions, [] { return false; });
+            recorded = site.outcome();
+            QFile::remove(path);
+            QVERIFY(QFile::copy(QStringLiteral("trace.txt"), path));
+        }
+        loopsim::Replay replay;
+        QVERIFY2(replay.load(path, &error), qPrintable(error));
+        QStringList told;
+        replay.tell = [&told](const QString& text) { told << text; };
+        Traced_Tool office(from_start, &replay);
+        office.act(replayed, [&] { return replay.ended() && replayed != actions; });
+        QCOMPARE(told.size(), 1);
+        if (replayed == actions) {
+            QCOMPARE(office.outcome(), recorded);
+            QCOMPARE(replay.played(), replay.requests());
+            return;
+        }
+        // The message names the trace's line, which holds the request expected.
+        static const QRegularExpression stop(QStringLiteral(":(\\d+): expected 0x(..), received"));
+        const auto m = stop.match(told.value(0));
+        QVERIFY2(m.hasMatch(), qPrintable(told.value(0)));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray line = file.readAll().split('\n').value(m.captured(1).toInt() - 1);
+        QVERIFY(line.endsWith("> " + m.captured(2).toLatin1()));
+    }
+
+    // Traces that cannot be played say so, naming the line; the part of a rotated trace that
+    // begins in the middle of an exchange is one.
+    void replay_file_data() {
+        QTest::addColumn<QByteArray>("text"); // "fifo": a named pipe; "huge": past the limit
+        QTest::addColumn<QString>("error");   // empty: read, with its one request
+        const auto row = [](const char* name, const QByteArray& text, const char* error) {
+            QTest::newRow(name) << text << QString::fromUtf8(error);
+        };
+        row("second part", "5 < 01\n6 ] réponse\n# trace\n7 [\n8 > 08\r\n9 ] pas de réponse", "");
+        row("NUL byte", QByteArray("1 [\n2 > 01\0\n", 12), ":2: a NUL byte");
+        row("unknown line", "1 [\n2 ? 01\x01\n", ":2: not a line of a trace: 2 ? 01\\x01");
+        row("second request", "1 [\n2 > 01\n3 > 02\n", ":3: a second request");
+        row("nested", "1 [\n2 [\n", ":2: an exchange begins inside the one begun on line 1");
+        row("reply outside", "1 [\n2 > 01\n3 ] réponse\n4 < 01\n", ":4: a reply outside");
+        row("no request", "# trace\n1 * état 0 -> 1\n", ": no request");
+        row("fifo", "fifo", ": not a regular file");
+        row("huge", "huge", ": larger than 24 MB");
+    }
+    void replay_file() {
+        QFETCH(QByteArray, text);
+        QFETCH(QString, error);
+        const QString path = dir_.filePath(QStringLiteral("bad.txt"));
+        QFile file(path);
+        file.remove();
+        if (text == "fifo")
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        else
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size() &&
+                    (text != "huge" || file.resize(loopsim::Replay::Max_Bytes + 1)));
+        file.close();
+        loopsim::Replay replay;
+        QString why;
+        QCOMPARE(replay.load(path, &why), error.isEmpty());
+        QVERIFY2(error.isEmpty() ? replay.requests() == 1 : why.startsWith(path + error),
+                 qPrintable(why));
     }
 
     void json_bad_data() {

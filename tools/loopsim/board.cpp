@@ -1,5 +1,7 @@
 #include "tools/loopsim/board.h"
 
+#include "tools/loopsim/replay.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -8,6 +10,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <deque>
 #include <fcntl.h>
@@ -90,6 +93,9 @@ struct Board::Impl {
     int script_next = 0;
     QTimer script_timer;
 
+    Replay* replay = nullptr;
+    QTimer replay_drop; // a line lost in the trace, due
+
     int clock_divider = 1;
     bool random_on = false;
     double random_probability = 0;
@@ -121,6 +127,12 @@ struct Board::Impl {
         QObject::connect(&script_timer, &QTimer::timeout, q, [this] { run_script(); });
         come_back_timer.setSingleShot(true);
         QObject::connect(&come_back_timer, &QTimer::timeout, q, [this] { q->come_back(); });
+        replay_drop.setSingleShot(true);
+        replay_drop.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&replay_drop, &QTimer::timeout, q, [this] {
+            q->hang_up();
+            come_back_timer.start(std::max(Random_Hangup_Ms / clock_divider, 1));
+        });
     }
 
     ~Impl() {
@@ -254,6 +266,7 @@ struct Board::Impl {
         received.append(char(b));
         trace_byte("PC>", b);
         emit q->byte_received(b);
+        if (replay) return play(b, t);
 
         // When the byte has fully arrived, on a paced line.
         qint64 arrived = t;
@@ -324,6 +337,24 @@ struct Board::Impl {
             schedule(answer, arrived + qint64(delay_ms) * 1000000 + extra_delay_ns, &first_due);
         // An echo that comes after the tool's time-out is one it never sees.
         if (echo_index > 0 && first_due - t >= Tool_Time_Out_Ns / clock_divider) frame_pos = 0;
+    }
+
+    // The trace's answer to the byte, at the trace's delays from now. What the previous request
+    // still had to come is dropped: the tool has gone past it.
+    void play(uint8_t b, qint64 t) {
+        const QList<Replay::Out> outs = replay->answer(b);
+        queue.clear();
+        replay_drop.stop();
+        for (const Replay::Out& out : outs) {
+            if (out.hang_up) {
+                replay_drop.start(int(std::min<qint64>(out.after_ns / 1000000, INT_MAX)));
+                continue;
+            }
+            qint64 first_due = 0;
+            const bool was_paced = std::exchange(paced, false);
+            schedule(out.bytes, t + out.after_ns, &first_due);
+            paced = was_paced;
+        }
     }
 
     // One random fault on this exchange; false when nothing is to be sent.
@@ -710,6 +741,15 @@ void Board::set_paced(bool on) {
 
 void Board::set_trace(QIODevice* out) {
     d->trace = out;
+}
+
+void Board::set_replay(Replay* replay) {
+    d->replay = replay;
+    d->queue.clear();
+    d->replay_drop.stop();
+    if (replay)
+        for (const uint8_t request : {0x01, 0x02, 0x08})
+            replay->fill_lead_in(request, d->command(request));
 }
 
 void Board::set_random_faults(quint32 seed, double probability, const QStringList& kinds) {

@@ -12,6 +12,8 @@ class QIODevice;
 
 namespace loopsim {
 
+class Replay;
+
 // The interface board and its loop, at the far end of a pseudo-terminal. It answers the
 // single-byte commands and the four-byte frames of the tool, one byte at a time, from the
 // event loop of the thread it lives in (so tests can run it in-process).
@@ -55,6 +57,12 @@ class Board : public QObject {
     void set_paced(bool on);
     // A timestamped hex trace of the traffic, one line per byte, or nullptr for none.
     void set_trace(QIODevice* out);
+
+    // Plays the board's side of a trace instead of the loop (see replay.h), until nullptr: the
+    // fault modes, pacing and the loop no longer answer, save the loop's answers to a tool's
+    // connection before the trace's first request where the trace shows none. The replay is the
+    // caller's and must outlive its use here.
+    void set_replay(Replay* replay);
 
     // True between hang_up() and come_back().
     bool hung_up() const;

@@ -3,6 +3,7 @@
 #include "tools/loopsim/board.h"
 #include "tools/loopsim/console.h"
 #include "tools/loopsim/loop.h"
+#include "tools/loopsim/replay.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -60,7 +61,14 @@ int main(int argc, char** argv) {
         QStringLiteral("Start with a fault: silent, echostop:K, wrongecho:K, delay:MS, "
                        "garbage:HEX, extra:N, shortreply. May be repeated."),
         QStringLiteral("FAULT"));
-    parser.addOptions({dir_opt, com_opt, loop_opt, paced_opt, trace_opt, fault_opt});
+    const QCommandLineOption replay_opt(
+        QStringLiteral("replay"),
+        QStringLiteral("Play the board's side of a trace written by the tool (its \"Enregistrer "
+                       "la trace...\" or --trace): each request gets the recorded answer at the "
+                       "recorded delay; the first request the trace does not hold there stops "
+                       "the replay. Not with --fault or --paced."),
+        QStringLiteral("TRACE"));
+    parser.addOptions({dir_opt, com_opt, loop_opt, paced_opt, trace_opt, fault_opt, replay_opt});
     parser.process(app);
 
     bool com_ok = false;
@@ -78,7 +86,23 @@ int main(int argc, char** argv) {
         }
     }
 
+    loopsim::Replay replay;
+    if (parser.isSet(replay_opt)) {
+        if (parser.isSet(fault_opt) || parser.isSet(paced_opt)) {
+            std::fprintf(stderr, "loopsim: --replay plays the trace's own faults and timing; "
+                                 "--fault and --paced do not go with it\n");
+            return 2;
+        }
+        QString error;
+        if (!replay.load(parser.value(replay_opt), &error)) {
+            std::fprintf(stderr, "loopsim: --replay %s\n", qPrintable(error));
+            return 2;
+        }
+        replay.tell = [](const QString& text) { print_line(QStringLiteral("loopsim: ") + text); };
+    }
+
     loopsim::Board board(loop);
+    if (parser.isSet(replay_opt)) board.set_replay(&replay);
     loopsim::Console console(board, print_line);
     for (const QString& f : parser.values(fault_opt)) {
         QString error;
@@ -116,9 +140,15 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "loopsim: %s\n", qPrintable(error));
         return 1;
     }
-    print_line(QStringLiteral("loopsim: %1 -> %2 ready, %3 detectors; type help for commands")
-                   .arg(board.link_path(), board.terminal_path())
-                   .arg(board.loop().detectors.size()));
+    if (parser.isSet(replay_opt))
+        print_line(QStringLiteral("loopsim: %1 -> %2 ready, replaying %3 (%4 requests); type help "
+                                  "for commands")
+                       .arg(board.link_path(), board.terminal_path(), parser.value(replay_opt))
+                       .arg(replay.requests()));
+    else
+        print_line(QStringLiteral("loopsim: %1 -> %2 ready, %3 detectors; type help for commands")
+                       .arg(board.link_path(), board.terminal_path())
+                       .arg(board.loop().detectors.size()));
 
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
     QByteArray pending;
