@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QIODevice>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -209,7 +210,21 @@ struct Board::Impl {
     }
 
     // Points the link at the current terminal in one step, so the tool never sees it missing.
+    // Only a link to a pseudo-terminal, a simulator's left by a run that was killed, is replaced:
+    // anything else at that name (a user's link to a real adapter, a file) is not ours.
     bool publish(QString* error) {
+        const QFileInfo standing(link);
+        if ((standing.exists() || standing.isSymLink()) &&
+            !(standing.isSymLink() &&
+              standing.symLinkTarget().startsWith(QLatin1String("/dev/pts/")))) {
+            if (error)
+                *error = QStringLiteral("%1 is taken by %2, not by a simulator: move it away or "
+                                        "choose another --com")
+                             .arg(link, standing.isSymLink() ? QStringLiteral("a link to ") +
+                                                                   standing.symLinkTarget()
+                                                             : QStringLiteral("a file"));
+            return false;
+        }
         const QString tmp = link + QStringLiteral(".new%1").arg(::getpid());
         const QByteArray tmp8 = QFile::encodeName(tmp);
         ::unlink(tmp8.constData());
