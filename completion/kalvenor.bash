@@ -164,8 +164,12 @@ _kalvenor_cli() {
             esac
             ;;
         compare)
-            _kalvenor_line "--visit"
-            [[ -z $_kal_opt ]] && ((${#args[@]} == 0)) && _kalvenor_words "--visit"
+            _kalvenor_line "--visit --with"
+            case $_kal_opt in
+                --with) _kalvenor_files json ;;
+                --visit) ;;
+                *) _kalvenor_words "--visit --with" ;;
+            esac
             ;;
     esac
     return 0

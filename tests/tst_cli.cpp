@@ -71,6 +71,11 @@ class Tst_Cli : public QObject {
         row("--site s.kalsite read all then --site s.kalsite read all then --site s.kalsite report "
             "--json r.json --visit 2",
             "", 0, "Changements depuis la visite du");
+        row("--site s.kalsite read all then --site s.kalsite report --json r.json --visit 1 then "
+            "--site s.kalsite compare --with r.json",
+            "", 0, "\"changes\": [\n    ],\n    \"report\": \"r.json\"");
+        row("--site s.kalsite read 2 then --site s.kalsite compare --with s.kalsite", "", 2,
+            "n'est pas pris : ce n'est pas un rapport JSON");
         row("visits", "", 2, "visits attend --site FICHIER");
         row("ports", "silent", 0, "\"ports\": [");
         row("--site plan.csv probe", "", 1, "plan.csv : ce n'est pas un fichier de site");

@@ -99,7 +99,8 @@ int run(Cli_Session& cli, const Cli_Options& o) {
     }
     if (o.command == QLatin1String("visits")) return cli.list_visits(o.site_file);
     if (o.command == QLatin1String("ports")) return list_ports(cli);
-    if (o.command == QLatin1String("compare")) return cli.compare_visits(o.site_file, o.visit);
+    if (o.command == QLatin1String("compare"))
+        return cli.compare_visits(o.site_file, o.visit, o.against);
     if (o.command == QLatin1String("report") && o.visit) return report(cli, o);
     if (!o.site_file.isEmpty()) {
         if (const int r = cli.record_into(o.site_file, o.loop, o.engineer); r != Exit_Done)

@@ -17,7 +17,9 @@ const char Cli_Usage_Text[] =
     "                            recherche, lecture de tous, puis le rapport\n"
     "  report ... --visit N      le rapport de la visite N du fichier de site, sans le port\n"
     "  visits                    les visites du fichier de site (--site)\n"
-    "  compare [--visit N]       ce qui a changé depuis la visite précédente de la boucle\n"
+    "  compare [--visit N] [--with RAPPORT.json]\n"
+    "                            ce qui a changé depuis la visite précédente de la boucle, ou\n"
+    "                            depuis un rapport JSON de l'outil écrit ailleurs\n"
     "  ports                     les adaptateurs série branchés (nom stable, pilote, fabricant,\n"
     "                            identifiants USB, occupé ou libre), sans ouvrir de port\n"
     "Avec --site, chaque commande enregistre ce qu'elle apprend dans le fichier de site (créé\n"
@@ -113,8 +115,9 @@ Cli_Options parse_cli_options(const QStringList& args) {
         if (error.isEmpty() && o.visit && o.site_file.isEmpty())
             error = QString::fromUtf8("report --visit attend --site FICHIER");
     } else if (o.command == QLatin1String("compare")) {
-        const Read_Options p = read_options(rest, {{"--visit"}, {}});
+        const Read_Options p = read_options(rest, {{"--visit", "--with"}, {}});
         error = p.error;
+        o.against = p.value("--with");
         if (error.isEmpty() && !p.rest.isEmpty())
             error = QString::fromUtf8("argument de trop : %1").arg(p.rest.first());
         else if (error.isEmpty() && p.has("--visit"))

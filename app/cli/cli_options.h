@@ -16,6 +16,7 @@ struct Cli_Options {
 
     QString command;     // probe, search, read, watch, report, visits, compare
     qint64 visit = 0;    // compare: the visit looked at, 0 for the last
+    QString against;     // compare --with: a JSON report taken as the visit before
     int address = -1;    // read: 1 to 128, or 0 for all
     QString report_kind; // --csv, --json or --pdf
     QString report_file;

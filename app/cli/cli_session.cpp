@@ -1,15 +1,15 @@
 #include "app/cli/cli_session.h"
 
-#include "app/visits.h"
-
 #include "addresses/read_all.h"
 #include "addresses/search.h"
 #include "app/presenter.h"
 #include "app/report.h"
 #include "app/report_export.h"
 #include "app/shell.h"
+#include "app/visits.h"
 #include "detector/simulation.h"
 #include "link/qt_serial_port.h"
+#include "link/regular_file.h"
 #include "model/detector_types.h"
 
 #include <QDeadlineTimer>
@@ -170,7 +170,7 @@ Report_Header Cli_Session::header(const QString& site, const QString& loop,
                          loop.isEmpty() ? recorder_.loop() : loop, engineer);
 }
 
-int Cli_Session::compare_visits(const QString& path, qint64 visit) {
+int Cli_Session::compare_visits(const QString& path, qint64 visit, const QString& report) {
     QString why;
     const auto file = site::File::open(path, &why);
     if (!file) {
@@ -184,7 +184,21 @@ int Cli_Session::compare_visits(const QString& path, qint64 visit) {
         cli_say(QString::fromUtf8("%1 : pas de visite %2").arg(path).arg(visit));
         return Exit_Usage;
     }
-    if (!file->load_visit(file->previous_visit(visit), &before)) {
+    if (!report.isEmpty()) {
+        // A report this tool wrote elsewhere stands for the visit before.
+        QByteArray content;
+        Earlier_Visit earlier;
+        if (read_regular_file(report, 64 << 20, &content) != Read_Result::Done)
+            why = QString::fromUtf8("le fichier ne peut pas être lu.");
+        else
+            read_report_visit(content, &earlier, &why);
+        if (!earlier.known()) {
+            cli_say(QString::fromUtf8("%1 n'est pas pris : %2").arg(report, why));
+            return Exit_Usage;
+        }
+        before.visit.started = earlier.when;
+        before.detectors = earlier.detectors;
+    } else if (!file->load_visit(file->previous_visit(visit), &before)) {
         cli_say(QString::fromUtf8("Aucune visite de la boucle %1 avant la visite %2 : rien à "
                                   "comparer.")
                     .arg(now.visit.loop)
@@ -192,12 +206,14 @@ int Cli_Session::compare_visits(const QString& path, qint64 visit) {
         return Exit_Nobody;
     }
     QJsonArray changes;
-    QStringList lines{QString::fromUtf8("Boucle %1 : visite %2 du %3 comparée à la visite %4 du %5")
+    const QString against =
+        report.isEmpty() ? QString::fromUtf8("à la visite %1").arg(before.visit.id)
+                         : QString::fromUtf8("au rapport %1").arg(QFileInfo(report).fileName());
+    QStringList lines{QString::fromUtf8("Boucle %1 : visite %2 du %3 comparée %4 du %5")
                           .arg(now.visit.loop)
                           .arg(visit)
-                          .arg(now.visit.started.toString(QStringLiteral("dd/MM/yyyy")))
-                          .arg(before.visit.id)
-                          .arg(before.visit.started.toString(QStringLiteral("dd/MM/yyyy")))};
+                          .arg(now.visit.started.toString(QStringLiteral("dd/MM/yyyy")), against,
+                               before.visit.started.toString(QStringLiteral("dd/MM/yyyy")))};
     for (int a = Loop_Record::First; a <= Loop_Record::Last; ++a) {
         const record::Detector& b = before.detectors[size_t(a - 1)];
         const record::Detector& n = now.detectors[size_t(a - 1)];
@@ -212,7 +228,10 @@ int Cli_Session::compare_visits(const QString& path, qint64 visit) {
                                                detail.isEmpty() ? QString() : " : " + detail);
     }
     if (changes.isEmpty()) lines << QString::fromUtf8("Aucun changement.");
-    print({{"visit", visit}, {"before", before.visit.id}, {"changes", changes}}, lines);
+    QJsonObject doc{{"visit", visit}, {"changes", changes}};
+    doc.insert(report.isEmpty() ? "before" : "report",
+               report.isEmpty() ? QJsonValue(before.visit.id) : QJsonValue(report));
+    print(doc, lines);
     return Exit_Done;
 }
 

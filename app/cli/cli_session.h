@@ -31,7 +31,8 @@ class Cli_Session {
     // into, unless given.
     Report_Header header(const QString& site, const QString& loop, const QString& engineer) const;
     // What changed between visit `visit` (0: the last) and the visit of its loop before it.
-    int compare_visits(const QString& path, qint64 visit);
+    // `report`, when given: a JSON report of this tool taken as the visit before.
+    int compare_visits(const QString& path, qint64 visit, const QString& report = {});
 
     // The load sequence, then the first probe at once; Exit_Done once the board answers.
     int open(int phase);
