@@ -49,15 +49,14 @@ void offer_last_session(Tool& t, site::File& file) {
     const QList<site::Visit> visits = file.visits();
     if (visits.isEmpty() || !t.dialogs) return;
     const site::Visit& last = visits.last();
+    // Carried on elsewhere, reported, or nothing learned of the loop itself: nothing to offer.
+    if (!last.handed_to.isEmpty() || last.reports > 0 || last.found == 0) return;
     site::Stored_Visit stored;
-    if (!last.handed_to.isEmpty() || last.reports > 0 || !file.load_visit(last.id, &stored)) return;
-    const auto planned = file.planned(last.id);
-    if (last.found == 0) return; // nothing learned of the loop itself
+    if (!file.load_visit(last.id, &stored)) return;
     const bool yes = t.dialogs->ask_yes_no(
-        QString::fromUtf8("La session du %1 s'est terminée sans rapport (%2, %3 en "
-                          "entier).\n\nLa "
-                          "reprendre ? Le relevé, la liste prévue et le journal reviennent ; les "
-                          "détecteurs restent à confirmer par une nouvelle recherche.")
+        QString::fromUtf8("La session du %1 s'est terminée sans rapport (%2, %3 en entier).\n\n"
+                          "La reprendre ? Le relevé, la liste prévue et le journal reviennent ; "
+                          "les détecteurs restent à confirmer par une nouvelle recherche.")
             .arg(when_text(last.started), found_text(last.found),
                  QString::fromUtf8(last.read > 1 ? "%1 lus" : "%1 lu").arg(last.read)),
         Title);
@@ -70,7 +69,7 @@ void offer_last_session(Tool& t, site::File& file) {
         d.point = record::Point::Unknown;
     }
     t.record.restore(stored.detectors, stored.searched_to, file.events(last.id));
-    t.planned.assign(planned);
+    t.planned.assign(stored.planned);
     show_taken_up(t);
     t.record.note(QString::fromUtf8("Session du %1 reprise : %2 à confirmer par une recherche")
                       .arg(when_text(last.started), found_text(last.found)));
