@@ -3,6 +3,7 @@
 // and against its same-run anchor: the same bytes and pauses replayed by line_anchor (plain
 // termios, no event loop) against a board of the same loop, each tool run followed by one.
 //   bench_readout [runs]     (default 9)
+// KAL_KEEP_ANCHOR=1 keeps the anchor's script and says where it is.
 #include "addresses/identity.h"
 #include "bench/anchor.h"
 #include "bench/figure.h"
