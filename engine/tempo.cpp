@@ -6,8 +6,17 @@
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <algorithm>
-#include <chrono>
-#include <thread>
+
+namespace {
+
+// Whole milliseconds still to go, rounded up so that a pause is never cut short.
+int ms_left(const QDeadlineTimer& end) {
+    const qint64 ns = end.remainingTimeNSecs();
+    if (ns <= 0) return 0;
+    return static_cast<int>((ns + 999999) / 1000000);
+}
+
+} // namespace
 
 void Tempo_Wait(Tool& t, int16_t ms) {
     if (t.state.Quit_Flag) return;
@@ -19,19 +28,8 @@ void Tempo_Wait(Tool& t, int16_t ms) {
     t.form.Timer_Tache.stop();
     t.form.Tempo.setTimerType(Qt::PreciseTimer);
 
-    // The event loop counts its timers in whole milliseconds and rounds its wait up again: armed
-    // for the milliseconds left rounded up, a pause of 50 ms ended up to 2 ms late, some 1 ms on
-    // average. Tempo is armed for the whole milliseconds left, and the fraction of a millisecond
-    // still to run once it has fired is slept; the pause still never ends before its end.
-    bool armed = false;
-    for (qint64 ns = end.remainingTimeNSecs(); ns > 0 && !t.state.Quit_Flag;
-         ns = end.remainingTimeNSecs()) {
-        if (armed && ns < 1000000) {
-            std::this_thread::sleep_for(std::chrono::nanoseconds(ns));
-            continue;
-        }
-        armed = true;
-        t.form.Tempo.start(static_cast<int>(ns / 1000000));
+    for (int left = ms_left(end); left > 0 && !t.state.Quit_Flag; left = ms_left(end)) {
+        t.form.Tempo.start(left);
         t.state.Tempo_Done = false;
         while (!t.state.Tempo_Done && !t.state.Quit_Flag)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
