@@ -186,6 +186,8 @@ void Simulation_Run::poll() {
 void Simulation_Run::stop_step() {
     Tool& t = t_;
     Program_State& state = t.state;
+    // The step may come with no simulation under way: the journal says only what happened.
+    const bool was_running = phase_ != Phase::Idle;
     keep_led_lit_before_run();
     t.form.Adr_Status_Cde.set_caption(Idle_Caption);
     t.form.Start_Bus_Cmd.set_visible(true);
@@ -197,5 +199,5 @@ void Simulation_Run::stop_step() {
     state.Grid_Locked.set(false);
     set_phase(Phase::Idle);
     if (state.Adr_Count > 0) t.form.Adr_Status_Cde.set_visible(true);
-    t.record.simulation_stopped();
+    if (was_running) t.record.simulation_stopped();
 }

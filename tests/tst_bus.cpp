@@ -140,6 +140,12 @@ class Runner {
             {"port_open", [&] { return num(t.link.Comm1() && t.link.Comm1()->PortOpen()); }},
             {"pointer", [&] { return num(t.screen.MousePointer()); }},
             {"boxes", [&] { return num(d.messages.size()); }},
+            {"sim_stops", // journal lines of a simulation stopped
+             [&] {
+                 return num(std::count_if(
+                     t.record.events().begin(), t.record.events().end(),
+                     [](const record::Event& e) { return e.text == "Simulation arrêtée"; }));
+             }},
             {"box", [&] { return d.messages.isEmpty() ? QString() : d.messages.last().prompt; }},
             {"inputs", [&] { return num(d.presets.size()); }},
             {"preset", [&] { return d.presets.value(d.presets.size() - 1); }}, // the last offered
