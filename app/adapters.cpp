@@ -1,20 +1,15 @@
 #include "app/adapters.h"
 
 #include "app/menus.h"
+#include "app/settings.h"
 #include "engine/com_port.h"
 #include "engine/requests.h"
 #include "link/port_list.h"
 #include "model/tool.h"
 
-#include <QSettings>
-
 namespace {
 
 const QString Adapter_Key = QStringLiteral("port/adapter");
-
-QSettings remembered() {
-    return QSettings(QStringLiteral("kalvenor"), QStringLiteral("kalvenor"));
-}
 
 QList<QStringList> adapter_rows(const QList<Serial_Adapter>& adapters) {
     QList<QStringList> rows;
@@ -28,11 +23,11 @@ QList<QStringList> adapter_rows(const QList<Serial_Adapter>& adapters) {
 } // namespace
 
 QString remembered_adapter() {
-    return remembered().value(Adapter_Key).toString();
+    return user_settings().value(Adapter_Key).toString();
 }
 
 void forget_adapter() {
-    remembered().remove(Adapter_Key);
+    user_settings().remove(Adapter_Key);
 }
 
 void Adapters_Mnu_Click(Tool& t) {
@@ -57,7 +52,7 @@ void Adapters_Mnu_Click(Tool& t) {
     run.number = 0;
     run.path = name;
     if (Serial_Port* p = t.link.Comm1()) p->set_device(name);
-    remembered().setValue(Adapter_Key, name);
+    user_settings().setValue(Adapter_Key, name);
     t.record.note(QString::fromUtf8("Adaptateur série choisi : %1").arg(name));
     // As with the port number: the running step ends before the port is reopened.
     Tool* tp = &t;

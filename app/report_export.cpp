@@ -1,6 +1,7 @@
 #include "app/report_export.h"
 
 #include "app/presenter.h"
+#include "app/settings.h"
 #include "app/site_recorder.h"
 #include "app/visits.h"
 #include "link/regular_file.h"
@@ -69,7 +70,7 @@ void Export_Report_Mnu_Click(Tool& t) {
                            Msg_Information, Title);
         return;
     }
-    QSettings remembered(QStringLiteral("kalvenor"), QStringLiteral("kalvenor"));
+    QSettings remembered = user_settings();
     const QStringList keys = {QStringLiteral("report/site"), QStringLiteral("report/loop"),
                               QStringLiteral("report/engineer")};
     // An open site gives its own names; otherwise the last ones typed are offered.

@@ -1,6 +1,7 @@
 #include "app/session_file.h"
 
 #include "app/plan.h"
+#include "app/site_menu.h"
 #include "app/site_recorder.h"
 #include "model/detector_types.h"
 #include "model/tool.h"
@@ -8,7 +9,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSettings>
 #include <QStandardPaths>
 
 namespace {
@@ -88,16 +88,13 @@ void begin_session_file(Tool& t) {
     const QString path = session_file_path();
     QDir().mkpath(QFileInfo(path).absolutePath());
     const QFileInfo info(path);
-    Site_Recorder::Visit_Start start{
-        path,
-        !info.exists() && !info.isSymLink(),
-        QStringLiteral("Session"),
-        QStringLiteral("1"),
-        QSettings(QStringLiteral("kalvenor"), QStringLiteral("kalvenor"))
-            .value(QStringLiteral("site/engineer"))
-            .toString(),
-        {},
-        nullptr};
+    Site_Recorder::Visit_Start start{path,
+                                     !info.exists() && !info.isSymLink(),
+                                     QStringLiteral("Session"),
+                                     QStringLiteral("1"),
+                                     remembered_engineer(),
+                                     {},
+                                     nullptr};
     QString why;
     if (!start.create) {
         bool busy = false;

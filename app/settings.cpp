@@ -150,6 +150,10 @@ QString config_path() {
     return QDir::toNativeSeparators(QDir::current().filePath(QStringLiteral("Kalvenor-2.cfg")));
 }
 
+QSettings user_settings() {
+    return QSettings(QStringLiteral("kalvenor"), QStringLiteral("kalvenor"));
+}
+
 void Read_Config(Tool& t) {
     QFile file(config_path());
     const Opened opened = open_config(file);

@@ -1,6 +1,7 @@
 #include "app/site_menu.h"
 
 #include "app/plan.h"
+#include "app/settings.h"
 #include "app/site_recorder.h"
 #include "app/visits.h"
 #include "model/tool.h"
@@ -21,12 +22,8 @@ Site_Recorder* recorder(Tool& t) {
     return qobject_cast<Site_Recorder*>(t.site_recorder.get());
 }
 
-QSettings remembered() {
-    return QSettings(QStringLiteral("kalvenor"), QStringLiteral("kalvenor"));
-}
-
 void show_recent(Tool& t) {
-    const QStringList recent = remembered().value(Recent_Key).toStringList();
+    const QStringList recent = user_settings().value(Recent_Key).toStringList();
     for (int i = 1; i <= Recent_Count; ++i) {
         Control& item = t.form.Site_Recent_Mnu(i);
         const QString path = recent.value(i - 1);
@@ -53,7 +50,7 @@ void open_site(Tool& t, const QString& path, bool create, const QString& name, c
         return;
     }
     t.site = {QFileInfo(path).absoluteFilePath(), r->site_name(), r->loop(), engineer};
-    QSettings s = remembered();
+    QSettings s = user_settings();
     QStringList recent = s.value(Recent_Key).toStringList();
     recent.removeAll(t.site.path);
     recent.prepend(t.site.path);
@@ -86,7 +83,7 @@ void open_site(Tool& t, const QString& path, bool create, const QString& name, c
 // The loop and the engineer of the visit, the site's last loop offered.
 void ask_visit(Tool& t, const QString& path) {
     QString why;
-    QStringList values{t.site.loop, remembered().value(Engineer_Key).toString()};
+    QStringList values{t.site.loop, remembered_engineer()};
     QStringList loops{t.site.loop};
     // The site open now is held by this window: its loop is offered as it is.
     if (QFileInfo(path).absoluteFilePath() != t.site.path) {
@@ -107,6 +104,10 @@ void ask_visit(Tool& t, const QString& path) {
 }
 
 } // namespace
+
+QString remembered_engineer() {
+    return user_settings().value(Engineer_Key).toString();
+}
 
 void wire_site(Tool& t) {
     if (!t.site_recorder) {
@@ -136,7 +137,7 @@ void Site_New_Mnu_Click(Tool& t) {
     if (path.isEmpty() || t.state.Quit_Flag) return;
     if (QFileInfo(path).suffix().isEmpty()) path += site::Extension;
     QStringList values{QFileInfo(path).completeBaseName(), QStringLiteral("1"),
-                       remembered().value(Engineer_Key).toString()};
+                       remembered_engineer()};
     if (!t.dialogs->ask_fields(
             QStringLiteral("Nouveau site"),
             {QStringLiteral("Site"), QStringLiteral("Boucle"), QStringLiteral("Technicien")},
@@ -156,7 +157,7 @@ void Site_Open_Mnu_Click(Tool& t) {
 }
 
 void Site_Recent_Mnu_Click(Tool& t, int index) {
-    const QString path = remembered().value(Recent_Key).toStringList().value(index - 1);
+    const QString path = user_settings().value(Recent_Key).toStringList().value(index - 1);
     if (!t.dialogs || path.isEmpty()) return;
     ask_visit(t, path);
 }
@@ -167,7 +168,7 @@ void open_site_at_start(Tool& t, const QString& path) {
 }
 
 bool open_last_site_at_start(Tool& t) {
-    const QString path = remembered().value(Recent_Key).toStringList().value(0);
+    const QString path = user_settings().value(Recent_Key).toStringList().value(0);
     if (path.isEmpty()) {
         if (t.dialogs && !t.state.Quit_Flag)
             t.dialogs->msg_box(QString::fromUtf8("Aucun site n'a encore été ouvert : la fenêtre "

@@ -10,6 +10,8 @@ void Site_Recent_Mnu_Click(Tool& t, int index);
 // The recorder and the list of recent sites, at load.
 void wire_site(Tool& t);
 class QString;
+// The engineer of the last visit begun, offered for the next one.
+QString remembered_engineer();
 // The site file named on the command line, once the window shows: as "Ouvrir un site..." does
 // once the file is chosen (the loop and the engineer asked, a file that cannot be used said in a
 // box).
