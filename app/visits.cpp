@@ -61,19 +61,29 @@ void show_marks_menu(Tool& t) {
 
 } // namespace
 
-QList<Visit_Difference> visit_differences(const Earlier_Visit& earlier, const Loop_Record& record) {
+QList<Visit_Difference> all_visit_differences(const Visit_Detectors& before,
+                                              const Visit_Detectors& now, int searched_to) {
     QList<Visit_Difference> out;
     for (int a = Loop_Record::First; a <= Loop_Record::Last; ++a) {
-        const record::Detector& before = earlier.detectors[size_t(a - 1)];
-        const record::Detector& now = record.at(a);
-        const Visit_Change c = compare_visit_detector(before, now, a, record.searched_to());
-        if (c == Visit_Change::None || c == Visit_Change::Same || c == Visit_Change::Found_Again)
-            continue;
-        QStringList detail{visit_change_detail(before, now), moved_from(earlier.detectors, now, a)};
+        const record::Detector& b = before[size_t(a - 1)];
+        const record::Detector& n = now[size_t(a - 1)];
+        const Visit_Change c = compare_visit_detector(b, n, a, searched_to);
+        if (c == Visit_Change::None || c == Visit_Change::Same) continue;
+        QStringList detail{visit_change_detail(b, n), moved_from(before, n, a)};
         detail.removeAll(QString());
-        out.append({a, c, before.found ? before.type_name : QString(),
-                    now.found ? now.type_name : QString(), detail.join(QStringLiteral(", "))});
+        out.append({a, c, b.found ? b.type_name : QString(), n.found ? n.type_name : QString(),
+                    detail.join(QStringLiteral(", "))});
     }
+    return out;
+}
+
+QList<Visit_Difference> visit_differences(const Earlier_Visit& earlier, const Loop_Record& record) {
+    Visit_Detectors now;
+    for (int a = Loop_Record::First; a <= Loop_Record::Last; ++a)
+        now[size_t(a - 1)] = record.at(a);
+    QList<Visit_Difference> out =
+        all_visit_differences(earlier.detectors, now, record.searched_to());
+    out.removeIf([](const Visit_Difference& d) { return d.change == Visit_Change::Found_Again; });
     return out;
 }
 

@@ -17,6 +17,11 @@ struct Visit_Difference {
     QString before_type, now_type, detail;
 };
 
+// The addresses where `now` is not plainly the same detector as `before`: every change, and a
+// detector found again whose serial one of the visits did not read. `searched_to`: how far the
+// later visit's search went.
+QList<Visit_Difference> all_visit_differences(const Visit_Detectors& before,
+                                              const Visit_Detectors& now, int searched_to);
 // The addresses where the record differs from `earlier`: a detector replaced, a type changed, a
 // setting changed, one missing or new. The same detector, or one whose serial either visit did
 // not read, is no change.

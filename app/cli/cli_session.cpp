@@ -214,18 +214,12 @@ int Cli_Session::compare_visits(const QString& path, qint64 visit, const QString
                           .arg(visit)
                           .arg(now.visit.started.toString(QStringLiteral("dd/MM/yyyy")), against,
                                before.visit.started.toString(QStringLiteral("dd/MM/yyyy")))};
-    for (int a = Loop_Record::First; a <= Loop_Record::Last; ++a) {
-        const record::Detector& b = before.detectors[size_t(a - 1)];
-        const record::Detector& n = now.detectors[size_t(a - 1)];
-        const Visit_Change c = compare_visit_detector(b, n, a, now.searched_to);
-        if (c == Visit_Change::None || c == Visit_Change::Same) continue;
-        QStringList parts{visit_change_detail(b, n), moved_from(before.detectors, n, a)};
-        parts.removeAll(QString());
-        const QString detail = parts.join(QStringLiteral(", "));
-        changes << QJsonObject{
-            {"address", a}, {"change", visit_change_text(c)}, {"detail", detail}};
-        lines << QStringLiteral("%1 %2%3").arg(three_digits(a), visit_change_text(c),
-                                               detail.isEmpty() ? QString() : " : " + detail);
+    for (const Visit_Difference& d :
+         all_visit_differences(before.detectors, now.detectors, now.searched_to)) {
+        const QString change = visit_change_text(d.change);
+        changes << QJsonObject{{"address", d.address}, {"change", change}, {"detail", d.detail}};
+        lines << QStringLiteral("%1 %2%3").arg(three_digits(d.address), change,
+                                               d.detail.isEmpty() ? QString() : " : " + d.detail);
     }
     if (changes.isEmpty()) lines << QString::fromUtf8("Aucun changement.");
     QJsonObject doc{{"visit", visit}, {"changes", changes}};
