@@ -108,7 +108,7 @@ void begin_session_file(Tool& t) {
             offer_last_session(t, *file);
             // A session file is a scratch pad, not an archive: the last sessions stay, for
             // whoever needs one back, and the file stays small enough to open at once.
-            file->forget_empty_visits(0);
+            file->forget_empty_visits();
             file->forget_old_visits(Sessions_Kept);
         } else {
             // Ours, but unusable: kept aside as it is, for whoever wants to look at it, and a new

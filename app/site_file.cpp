@@ -497,14 +497,12 @@ std::map<int, Planned_Loop::Entry> File::planned(qint64 visit) const {
     return out;
 }
 
-bool File::forget_empty_visits(qint64 keep) {
-    return drop_visits(
-        QStringLiteral("SELECT id FROM visits v WHERE id <> %1 AND NOT EXISTS (SELECT 1 FROM "
-                       "detectors d WHERE d.visit = v.id) AND NOT EXISTS (SELECT 1 FROM "
-                       "searches s WHERE s.visit = v.id) AND NOT EXISTS (SELECT 1 FROM reports "
-                       "r WHERE r.visit = v.id) AND NOT EXISTS (SELECT 1 FROM mode_writes w "
-                       "WHERE w.visit = v.id)")
-            .arg(keep));
+bool File::forget_empty_visits() {
+    return drop_visits(QStringLiteral(
+        "SELECT id FROM visits v WHERE NOT EXISTS (SELECT 1 FROM detectors d WHERE d.visit = "
+        "v.id) AND NOT EXISTS (SELECT 1 FROM searches s WHERE s.visit = v.id) AND NOT EXISTS "
+        "(SELECT 1 FROM reports r WHERE r.visit = v.id) AND NOT EXISTS (SELECT 1 FROM "
+        "mode_writes w WHERE w.visit = v.id)"));
 }
 
 bool File::forget_old_visits(int keep_last) {

@@ -101,10 +101,8 @@ class File {
     qint64 previous_visit(qint64 id) const;
     // The visit's journal, oldest first.
     QList<record::Event> events(qint64 visit) const;
-    // The planned list of the visit's loop.
-    std::map<int, Planned_Loop::Entry> planned(qint64 visit) const;
-    // Removes the visits that learned nothing, but `keep`; false on a fault.
-    bool forget_empty_visits(qint64 keep);
+    // Removes the visits that learned nothing; false on a fault.
+    bool forget_empty_visits();
     // Removes all visits but the `keep_last` most recent; false on a fault.
     bool forget_old_visits(int keep_last);
 
@@ -121,6 +119,8 @@ class File {
     bool exec(const QString& sql);
     bool upgrade_steps(int from);
     bool drop_visits(const QString& select);
+    // The planned list of the visit's loop, as load_visit gives it.
+    std::map<int, Planned_Loop::Entry> planned(qint64 visit) const;
     bool save_detector(qint64 visit, int address, const record::Detector& d);
     bool insert(const QString& sql, const QVariantList& values);
 
