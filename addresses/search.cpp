@@ -17,10 +17,6 @@ QString position_caption(uint8_t adr) {
     return QStringLiteral("Position = ") + three_digits(adr);
 }
 
-QString cell_caption(int adr, const QString& name) {
-    return three_digits(adr) + QLatin1Char('\n') + name;
-}
-
 // Status byte of the last frame reply; a reply without one counts as a failed frame.
 bool frame_status(Tool& t, bool frame_ok, uint8_t* status) {
     if (!frame_ok || !t.link.rx_has(1)) return false;
@@ -109,6 +105,10 @@ void search_type_reading(Tool& t) {
 // simulation keeps the other part.
 void lock_grid_for_search(Tool& t, bool locked) {
     t.state.Grid_Locked.set(locked);
+}
+
+QString cell_caption(int adr, const QString& name) {
+    return three_digits(adr) + QLatin1Char('\n') + name;
 }
 
 void search_cut_short(Tool& t, const QString& why) {

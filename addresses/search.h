@@ -10,6 +10,9 @@ bool Rearm_Bus(Tool& t);
 void Search_Addresses(Tool& t); // state 3
 void Search_End(Tool& t);       // state 4
 
+// A cell's caption: its address over the name of its type.
+QString cell_caption(int adr, const QString& name);
+
 // The search ends at Cur_Adr on a failure: its end step shows where and why beside the count,
 // which is not the loop's.
 void search_cut_short(Tool& t, const QString& why);

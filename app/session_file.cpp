@@ -1,9 +1,9 @@
 #include "app/session_file.h"
 
+#include "addresses/search.h"
 #include "app/plan.h"
 #include "app/site_menu.h"
 #include "app/site_recorder.h"
-#include "model/detector_types.h"
 #include "model/tool.h"
 
 #include <QDir>
@@ -38,7 +38,7 @@ void show_taken_up(Tool& t) {
         const record::Detector& d = t.record.at(a);
         if (!d.earlier) continue;
         t.form.Adr_Box(a).set_back_color(Cell_Earlier);
-        t.form.Adr_Box(a).set_caption(three_digits(a) + QLatin1Char('\n') + d.type_name);
+        t.form.Adr_Box(a).set_caption(cell_caption(a, d.type_name));
     }
     show_cell_marks(t, 0);
 }
