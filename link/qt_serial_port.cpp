@@ -58,7 +58,10 @@ class Qt_Serial_Port final : public Serial_Port {
     }
 
     // What the last count saw (every caller counts first): no second look at the driver.
-    QByteArray Input() override { return PortOpen() ? port_.readAll() : QByteArray(); }
+    // One read of the known size: readAll grows its result in steps.
+    QByteArray Input() override {
+        return PortOpen() ? port_.read(port_.bytesAvailable()) : QByteArray();
+    }
 
     bool Output(uint8_t byte) override {
         if (!PortOpen()) return false;
