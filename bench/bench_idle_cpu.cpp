@@ -1,7 +1,12 @@
 // Processor time the tool takes while it sits connected and idle, polling the board's status
-// every tick: the real executable against the real simulator, both as child processes, in five
-// runs alternated with five of each floor.
-//   bench_idle_cpu [--seconds N] [path/to/kalvenor [path/to/loopsim]]     (default 10 s)
+// every tick: the real executable against the real simulator, both as child processes, in runs
+// alternated with runs of each floor (this program again, as --bare-loop), each measured
+// from outside over the same window.
+//   bench_idle_cpu [--seconds N] [--rounds R] [path/to/kalvenor [path/to/loopsim]]
+// (default 10 rounds of 5 s)
+//   bench_idle_cpu --bare-loop PORT [--lamp]          (a floor alone, until it is stopped)
+// Where valgrind is installed, the instructions each executes per poll follow, counted by
+// callgrind: the same count on a busy machine as on a quiet one.
 #include "bench/figure.h"
 
 #include <QCoreApplication>
@@ -13,6 +18,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSocketNotifier>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -115,60 +121,181 @@ double median(std::vector<double> v) {
     return n == 0 ? 0 : n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
+// The status requests (0x08) of the idle state, counted in the trace a simulator writes to a
+// file. Reading the trace from a pipe instead woke this program at every poll, at the very
+// moment the program measured wakes for the reply: on two cores that crowding made a floor's
+// run cost up to three times another's.
+class Sim_Trace {
+  public:
+    explicit Sim_Trace(const QString& path) : path_(path) {}
+    // Status requests written since the last call.
+    int new_polls() {
+        static const QRegularExpression status_request(QStringLiteral("PC>\\s*(0x)?08\\b"),
+                                                       QRegularExpression::CaseInsensitiveOption);
+        QFile f(path_);
+        if (!f.open(QIODevice::ReadOnly) || !f.seek(offset_)) return 0;
+        const QByteArray text = f.readAll();
+        const qsizetype whole = text.lastIndexOf('\n') + 1; // a line being written waits
+        offset_ += whole;
+        return int(QString::fromLatin1(text.left(whole)).count(status_request));
+    }
+    // Sleeps `ms`, then counts.
+    int polls_within(int ms) {
+        QThread::msleep(static_cast<unsigned long>(ms));
+        return new_polls();
+    }
+    // Waits up to `ms` for the program to poll `enough` times.
+    bool polling(int enough, int ms) {
+        int seen = 0;
+        for (int waited = 0; waited < ms && seen < enough; waited += 200)
+            seen += polls_within(200);
+        return seen >= enough;
+    }
+
+  private:
+    QString path_;
+    qint64 offset_ = 0;
+};
+
+// Starts a simulator tracing into `dir`/trace.
+void start_traced_sim(QProcess& sim, const QString& path, const QString& dir) {
+    sim.setStandardErrorFile(dir + "/trace");
+    start_sim(sim, path, dir, "1", {"--trace"});
+}
+
 struct Idle {
     bool ok = false;
-    double seconds = 0, tool_share = 0, sim_share = 0;
+    double seconds = 0;
+    double tool_share = 0; // median of the per-second shares of the program
+    double mean_share = 0; // its share over the whole run
+    double sim_share = 0;
     int polls = 0;
 };
 
-// The tool idling against the simulator on one window system: `platform` is a
-// QT_QPA_PLATFORM value, or empty for the display of the environment.
-Idle measure_idle(const QString& tool_path, const QString& sim_path, const QString& platform,
-                  int measure_s) {
+// A program idling against the simulator, measured from outside over the same window of
+// polls whatever the program: the tool (`args` empty, its port from its settings) or a floor
+// (`args` naming the port as %PORT). `platform` is a QT_QPA_PLATFORM value, or empty for the
+// display of the environment.
+Idle measure_idle(const QString& program, QStringList args, const QString& sim_path,
+                  const QString& platform, int measure_s) {
     Idle r;
     QTemporaryDir dir;
-    QProcess sim, tool;
-    sim.setReadChannel(QProcess::StandardError);
-    start_sim(sim, sim_path, dir.path(), "1", {"--trace"});
+    QProcess sim, run;
+    start_traced_sim(sim, sim_path, dir.path());
+    Sim_Trace trace(dir.filePath("trace"));
+    args.replaceInStrings(QStringLiteral("%PORT"), dir.filePath("COM1"));
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     if (platform.isEmpty())
         env.remove("QT_QPA_PLATFORM");
     else
         env.insert("QT_QPA_PLATFORM", platform);
-    tool.setProcessEnvironment(env);
-    tool.setWorkingDirectory(dir.path());
-    tool.setStandardOutputFile(QProcess::nullDevice());
-    tool.setStandardErrorFile(QProcess::nullDevice());
-    tool.start(tool_path, {});
+    run.setProcessEnvironment(env);
+    run.setWorkingDirectory(dir.path());
+    run.setStandardOutputFile(QProcess::nullDevice());
+    run.setStandardErrorFile(QProcess::nullDevice());
+    run.start(program, args);
 
-    // The simulator's trace shows the status requests (0x08) of the idle state; reading it all
-    // the time also keeps its pipe from filling up.
-    static const QRegularExpression status_request(QStringLiteral("PC>\\s*(0x)?08\\b"),
-                                                   QRegularExpression::CaseInsensitiveOption);
-    const auto polls_within = [&](int ms) {
-        QElapsedTimer e;
-        e.start();
-        QString trace;
-        while (e.elapsed() < ms && sim.state() == QProcess::Running) {
-            sim.waitForReadyRead(100);
-            trace += QString::fromLatin1(sim.readAllStandardError());
-        }
-        return int(trace.count(status_request));
-    };
-    if (tool.waitForStarted() && polls_within(3000) >= 10) {
-        const double tool_before = cpu_seconds(tool.processId());
+    // Once it polls, two seconds more for its start-up to settle.
+    if (run.waitForStarted() && trace.polling(10, 10000) && trace.polls_within(2000) > 0) {
+        const double run_before = cpu_seconds(run.processId());
         const double sim_before = cpu_seconds(sim.processId());
         QElapsedTimer wall;
         wall.start();
-        r.polls = polls_within(measure_s * 1000);
+        // Second by second as well: the floors do the very same work every tick, yet a second
+        // of theirs now and then costs three or four times the others on a virtual machine
+        // (the host's doing, not the program's). The median second keeps such a second from
+        // deciding the run; the mean over the run is kept beside it.
+        std::vector<double> seconds;
+        double last_cpu = run_before;
+        qint64 last_ms = 0;
+        for (int i = 0; i < measure_s; ++i) {
+            r.polls += trace.polls_within(1000);
+            const double cpu = cpu_seconds(run.processId());
+            const qint64 now = wall.elapsed();
+            seconds.push_back(100.0 * (cpu - last_cpu) * 1000.0 / double(now - last_ms));
+            last_cpu = cpu;
+            last_ms = now;
+        }
         r.seconds = double(wall.elapsed()) / 1000.0;
-        r.tool_share = 100.0 * (cpu_seconds(tool.processId()) - tool_before) / r.seconds;
+        r.mean_share = 100.0 * (last_cpu - run_before) / r.seconds;
+        r.tool_share = median(seconds);
         r.sim_share = 100.0 * (cpu_seconds(sim.processId()) - sim_before) / r.seconds;
-        r.ok = true;
+        r.ok = r.tool_share > 0;
     }
-    stop(tool);
+    stop(run);
     stop(sim);
     return r;
+}
+
+// Instructions a program executes per status poll once idle, counted by callgrind: unlike
+// processor time, the count does not move with what else the machine is doing, nor with how
+// the hypervisor schedules it, so it tells a change of the tool from a change of the weather.
+// `args` may name the simulator's port as %PORT. Instrumentation starts once the program polls
+// (it starts slowly under valgrind), is zeroed after a second of warming up, and the count is
+// dumped 10 s later; the polls are those of the simulator's trace meanwhile.
+struct Counted {
+    bool ok = false;
+    double per_poll = 0;
+    int polls = 0;
+};
+
+Counted count_instructions(const QString& program, QStringList args, const QString& sim_path) {
+    Counted c;
+    QTemporaryDir dir;
+    QProcess sim, run;
+    start_traced_sim(sim, sim_path, dir.path());
+    Sim_Trace trace(dir.filePath("trace"));
+    args.replaceInStrings(QStringLiteral("%PORT"), dir.filePath("COM1"));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    run.setProcessEnvironment(env);
+    run.setWorkingDirectory(dir.path());
+    run.setStandardOutputFile(QProcess::nullDevice());
+    run.setStandardErrorFile(QProcess::nullDevice());
+    const QString out = dir.filePath("callgrind.out");
+    run.start("valgrind", QStringList{"--tool=callgrind", "--instr-atstart=no",
+                                      "--callgrind-out-file=" + out, program} +
+                              args);
+    const auto control = [&run](QStringList what) {
+        QProcess p;
+        p.setStandardOutputFile(QProcess::nullDevice());
+        p.start("callgrind_control", what << QString::number(run.processId()));
+        return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit &&
+               p.exitCode() == 0;
+    };
+    if (trace.polling(10, 60000) && control({"-i", "on"})) {
+        trace.polls_within(1000);
+        // The count's window is from the zeroing to the dump, each a moment within the call
+        // of callgrind_control that asks for it (a fraction of a second); the polls are
+        // counted from the end of the one to the end of the other, so 10 s keep the error
+        // to a poll or two in a hundred.
+        control({"-z"});
+        trace.new_polls();
+        QThread::msleep(10000);
+        control({"-d"});
+        c.polls = trace.new_polls();
+        // The dump is written before callgrind_control returns; its name gains a part number.
+        const QFileInfoList dumps =
+            QDir(dir.path()).entryInfoList({"callgrind.out.*"}, QDir::Files, QDir::Name);
+        for (const QFileInfo& dump : dumps) {
+            QFile f(dump.filePath());
+            if (!f.open(QIODevice::ReadOnly)) continue;
+            while (!f.atEnd()) {
+                const QByteArray line = f.readLine().trimmed();
+                if (line.startsWith("totals:") && c.polls > 0) {
+                    c.per_poll = line.mid(7).trimmed().toDouble() / c.polls;
+                    c.ok = c.per_poll > 0;
+                }
+            }
+        }
+    }
+    stop(run);
+    stop(sim);
+    return c;
+}
+
+bool have_program(const char* name) {
+    return !QStandardPaths::findExecutable(QString::fromLatin1(name)).isEmpty();
 }
 
 } // namespace
@@ -176,9 +303,16 @@ Idle measure_idle(const QString& tool_path, const QString& sim_path, const QStri
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
-    int measure_s = 10;
-    if (args.size() >= 2 && args[0] == QLatin1String("--seconds")) {
-        measure_s = std::max(1, args[1].toInt());
+    if (args.value(0) == QLatin1String("--bare-loop")) {
+        // The floors as a program of their own, for callgrind to count.
+        int answers = 0;
+        return bare_loop_share(args.value(1), 24 * 3600 * 1000,
+                               args.value(2) == QLatin1String("--lamp"), answers) < 0;
+    }
+    int measure_s = 5, rounds = 10;
+    while (args.size() >= 2 &&
+           (args[0] == QLatin1String("--seconds") || args[0] == QLatin1String("--rounds"))) {
+        (args[0] == QLatin1String("--seconds") ? measure_s : rounds) = std::max(1, args[1].toInt());
         args = args.mid(2);
     }
     const QString build = QCoreApplication::applicationDirPath() + "/../";
@@ -190,42 +324,41 @@ int main(int argc, char** argv) {
     const QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     const bool display = !env.contains("QT_QPA_PLATFORM") &&
                          (env.contains("DISPLAY") || env.contains("WAYLAND_DISPLAY"));
-    // The tool, the bare loop and the bare loop with the lamp wake-up take turns, five runs each,
+    // The tool, the bare loop and the bare loop with the lamp wake-up take turns, in short runs,
     // so that other work on the machine weighs on the three alike; the ratios are taken run by
     // run, and their median and spread reported.
-    constexpr int Rounds = 5;
-    QTemporaryDir dir;
-    QProcess quiet_sim;
-    quiet_sim.setStandardErrorFile(QProcess::nullDevice());
-    start_sim(quiet_sim, sim_path, dir.path(), "2");
+    const int Rounds = rounds;
+    const QString self = QCoreApplication::applicationFilePath();
+    const QStringList bare_args{"--bare-loop", "%PORT"};
+    const QStringList lamp_args = bare_args + QStringList{"--lamp"};
     std::vector<Idle> offs;
-    std::vector<double> floors, lamps, to_floor, to_lamp, lamp_to_floor;
-    int floor_answers = 0, lamp_answers = 0;
+    std::vector<double> floors, lamps, to_floor, to_lamp, lamp_to_floor, to_lamp_mean;
     for (int round = 0; round < Rounds; ++round) {
-        const Idle off = measure_idle(tool_path, sim_path, QStringLiteral("offscreen"), measure_s);
-        if (!off.ok) {
+        const Idle off =
+            measure_idle(tool_path, {}, sim_path, QStringLiteral("offscreen"), measure_s);
+        const Idle bare = measure_idle(self, bare_args, sim_path, {}, measure_s);
+        const Idle lamp = measure_idle(self, lamp_args, sim_path, {}, measure_s);
+        if (!off.ok || !bare.ok || !lamp.ok) {
             std::fprintf(stderr, "bench_idle_cpu: %s did not reach the idle poll against %s\n",
-                         qPrintable(tool_path), qPrintable(sim_path));
+                         qPrintable(!off.ok ? tool_path : self), qPrintable(sim_path));
             return 1;
         }
-        const double floor_share =
-            bare_loop_share(dir.filePath("COM2"), measure_s * 1000, false, floor_answers);
-        const double lamp_share =
-            bare_loop_share(dir.filePath("COM2"), measure_s * 1000, true, lamp_answers);
         std::printf("  run %d: kalvenor %.2f %%, bare loop %.2f %%, bare loop + lamp %.2f %% of a "
-                    "core; kalvenor / lamp floor %.3f\n",
-                    round + 1, off.tool_share, floor_share, lamp_share,
-                    off.tool_share / lamp_share);
+                    "core (median second); kalvenor / lamp floor %.3f (over the run: %.2f / %.2f "
+                    "%% = %.3f)\n",
+                    round + 1, off.tool_share, bare.tool_share, lamp.tool_share,
+                    off.tool_share / lamp.tool_share, off.mean_share, lamp.mean_share,
+                    off.mean_share / lamp.mean_share);
         std::fflush(stdout);
         offs.push_back(off);
-        floors.push_back(floor_share);
-        lamps.push_back(lamp_share);
-        to_floor.push_back(off.tool_share / floor_share);
-        to_lamp.push_back(off.tool_share / lamp_share);
-        lamp_to_floor.push_back(lamp_share / floor_share);
+        floors.push_back(bare.tool_share);
+        lamps.push_back(lamp.tool_share);
+        to_floor.push_back(off.tool_share / bare.tool_share);
+        to_lamp.push_back(off.tool_share / lamp.tool_share);
+        lamp_to_floor.push_back(lamp.tool_share / bare.tool_share);
+        to_lamp_mean.push_back(off.mean_share / lamp.mean_share);
     }
-    stop(quiet_sim);
-    const Idle on_display = display ? measure_idle(tool_path, sim_path, {}, measure_s) : Idle{};
+    const Idle on_display = display ? measure_idle(tool_path, {}, sim_path, {}, measure_s) : Idle{};
     if (display && !on_display.ok) {
         std::fprintf(stderr, "bench_idle_cpu: %s did not reach the idle poll on the display\n",
                      qPrintable(tool_path));
@@ -254,32 +387,56 @@ int main(int argc, char** argv) {
             "  display  : %.2f %% of a core, loopsim %.2f %%, %d status requests (%.1f/s)\n",
             on_display.tool_share, on_display.sim_share, on_display.polls,
             on_display.polls / on_display.seconds);
-    std::printf(
-        "  bare Qt loop    : median %.2f %% of a core, the same request every 100 ms, %d answers\n",
-        floor_share, floor_answers);
+    std::printf("  bare Qt loop    : median %.2f %% of a core, the same request every 100 ms\n",
+                floor_share);
     std::printf("  bare loop + lamp: median %.2f %% of a core, the same with a 75 ms wake-up after "
-                "each request, %d answers\n",
-                lamp_floor_share, lamp_answers);
+                "each request\n",
+                lamp_floor_share);
     std::printf("  kalvenor / bare loop + lamp: median %.3f, from %.3f to %.3f (goal <= 1.5)\n",
                 median(to_lamp), lamp_lo, lamp_hi);
     std::printf("  kalvenor / bare loop       : median %.3f, from %.3f to %.3f\n", median(to_floor),
                 floor_lo, floor_hi);
-    print_figure("idle CPU of kalvenor, offscreen (anchor: bare loop + lamp wake-up, median of 5)",
-                 tool_share, "% core", lamp_floor_share, "<= 1.5", 2, median(to_lamp));
-    print_figure("  spread of that ratio over the 5 runs (max - min)", lamp_hi - lamp_lo, "ratio",
+    print_figure(
+        "idle CPU of kalvenor, offscreen (anchor: bare loop + lamp wake-up, median of the runs)",
+        tool_share, "% core", lamp_floor_share, "<= 1.5", 2, median(to_lamp));
+    print_figure("  spread of that ratio over the runs (max - min)", lamp_hi - lamp_lo, "ratio",
                  No_Anchor, "-", 3);
-    print_figure("idle CPU of kalvenor, offscreen (anchor: bare loop, median of 5)", tool_share,
-                 "% core", floor_share, "-", 2, median(to_floor));
-    print_figure("  spread of that ratio over the 5 runs (max - min)", floor_hi - floor_lo, "ratio",
+    const auto [mean_lo, mean_hi] = spread(to_lamp_mean);
+    print_figure("  the same from each run's whole share instead of its median second",
+                 median(to_lamp_mean), "ratio", No_Anchor, "-", 3);
+    print_figure("  spread of that ratio over the runs (max - min)", mean_hi - mean_lo, "ratio",
+                 No_Anchor, "-", 3);
+    print_figure("idle CPU of kalvenor, offscreen (anchor: bare loop, median of the runs)",
+                 tool_share, "% core", floor_share, "-", 2, median(to_floor));
+    print_figure("  spread of that ratio over the runs (max - min)", floor_hi - floor_lo, "ratio",
                  No_Anchor, "-", 3);
     if (on_display.ok)
         print_figure("idle CPU of kalvenor, on the display", on_display.tool_share, "% core",
                      No_Anchor, "<= 0.5", 2);
     print_figure("idle CPU floor: bare Qt timer loop, same poll (median)", floor_share, "% core",
                  No_Anchor, "-", 2);
-    print_figure("idle CPU floor + lamp wake-up (anchor: bare loop, median of 5)", lamp_floor_share,
-                 "% core", floor_share, "-", 2, median(lamp_to_floor));
+    print_figure("idle CPU floor + lamp wake-up (anchor: bare loop, median of the runs)",
+                 lamp_floor_share, "% core", floor_share, "-", 2, median(lamp_to_floor));
     print_figure("idle status polls (anchor: one per 100 ms tick)", median(polls), "1/s", 10.0, "-",
                  2);
+
+    if (!have_program("valgrind") || !have_program("callgrind_control")) {
+        std::printf("  instructions per poll: not counted (valgrind is not installed)\n");
+        return 0;
+    }
+    const Counted tool_count = count_instructions(tool_path, {}, sim_path);
+    const Counted bare_count = count_instructions(self, bare_args, sim_path);
+    const Counted lamp_count = count_instructions(self, lamp_args, sim_path);
+    if (!tool_count.ok || !bare_count.ok || !lamp_count.ok) {
+        std::fprintf(stderr, "bench_idle_cpu: callgrind did not count the idle polls\n");
+        return 1;
+    }
+    std::printf("  instructions per poll (callgrind, 10 s): kalvenor %.0f over %d polls, bare "
+                "loop %.0f, bare loop + lamp %.0f\n",
+                tool_count.per_poll, tool_count.polls, bare_count.per_poll, lamp_count.per_poll);
+    print_figure("idle instructions per poll of kalvenor, offscreen (anchor: bare loop + lamp)",
+                 tool_count.per_poll / 1000, "k instr", lamp_count.per_poll / 1000, "-", 1);
+    print_figure("idle instructions per poll, bare loop + lamp (anchor: bare loop)",
+                 lamp_count.per_poll / 1000, "k instr", bare_count.per_poll / 1000, "-", 1);
     return 0;
 }
