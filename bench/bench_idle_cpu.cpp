@@ -172,28 +172,35 @@ struct Idle {
     int polls = 0;
 };
 
-// A program idling against the simulator, measured from outside over the same window of
-// polls whatever the program: the tool (`args` empty, its port from its settings) or a floor
-// (`args` naming the port as %PORT). `platform` is a QT_QPA_PLATFORM value, or empty for the
-// display of the environment.
-Idle measure_idle(const QString& program, QStringList args, const QString& sim_path,
-                  const QString& platform, int measure_s) {
-    Idle r;
-    QTemporaryDir dir;
-    QProcess sim, run;
-    start_traced_sim(sim, sim_path, dir.path());
-    Sim_Trace trace(dir.filePath("trace"));
-    args.replaceInStrings(QStringLiteral("%PORT"), dir.filePath("COM1"));
+// Starts `program` in `dir`, against the simulator publishing `dir`/COM1 (named %PORT in
+// `args`), on window system `platform` (a QT_QPA_PLATFORM value, or empty for the display of
+// the environment), its output thrown away.
+void start_in(QProcess& run, const QString& dir, const QString& program, QStringList args,
+              const QString& platform) {
+    args.replaceInStrings(QStringLiteral("%PORT"), dir + "/COM1");
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     if (platform.isEmpty())
         env.remove("QT_QPA_PLATFORM");
     else
         env.insert("QT_QPA_PLATFORM", platform);
     run.setProcessEnvironment(env);
-    run.setWorkingDirectory(dir.path());
+    run.setWorkingDirectory(dir);
     run.setStandardOutputFile(QProcess::nullDevice());
     run.setStandardErrorFile(QProcess::nullDevice());
     run.start(program, args);
+}
+
+// A program idling against the simulator, measured from outside over the same window of
+// polls whatever the program: the tool (`args` empty, its port from its settings) or a floor
+// (`args` naming the port as %PORT).
+Idle measure_idle(const QString& program, const QStringList& args, const QString& sim_path,
+                  const QString& platform, int measure_s) {
+    Idle r;
+    QTemporaryDir dir;
+    QProcess sim, run;
+    start_traced_sim(sim, sim_path, dir.path());
+    Sim_Trace trace(dir.filePath("trace"));
+    start_in(run, dir.path(), program, args, platform);
 
     // Once it polls, two seconds more for its start-up to settle.
     if (run.waitForStarted() && trace.polling(10, 10000) && trace.polls_within(2000) > 0) {
@@ -239,23 +246,19 @@ struct Counted {
     int polls = 0;
 };
 
-Counted count_instructions(const QString& program, QStringList args, const QString& sim_path) {
+Counted count_instructions(const QString& program, const QStringList& args,
+                           const QString& sim_path) {
     Counted c;
     QTemporaryDir dir;
     QProcess sim, run;
     start_traced_sim(sim, sim_path, dir.path());
     Sim_Trace trace(dir.filePath("trace"));
-    args.replaceInStrings(QStringLiteral("%PORT"), dir.filePath("COM1"));
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    run.setProcessEnvironment(env);
-    run.setWorkingDirectory(dir.path());
-    run.setStandardOutputFile(QProcess::nullDevice());
-    run.setStandardErrorFile(QProcess::nullDevice());
     const QString out = dir.filePath("callgrind.out");
-    run.start("valgrind", QStringList{"--tool=callgrind", "--instr-atstart=no",
-                                      "--callgrind-out-file=" + out, program} +
-                              args);
+    start_in(run, dir.path(), "valgrind",
+             QStringList{"--tool=callgrind", "--instr-atstart=no", "--callgrind-out-file=" + out,
+                         program} +
+                 args,
+             QStringLiteral("offscreen"));
     const auto control = [&run](QStringList what) {
         QProcess p;
         p.setStandardOutputFile(QProcess::nullDevice());
