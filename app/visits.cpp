@@ -206,20 +206,23 @@ void Visit_Compare_Mnu_Click(Tool& t) {
                           rows);
 }
 
+bool read_report_visit_file(const QString& path, Earlier_Visit* visit, QString* why) {
+    QByteArray content;
+    if (read_regular_file(path, Max_Report_Bytes, &content) != Read_Result::Done) {
+        *why = QString::fromUtf8("le fichier ne peut pas être lu.");
+        return false;
+    }
+    return read_report_visit(content, visit, why);
+}
+
 void Report_Visit_Mnu_Click(Tool& t) {
     if (!t.dialogs) return;
     const QString path = t.dialogs->open_file(QStringLiteral("Rapport JSON d'une visite"),
                                               QStringLiteral("Rapports JSON (*.json);;Tous (*)"));
     if (path.isEmpty() || t.state.Quit_Flag) return;
-    QByteArray content;
     QString why;
-    const Read_Result r = read_regular_file(path, Max_Report_Bytes, &content);
     Earlier_Visit earlier;
-    if (r != Read_Result::Done)
-        why = QString::fromUtf8("le fichier ne peut pas être lu.");
-    else
-        read_report_visit(content, &earlier, &why);
-    if (!earlier.known()) {
+    if (!read_report_visit_file(path, &earlier, &why)) {
         t.dialogs->msg_box(
             QString::fromUtf8("%1 n'est pas pris :\n%2").arg(QFileInfo(path).fileName(), why),
             Msg_Exclamation, Title);

@@ -33,6 +33,8 @@ void add_visit_changes(Report_Header& header, const Earlier_Visit& earlier,
 // A JSON report written by this tool, here or on another PC, taken as a visit: its date and
 // what it says of each address. False with the French reason when it is not one.
 bool read_report_visit(const QByteArray& content, Earlier_Visit* visit, QString* why);
+// The same, read from the file at `path` (a regular file, of at most 64 MB).
+bool read_report_visit_file(const QString& path, Earlier_Visit* visit, QString* why);
 // The same report as a planned list: each address with the type found there (the planned one
 // where nothing was found) and its location.
 bool read_report_plan(const QByteArray& content, std::map<int, Planned_Loop::Entry>* entries,

@@ -9,7 +9,6 @@
 #include "app/visits.h"
 #include "detector/simulation.h"
 #include "link/qt_serial_port.h"
-#include "link/regular_file.h"
 #include "model/detector_types.h"
 
 #include <QDeadlineTimer>
@@ -186,13 +185,8 @@ int Cli_Session::compare_visits(const QString& path, qint64 visit, const QString
     }
     if (!report.isEmpty()) {
         // A report this tool wrote elsewhere stands for the visit before.
-        QByteArray content;
         Earlier_Visit earlier;
-        if (read_regular_file(report, 64 << 20, &content) != Read_Result::Done)
-            why = QString::fromUtf8("le fichier ne peut pas être lu.");
-        else
-            read_report_visit(content, &earlier, &why);
-        if (!earlier.known()) {
+        if (!read_report_visit_file(report, &earlier, &why)) {
             cli_say(QString::fromUtf8("%1 n'est pas pris : %2").arg(report, why));
             return Exit_Usage;
         }
