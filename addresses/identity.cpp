@@ -152,7 +152,7 @@ void Read_Identity(Tool& t) {
 
     const uint8_t adr = t.state.Sel_Adr;
     f.Param_Lbl(0).set_caption(QStringLiteral("Adresse"));
-    f.Value_Lbl(0).set_caption(QStringLiteral("%1").arg(adr, 3, 10, QLatin1Char('0')));
+    f.Value_Lbl(0).set_caption(three_digits(adr));
 
     // Sel_Adr is 0 until the first grid click; such a readout reads nothing.
     const bool on_grid = adr >= 1 && adr <= 128;

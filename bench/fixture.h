@@ -1,5 +1,6 @@
 #pragma once
 // What the benchmarks on the simulated board start from.
+#include "addresses/search.h"
 #include "app/site_recorder.h"
 #include "support/harness.h"
 
@@ -21,8 +22,7 @@ inline loopsim::Detector make_detector(int type_code) {
 inline void mark_found(Tool& t, int adr, int type_index, const QString& name) {
     t.state.Adr_Type[adr - 1] = uint8_t(type_index);
     t.type_sight[adr - 1] = t.board.sight();
-    t.form.Adr_Box(adr).set_caption(QStringLiteral("%1\n").arg(adr, 3, 10, QLatin1Char('0')) +
-                                    name);
+    t.form.Adr_Box(adr).set_caption(cell_caption(adr, name));
 }
 
 // What the tool learns written into a new site file in the harness's directory, as

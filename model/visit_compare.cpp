@@ -1,5 +1,7 @@
 #include "model/visit_compare.h"
 
+#include "model/detector_types.h"
+
 #include <QStringList>
 
 namespace {
@@ -72,6 +74,6 @@ QString moved_from(const Visit_Detectors& earlier, const record::Detector& now, 
     if (now.serial.isEmpty()) return {};
     for (int a = Loop_Record::First; a <= Loop_Record::Last; ++a)
         if (a != address && earlier[size_t(a - 1)].serial == now.serial)
-            return QString::fromUtf8("était en %1").arg(a, 3, 10, QLatin1Char('0'));
+            return QString::fromUtf8("était en ") + three_digits(a);
     return {};
 }

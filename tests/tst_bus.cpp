@@ -2,6 +2,7 @@
 // where the terminal is under test), as scenarios: the loop, the faults (the simulator's console
 // commands), what the user does, the bytes the board receives and what the window shows. The
 // scenarios are in bus.scenarios; the language is described at its top.
+#include "addresses/search.h"
 #include "app/bus_task.h"
 #include "app/menus.h"
 #include "app/shell.h"
@@ -394,8 +395,7 @@ class Runner {
                  for (int adr = number(range[0]); adr <= number(range.last()); ++adr) {
                      t.state.Adr_Type[adr - 1] = uint8_t(arg(1));
                      t.type_sight[adr - 1] = t.board.sight();
-                     t.form.Adr_Box(adr).set_caption(
-                         QStringLiteral("%1\n").arg(adr, 3, 10, QLatin1Char('0')) + a.value(2));
+                     t.form.Adr_Box(adr).set_caption(cell_caption(adr, a.value(2)));
                      t.record.set_type(adr, 0, a.value(2));
                  }
              }},
